@@ -1,0 +1,43 @@
+#include "LocalFiles.h"
+
+#include "Handle.h"
+#include "StrFormat.h"
+
+bool DeleteFolder(const wchar_t* pszPath) {
+    if (!pszPath || !pszPath[0]) return false;
+    wchar_t szPattern[MAX_PATH];
+    if (FormatInto(szPattern, L"%s//*.*", pszPath)) {
+        WIN32_FIND_DATAW fd;
+        CFindHandle hFind(::FindFirstFileW(szPattern, &fd));
+        if (hFind) {
+            do {
+                const wchar_t* pszName = fd.cFileName;
+                if (wcscmp(pszName, L".") == 0 || wcscmp(pszName, L"..") == 0) continue;
+                wchar_t szFull[MAX_PATH];
+                // A name that does not fit is left alone; its folder then stays too.
+                if (!FormatInto(szFull, L"%s//%s", pszPath, pszName)) continue;
+                if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                        // Never follow a link out of the tree being wiped.
+                        ::RemoveDirectoryW(szFull);
+                    } else {
+                        DeleteFolder(szFull);
+                    }
+                } else {
+                    ::DeleteFileW(szFull);
+                }
+            } while (::FindNextFileW(hFind.Get(), &fd));
+        }
+    }
+    return ::RemoveDirectoryW(pszPath) != FALSE;
+}
+
+void WriteClientVersion(const wchar_t* pszSetupPath, int nVersion) {
+    // Without an install folder the name would point at the drive's root.
+    if (!pszSetupPath || !pszSetupPath[0]) return;
+    wchar_t szFile[MAX_PATH];
+    if (!FormatInto(szFile, L"%s/config/ORB.System.config", pszSetupPath)) return;
+    wchar_t szValue[8];
+    if (!FormatInto(szValue, L"%d", nVersion)) return;
+    ::WritePrivateProfileStringW(L"Client", L"Version", szValue, szFile);
+}

@@ -1,0 +1,33 @@
+#pragma once
+// The installer's diagnostic log: one line per call, to the debugger output
+// and appended to g_szLogPath (UTF-16LE, no byte-order mark, CR LF).
+#include <windows.h>
+#include <stdarg.h>
+#include <string>
+
+enum LogLevel {
+    LOG_ERROR = 0,
+    LOG_NORMAL = 1,
+    LOG_NORMAL2,
+    LOG_NORMAL3,
+    LOG_NORMAL4,
+    LOG_NORMAL5,
+    LOG_WARNING,
+    LOG_WARNING2,
+    LOG_WARNING3,
+    LOG_WARNING4,
+    LOG_WARNING5,
+    LOG_LEVEL_COUNT
+};
+
+extern wchar_t g_szLogPath[MAX_PATH];
+extern int g_nLogLevel;
+
+void LogError(const wchar_t* pszFormat, ...);
+void LogNormal(const wchar_t* pszFormat, ...);
+void WriteLogLine(int nLevel, const wchar_t* pszFormat, va_list args);
+void AppendLogText(const wchar_t* pszPath, const wchar_t* pszText);
+
+// Fields 1 to 12 of a line: "%s[%s %s:%3d %04x:%04x]".
+std::wstring BuildLogPrefix(int nLevel, const wchar_t* pszDate, const wchar_t* pszTime,
+                            int nMilliseconds, DWORD dwProcessId, DWORD dwThreadId);

@@ -1,0 +1,71 @@
+#include "TestUtil.h"
+
+CTempFolder::CTempFolder(const wchar_t* pszTag) {
+    wchar_t szBase[MAX_PATH];
+    DWORD n = ::GetTempPathW(MAX_PATH, szBase);
+    m_path.assign(szBase, n);
+    if (!m_path.empty() && m_path.back() == L'\\') m_path.pop_back();
+    static LONG s_nCounter = 0;
+    m_path += L"\\ut_" + std::wstring(pszTag) + L"_" + std::to_wstring(::GetCurrentProcessId()) +
+              L"_" + std::to_wstring(::InterlockedIncrement(&s_nCounter));
+    ForceRemoveTree(m_path);
+    ::CreateDirectoryW(m_path.c_str(), NULL);
+}
+
+CTempFolder::~CTempFolder() { ForceRemoveTree(m_path); }
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD cb = 0;
+    BOOL ok = ::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &cb, NULL);
+    ::CloseHandle(h);
+    return ok && cb == bytes.size();
+}
+
+bool ReadFileBytes(const std::wstring& path, std::string* pBytes) {
+    pBytes->clear();
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                             OPEN_EXISTING, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    char buf[65536];
+    DWORD cb = 0;
+    while (::ReadFile(h, buf, sizeof(buf), &cb, NULL) && cb > 0) pBytes->append(buf, cb);
+    ::CloseHandle(h);
+    return true;
+}
+
+bool FileExists(const std::wstring& path) {
+    DWORD a = ::GetFileAttributesW(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FolderExists(const std::wstring& path) {
+    DWORD a = ::GetFileAttributesW(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void ForceRemoveTree(const std::wstring& path) {
+    WIN32_FIND_DATAW fd;
+    HANDLE h = ::FindFirstFileW((path + L"\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = fd.cFileName;
+            if (name == L"." || name == L"..") continue;
+            std::wstring full = path + L"\\" + name;
+            ::SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                ForceRemoveTree(full);
+            else
+                ::DeleteFileW(full.c_str());
+        } while (::FindNextFileW(h, &fd));
+        ::FindClose(h);
+    }
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::RemoveDirectoryW(path.c_str());
+}
+
+std::string Utf16Bytes(const std::wstring& text) {
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}

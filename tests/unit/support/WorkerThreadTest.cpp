@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include "WorkerThread.h"
+
+namespace {
+
+class CTestWorker : public CWorkerThread {
+public:
+    DWORD Execute() override {
+        ::InterlockedIncrement(&m_nRuns);
+        if (m_bWaitOnSelf) m_dwSelfWait = WaitForExit();
+        // Reports whether a stop request was pending when the run began.
+        m_bStopSeen = ::WaitForSingleObject(m_hStopEvent, 1) == WAIT_OBJECT_0;
+        if (m_hRelease) ::WaitForSingleObject(m_hRelease, 10000);
+        return 42;
+    }
+    HANDLE StopEvent() const { return m_hStopEvent; }
+    HANDLE Thread() const { return m_hThread; }
+
+    volatile LONG m_nRuns = 0;
+    bool m_bWaitOnSelf = false;
+    DWORD m_dwSelfWait = 0xFFFF;
+    bool m_bStopSeen = false;
+    HANDLE m_hRelease = NULL;
+};
+
+}  // namespace
+
+TEST(WorkerThread, RunsOnceAndRefusesASecondStartEvenAfterTheEnd) {
+    CTestWorker w;
+    HANDLE hRelease = ::CreateEventW(NULL, TRUE, FALSE, NULL);
+    w.m_hRelease = hRelease;
+    ASSERT_TRUE(w.Start(0));
+    EXPECT_FALSE(w.Start(0));  // while running
+    ::SetEvent(hRelease);
+    EXPECT_EQ(WAIT_OBJECT_0, w.WaitForExit());
+    EXPECT_FALSE(w.Start(0));  // after the end
+    EXPECT_EQ(WAIT_OBJECT_0, w.WaitForExit());
+    EXPECT_EQ(1, w.m_nRuns);
+    DWORD dwCode = 0;
+    ASSERT_TRUE(::GetExitCodeThread(w.Thread(), &dwCode));
+    EXPECT_EQ(42u, dwCode);
+    ::CloseHandle(hRelease);
+}
+
+TEST(WorkerThread, StopEventIsAutoResetAndClearedByStart) {
+    CTestWorker w;
+    ASSERT_NE(nullptr, w.StopEvent());
+    ::SetEvent(w.StopEvent());  // left over from before the run
+    ASSERT_TRUE(w.Start(0));
+    w.WaitForExit();
+    EXPECT_FALSE(w.m_bStopSeen);
+
+    // One SetEvent satisfies exactly one wait.
+    ::SetEvent(w.StopEvent());
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(w.StopEvent(), 1));
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(w.StopEvent(), 1));
+}
+
+TEST(WorkerThread, WaitReturnsAtOnceWhenNeverStartedOrCalledFromTheWorker) {
+    CTestWorker idle;
+    DWORD t0 = ::GetTickCount();
+    idle.WaitForExit();
+    EXPECT_EQ(0, idle.m_nRuns);
+
+    CTestWorker self;
+    self.m_bWaitOnSelf = true;
+    ASSERT_TRUE(self.Start(0));
+    // Would never return if the worker waited for its own end.
+    EXPECT_EQ(WAIT_OBJECT_0, self.WaitForExit());
+    EXPECT_EQ(1, self.m_nRuns);
+    EXPECT_LT(::GetTickCount() - t0, 60000u);
+}
+
+namespace {
+class CThrowingWorker : public CWorkerThread {
+public:
+    DWORD Execute() override { throw 7; }
+    HANDLE Thread() const { return m_hThread; }
+};
+}  // namespace
+
+TEST(WorkerThread, AnExceptionInExecuteEndsTheThreadWithCodeZero) {
+    CThrowingWorker w;
+    ASSERT_TRUE(w.Start(0));
+    EXPECT_EQ(WAIT_OBJECT_0, w.WaitForExit());
+    DWORD dwCode = 99;
+    ASSERT_TRUE(::GetExitCodeThread(w.Thread(), &dwCode));
+    EXPECT_EQ(0u, dwCode);
+}
