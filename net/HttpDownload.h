@@ -1,0 +1,12 @@
+#pragma once
+// One HTTP GET into a caller-owned, growable byte buffer, answering one proxy
+// challenge (407) per call with the caller's credentials or the proxy dialog.
+#include <windows.h>
+
+// ppBuffer/pdwSize/pdwCapacity: the caller's block (from operator new[]),
+// its held size and its allocated size; the block may be replaced by a larger
+// zero-filled one. szProxyUser/szProxyPassword: 64-character buffers, filled
+// from the dialog when empty and a proxy asks. hWndParent owns the message
+// box about rejected credentials. True when the whole body has been read.
+BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapacity,
+                  wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64], HWND hWndParent);
