@@ -1,5 +1,9 @@
 #include "Dialog.h"
 
+#include <windowsx.h>
+
+#include "Static.h"
+
 void DDX_Text(CDataExchange* pDX, int nID, std::wstring& value) {
     HWND hCtrl = ::GetDlgItem(pDX->m_hDlg, nID);
     if (!hCtrl) return;
@@ -48,7 +52,44 @@ void CDialog::OnCancel() { EndDialog(IDCANCEL); }
 
 void CDialog::DoDataExchange(CDataExchange*) {}
 
-bool CDialog::OnMessage(UINT uMsg, WPARAM wParam, LPARAM, LRESULT* pResult) {
+bool CDialog::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
+    POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    switch (uMsg) {
+    case WM_PAINT:
+        return OnPaint();
+    case WM_LBUTTONUP:
+        return OnLButtonUp(static_cast<UINT>(wParam), pt);
+    case WM_MOUSEMOVE:
+        return OnMouseMove(static_cast<UINT>(wParam), pt);
+    case WM_NCHITTEST:
+        return OnNcHitTest(pt, pResult);
+    case WM_TIMER:
+        return OnTimer(wParam);
+    case WM_SYSCOMMAND:
+        return OnSysCommand(static_cast<UINT>(wParam), lParam);
+    case WM_SIZE:
+        return OnSize(static_cast<UINT>(wParam), LOWORD(lParam), HIWORD(lParam));
+    case WM_QUERYDRAGICON: {
+        HICON hIcon = NULL;
+        if (!OnQueryDragIcon(&hIcon)) return false;
+        *pResult = reinterpret_cast<LRESULT>(hIcon);
+        return true;
+    }
+    case WM_CTLCOLORSTATIC: {
+        // Reflected to the control's own object, as the skinned labels want.
+        CStatic* pCtrl = CStatic::FromHandle(reinterpret_cast<HWND>(lParam));
+        HBRUSH hBrush = pCtrl ? pCtrl->OnCtlColor(reinterpret_cast<HDC>(wParam)) : NULL;
+        if (!hBrush) return false;
+        *pResult = reinterpret_cast<LRESULT>(hBrush);
+        return true;
+    }
+    default:
+        break;
+    }
+    if (uMsg >= WM_APP && uMsg <= 0xBFFF) {
+        *pResult = 0;
+        return OnAppMessage(uMsg, wParam, lParam);
+    }
     if (uMsg == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
         // Enter, Escape and the close box arrive here as IDOK and IDCANCEL.
         if (LOWORD(wParam) == IDOK) {

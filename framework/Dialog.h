@@ -39,7 +39,20 @@ protected:
     // Every message after WM_INITDIALOG. Returns true when handled, with the
     // message's result in *pResult; false leaves it to the default processing.
     virtual bool OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
-    // Called once the window is gone (WM_NCDESTROY).
+    // One handler per message. Each returns true when it handled the
+    // message; false runs the default processing.
+    virtual bool OnPaint() { return false; }
+    virtual bool OnLButtonUp(UINT, POINT) { return false; }
+    virtual bool OnMouseMove(UINT, POINT) { return false; }
+    virtual bool OnNcHitTest(POINT, LRESULT*) { return false; }
+    virtual bool OnTimer(UINT_PTR) { return false; }
+    virtual bool OnSysCommand(UINT, LPARAM) { return false; }
+    virtual bool OnSize(UINT, int, int) { return false; }
+    virtual bool OnQueryDragIcon(HICON*) { return false; }
+    // Messages of the program's own (WM_APP and above).
+    virtual bool OnAppMessage(UINT, WPARAM, LPARAM) { return false; }
+    // Called once the window is going (WM_NCDESTROY), before the object lets
+    // go of it.
     virtual void OnNcDestroy() {}
 
     UINT m_nIDTemplate;
