@@ -1,0 +1,77 @@
+#pragma once
+// The installer's one window, and the owner of the installation it runs on
+// its worker thread.
+#include <windows.h>
+
+#include "Dialog.h"
+#include "Font.h"
+#include "InstallSequence.h"
+#include "SkinLabel.h"
+#include "WorkerThread.h"
+
+namespace Gdiplus {
+class Image;
+}
+
+enum { STATE_IDLE = 0, STATE_INSTALLING = 1 };
+
+class CSetupDlg : public CDialog, public CWorkerThread, public CInstallState, private IInstallView {
+public:
+    explicit CSetupDlg(HWND hParent);
+    ~CSetupDlg() override;
+
+    DWORD Execute() override;
+
+    // Whether the face is known both to GDI's enumeration (any letter case)
+    // and to the GDI+ installed collection (exact name).
+    static BOOL IsFontAvailable(const wchar_t* pszFace);
+    static BOOL HasGdiFontFace(const wchar_t* pszFace);
+    static BOOL HasGdiplusFontFamily(const wchar_t* pszFace);
+    // The installing background for a progress value (1 to 4).
+    static int SlideForProgress(int nProgress);
+    // Width of the red fill for a progress value.
+    static int FillWidthForProgress(int nProgress);
+
+protected:
+    BOOL OnInitDialog() override;
+    void DoDataExchange(CDataExchange*) override {}
+    bool OnPaint() override;
+    bool OnLButtonUp(UINT nFlags, POINT pt) override;
+    bool OnMouseMove(UINT nFlags, POINT pt) override;
+    bool OnNcHitTest(POINT pt, LRESULT* pResult) override;
+    bool OnTimer(UINT_PTR nIDEvent) override;
+    bool OnQueryDragIcon(HICON* phIcon) override;
+    bool OnAppMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) override;
+    void OnNcDestroy() override;
+
+private:
+    void OnInstallClicked();
+    void LoadJgpImage(WORD wID, Gdiplus::Image** ppImage);
+    void GetDestPath();
+    void DeleteImages();
+    void UpdateProgress(int nProgress);
+
+    // IInstallView, called on the worker thread: each posts to the window.
+    void ShowStatusText(const wchar_t* pszText) override;
+    void ShowFailure(const wchar_t* pszText) override;
+    void ShowProgress(int nProgress) override;
+    void ArmLaunchTimer() override;
+    void PostText(UINT uMsg, const wchar_t* pszText);
+
+    HICON m_hIcon;
+    RECT m_rcClose;
+    RECT m_rcInstall;
+    RECT m_rcMinimize;
+    int m_nState;
+    Gdiplus::Image* m_pImgStart;
+    Gdiplus::Image* m_pImgSlide1;
+    Gdiplus::Image* m_pImgSlide2;
+    Gdiplus::Image* m_pImgSlide3;
+    Gdiplus::Image* m_pImgSlide4;
+    Gdiplus::Image* m_pImgBarTrack;
+    Gdiplus::Image* m_pImgBarFill;
+    CSkinLabel m_stcPercent;
+    CSkinLabel m_stcStatus;
+    CFont m_font;
+    HCURSOR m_hHandCursor;
+};

@@ -1,0 +1,88 @@
+#include <shellapi.h>
+
+#include "RunningCheck.h"
+#include "SetupDlg.h"
+#include "SetupMessages.h"
+#include "StrFormat.h"
+
+bool CSetupDlg::OnNcHitTest(POINT pt, LRESULT* pResult) {
+    POINT ptClient = pt;
+    ::ScreenToClient(m_hWnd, &ptClient);
+    if (::PtInRect(&m_rcClose, ptClient)) return false;
+    if (::PtInRect(&m_rcInstall, ptClient) && m_nState == STATE_IDLE) return false;
+    if (::PtInRect(&m_rcMinimize, ptClient)) return false;
+    RECT rcClient;
+    ::GetClientRect(m_hWnd, &rcClient);
+    if (::PtInRect(&rcClient, ptClient)) {
+        // Dragging anywhere else moves the window, as a title bar would.
+        *pResult = HTCAPTION;
+        return true;
+    }
+    return false;
+}
+
+bool CSetupDlg::OnMouseMove(UINT, POINT pt) {
+    if (!m_hHandCursor) return false;
+    if (::PtInRect(&m_rcClose, pt) || ::PtInRect(&m_rcMinimize, pt) ||
+        (::PtInRect(&m_rcInstall, pt) && m_nState == STATE_IDLE)) {
+        ::SetCursor(m_hHandCursor);
+    }
+    return false;
+}
+
+bool CSetupDlg::OnLButtonUp(UINT, POINT pt) {
+    if (::PtInRect(&m_rcClose, pt)) {
+        if (m_nState == STATE_INSTALLING && m_bConfirmStop == 1) {
+            if (MessageBox(L"是否终止安装？", L"询问", MB_OKCANCEL | MB_ICONQUESTION) != IDOK) {
+                return true;
+            }
+        }
+        ::SetEvent(m_hStopEvent);
+        OnCancel();
+        return true;
+    }
+    if (::PtInRect(&m_rcInstall, pt) && m_nState == STATE_IDLE) {
+        OnInstallClicked();
+        return true;
+    }
+    if (::PtInRect(&m_rcMinimize, pt)) {
+        ShowWindow(SW_MINIMIZE);
+        return true;
+    }
+    return false;
+}
+
+void CSetupDlg::OnInstallClicked() {
+    if (m_nState != STATE_IDLE) return;
+    if (IsProcessRunning(L"iKVTRemote.exe", m_szSetupPath)) {
+        MessageBox(L"程序正在运行，请先关闭程序再安装", L"提示", MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    if (!Start(0)) return;
+    m_nState = STATE_INSTALLING;
+    m_stcPercent.ShowWindow(SW_SHOW);
+    ::InvalidateRect(m_hWnd, NULL, TRUE);
+}
+
+bool CSetupDlg::OnTimer(UINT_PTR nIDEvent) {
+    if (nIDEvent != TIMER_LAUNCH_CLIENT) return false;
+    ::KillTimer(m_hWnd, TIMER_LAUNCH_CLIENT);
+    wchar_t szClient[MAX_PATH];
+    if (FormatInto(szClient, L"%s\\iKVTRemote.exe", m_szSetupPath)) {
+        ::ShellExecuteW(NULL, L"open", szClient, NULL, m_szSetupPath, SW_SHOW);
+    }
+    OnOK();
+    return true;
+}
+
+bool CSetupDlg::OnQueryDragIcon(HICON* phIcon) {
+    *phIcon = m_hIcon;
+    return true;
+}
+
+void CSetupDlg::OnNcDestroy() {
+    DeleteImages();
+    // A launch still pending must never fire once the window is going.
+    ::KillTimer(m_hWnd, TIMER_LAUNCH_CLIENT);
+    WaitForExit();
+}

@@ -1,0 +1,55 @@
+#pragma once
+// The installation itself, run once on the worker thread: setup list,
+// packages, uninstaller, configuration, shortcuts, Uninstall entry.
+#include <windows.h>
+
+#include <set>
+#include <vector>
+
+#include "SetupList.h"
+
+enum { kDownloadBufInitialSize = 10485760 };
+
+// Everything the installation owns for the run. The setup window derives
+// from it, so these are the window's own members.
+class CInstallState {
+public:
+    CInstallState();
+    ~CInstallState();
+    CInstallState(const CInstallState&) = delete;
+    CInstallState& operator=(const CInstallState&) = delete;
+
+    BYTE* m_pDownloadBuf;
+    DWORD m_nDownloadBufSize;
+    DWORD m_nDownloadLen;
+    wchar_t m_szSetupPath[MAX_PATH];
+    wchar_t m_szUnInstallPath[MAX_PATH];
+    volatile LONG m_nProgress;
+    wchar_t m_szTempPath[MAX_PATH];
+    volatile LONG m_bConfirmStop;
+    wchar_t m_szProxyUser[64];
+    wchar_t m_szProxyPassword[64];
+    std::set<int> m_setInstallKind;
+    std::vector<SetupListEntry> m_vecSetupList;
+};
+
+// What the installation shows. The window posts each call to its own thread,
+// in order, and never makes the worker wait for it.
+class IInstallView {
+public:
+    virtual ~IInstallView() {}
+    // Text of the status label, while that label exists; visibility and
+    // colour stay as they are.
+    virtual void ShowStatusText(const wchar_t* pszText) = 0;
+    // The failure: status label shown, red, with this text.
+    virtual void ShowFailure(const wchar_t* pszText) = 0;
+    // Percent label "%d%%" and a repaint of the progress bar.
+    virtual void ShowProgress(int nProgress) = 0;
+    // Arms the launch timer (4660, 1000 ms).
+    virtual void ArmLaunchTimer() = 0;
+};
+
+// Runs the whole sequence; hStopEvent is looked at before each list entry.
+// hWndOwner owns the proxy dialogs' message boxes.
+void RunInstallSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent,
+                        HWND hWndOwner);
