@@ -1,0 +1,120 @@
+"""Drives the real setup.exe under Wine in the test run's own environment.
+
+The environment (prefix, HOME, display) is the one tests/testenv made; its
+folder is given in the TESTENV environment variable or --testenv.
+"""
+import os
+import re
+import shlex
+import subprocess
+import tempfile
+import time
+
+
+class WineEnv:
+    def __init__(self, envdir):
+        self.envdir = envdir
+        self.env = dict(os.environ)
+        with open(os.path.join(envdir, "env"), encoding="utf-8") as f:
+            for line in f:
+                line = line.strip()
+                if not line.startswith("export "):
+                    continue
+                for item in shlex.split(line[len("export "):]):
+                    key, _, value = item.partition("=")
+                    self.env[key] = value
+        self.wine = self.env["WINE"]
+        self.prefix = self.env["WINEPREFIX"]
+        self.drive_c = os.path.join(self.prefix, "drive_c")
+
+    def host_path(self, win_path):
+        """C:\\a\\b -> the prefix's file for it."""
+        assert win_path[:3].upper() == "C:\\", win_path
+        return os.path.join(self.drive_c, *win_path[3:].split("\\"))
+
+    def start(self, exe, *args):
+        """Starts a Windows program; its output goes to a file, not a pipe
+        (Wine's services would hold a pipe open)."""
+        out = tempfile.NamedTemporaryFile(
+            prefix="wine-out.", dir=self.envdir, delete=False)
+        proc = subprocess.Popen([self.wine, exe, *args], env=self.env,
+                                stdin=subprocess.DEVNULL, stdout=out,
+                                stderr=subprocess.STDOUT)
+        proc.out_path = out.name
+        out.close()
+        return proc
+
+    def run(self, exe, *args, timeout=120):
+        proc = self.start(exe, *args)
+        proc.wait(timeout=timeout)
+        return proc.returncode
+
+    def xdotool(self, *args, check=True):
+        res = subprocess.run(["xdotool", *args], env=self.env,
+                             capture_output=True, text=True, timeout=30)
+        if check and res.returncode != 0:
+            raise RuntimeError("xdotool %s: %s" % (args, res.stderr))
+        return res.stdout
+
+    def wait_window(self, name_pattern=None, timeout=60, min_width=0):
+        """Id of a visible window whose name matches, polled until timeout."""
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            args = ["search", "--all", "--onlyvisible"]
+            args += ["--name", name_pattern] if name_pattern else ["--class", ".*"]
+            out = self.xdotool(*args, check=False)
+            for wid in out.split():
+                geo = self.geometry(wid)
+                if geo and geo[2] >= min_width:
+                    return wid
+            time.sleep(0.3)
+        raise TimeoutError("no window %r" % name_pattern)
+
+    def geometry(self, wid):
+        out = self.xdotool("getwindowgeometry", "--shell", wid, check=False)
+        vals = dict(re.findall(r"(\w+)=(\d+)", out))
+        if not vals:
+            return None
+        return (int(vals["X"]), int(vals["Y"]), int(vals["WIDTH"]),
+                int(vals["HEIGHT"]))
+
+    def click(self, wid, x, y):
+        self.xdotool("mousemove", "--window", wid, str(x), str(y))
+        time.sleep(0.2)
+        self.xdotool("click", "1")
+
+    def screenshot(self, path):
+        subprocess.run(["import", "-window", "root", path], env=self.env,
+                       timeout=30, check=False,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def reg_export(self, key):
+        """The key's values as {name: data} (REG_SZ only), read through a
+        UTF-16 export (reg query mangles Chinese)."""
+        out = os.path.join(self.envdir, "export.reg")
+        if os.path.exists(out):
+            os.remove(out)
+        win_out = "Z:" + out.replace("/", "\\")
+        self.run("reg", "export", key, win_out, "/y", timeout=60)
+        if not os.path.exists(out):
+            return None
+        with open(out, "rb") as f:
+            text = f.read().decode("utf-16")
+        values = {}
+        for m in re.finditer(r'^"((?:[^"\\]|\\.)*)"="((?:[^"\\]|\\.)*)"\s*$',
+                             text, re.M):
+            unescape = lambda s: s.replace('\\"', '"').replace("\\\\", "\\")
+            values[unescape(m.group(1))] = unescape(m.group(2))
+        return values
+
+    def read_log(self):
+        path = self.host_path("C:\\temp\\log.txt")
+        if not os.path.exists(path):
+            return ""
+        with open(path, "rb") as f:
+            return f.read().decode("utf-16-le")
+
+
+def setup_list_bytes(lines):
+    """The setup list as the server holds it: UTF-16LE with BOM, CR LF."""
+    return b"\xff\xfe" + "".join(l + "\r\n" for l in lines).encode("utf-16-le")
