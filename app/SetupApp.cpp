@@ -1,7 +1,7 @@
 #include "SetupApp.h"
 
-#include <objbase.h>
 #include <gdiplus.h>
+#include <objbase.h>
 
 #include "SetupDlg.h"
 

@@ -1,7 +1,7 @@
 #include "SetupDlg.h"
 
-#include <objbase.h>
 #include <gdiplus.h>
+#include <objbase.h>
 
 #include "DestPath.h"
 #include "SetupMessages.h"
@@ -71,7 +71,7 @@ void CSetupDlg::LoadJgpImage(WORD wID, Gdiplus::Image** ppImage) {
 }
 
 void CSetupDlg::DeleteImages() {
-    Gdiplus::Image** images[] = {&m_pImgStart,  &m_pImgSlide1,  &m_pImgSlide2, &m_pImgSlide3,
+    Gdiplus::Image** images[] = {&m_pImgStart,  &m_pImgSlide1,  &m_pImgSlide2,  &m_pImgSlide3,
                                  &m_pImgSlide4, &m_pImgBarFill, &m_pImgBarTrack};
     for (Gdiplus::Image** pp : images) {
         delete *pp;
@@ -206,26 +206,26 @@ void CSetupDlg::UpdateProgress(int nProgress) {
 
 bool CSetupDlg::OnAppMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
     switch (uMsg) {
-    case WM_SETUP_STATUS_TEXT:
-    case WM_SETUP_FAILURE: {
-        wchar_t* pszText = reinterpret_cast<wchar_t*>(lParam);
-        if (m_stcStatus.Exists()) {
-            if (uMsg == WM_SETUP_FAILURE) {
-                m_stcStatus.ShowWindow(SW_SHOW);
-                m_stcStatus.SetLabelColor(RGB(255, 0, 0));
+        case WM_SETUP_STATUS_TEXT:
+        case WM_SETUP_FAILURE: {
+            wchar_t* pszText = reinterpret_cast<wchar_t*>(lParam);
+            if (m_stcStatus.Exists()) {
+                if (uMsg == WM_SETUP_FAILURE) {
+                    m_stcStatus.ShowWindow(SW_SHOW);
+                    m_stcStatus.SetLabelColor(RGB(255, 0, 0));
+                }
+                m_stcStatus.SetWindowText(pszText);
             }
-            m_stcStatus.SetWindowText(pszText);
+            delete[] pszText;
+            return true;
         }
-        delete[] pszText;
-        return true;
-    }
-    case WM_SETUP_PROGRESS:
-        UpdateProgress(static_cast<int>(wParam));
-        return true;
-    case WM_SETUP_ARM_TIMER:
-        ::SetTimer(m_hWnd, TIMER_LAUNCH_CLIENT, 1000, NULL);
-        return true;
-    default:
-        return false;
+        case WM_SETUP_PROGRESS:
+            UpdateProgress(static_cast<int>(wParam));
+            return true;
+        case WM_SETUP_ARM_TIMER:
+            ::SetTimer(m_hWnd, TIMER_LAUNCH_CLIENT, 1000, NULL);
+            return true;
+        default:
+            return false;
     }
 }

@@ -1,12 +1,10 @@
-#include <objbase.h>
 #include <gdiplus.h>
+#include <objbase.h>
 
 #include "SetupDlg.h"
 
 namespace {
-bool IsUsable(Gdiplus::Image* pImage) {
-    return pImage && pImage->GetLastStatus() == Gdiplus::Ok;
-}
+bool IsUsable(Gdiplus::Image* pImage) { return pImage && pImage->GetLastStatus() == Gdiplus::Ok; }
 }  // namespace
 
 int CSetupDlg::SlideForProgress(int p) {

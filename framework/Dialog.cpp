@@ -55,36 +55,36 @@ void CDialog::DoDataExchange(CDataExchange*) {}
 bool CDialog::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) {
     POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
     switch (uMsg) {
-    case WM_PAINT:
-        return OnPaint();
-    case WM_LBUTTONUP:
-        return OnLButtonUp(static_cast<UINT>(wParam), pt);
-    case WM_MOUSEMOVE:
-        return OnMouseMove(static_cast<UINT>(wParam), pt);
-    case WM_NCHITTEST:
-        return OnNcHitTest(pt, pResult);
-    case WM_TIMER:
-        return OnTimer(wParam);
-    case WM_SYSCOMMAND:
-        return OnSysCommand(static_cast<UINT>(wParam), lParam);
-    case WM_SIZE:
-        return OnSize(static_cast<UINT>(wParam), LOWORD(lParam), HIWORD(lParam));
-    case WM_QUERYDRAGICON: {
-        HICON hIcon = NULL;
-        if (!OnQueryDragIcon(&hIcon)) return false;
-        *pResult = reinterpret_cast<LRESULT>(hIcon);
-        return true;
-    }
-    case WM_CTLCOLORSTATIC: {
-        // Reflected to the control's own object, as the skinned labels want.
-        CStatic* pCtrl = CStatic::FromHandle(reinterpret_cast<HWND>(lParam));
-        HBRUSH hBrush = pCtrl ? pCtrl->OnCtlColor(reinterpret_cast<HDC>(wParam)) : NULL;
-        if (!hBrush) return false;
-        *pResult = reinterpret_cast<LRESULT>(hBrush);
-        return true;
-    }
-    default:
-        break;
+        case WM_PAINT:
+            return OnPaint();
+        case WM_LBUTTONUP:
+            return OnLButtonUp(static_cast<UINT>(wParam), pt);
+        case WM_MOUSEMOVE:
+            return OnMouseMove(static_cast<UINT>(wParam), pt);
+        case WM_NCHITTEST:
+            return OnNcHitTest(pt, pResult);
+        case WM_TIMER:
+            return OnTimer(wParam);
+        case WM_SYSCOMMAND:
+            return OnSysCommand(static_cast<UINT>(wParam), lParam);
+        case WM_SIZE:
+            return OnSize(static_cast<UINT>(wParam), LOWORD(lParam), HIWORD(lParam));
+        case WM_QUERYDRAGICON: {
+            HICON hIcon = NULL;
+            if (!OnQueryDragIcon(&hIcon)) return false;
+            *pResult = reinterpret_cast<LRESULT>(hIcon);
+            return true;
+        }
+        case WM_CTLCOLORSTATIC: {
+            // Reflected to the control's own object, as the skinned labels want.
+            CStatic* pCtrl = CStatic::FromHandle(reinterpret_cast<HWND>(lParam));
+            HBRUSH hBrush = pCtrl ? pCtrl->OnCtlColor(reinterpret_cast<HDC>(wParam)) : NULL;
+            if (!hBrush) return false;
+            *pResult = reinterpret_cast<LRESULT>(hBrush);
+            return true;
+        }
+        default:
+            break;
     }
     if (uMsg >= WM_APP && uMsg <= 0xBFFF) {
         *pResult = 0;
@@ -154,21 +154,21 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM
     if (!pThis->OnMessage(uMsg, wParam, lParam, &result)) return FALSE;
     // Messages whose answer is the procedure's own return value.
     switch (uMsg) {
-    case WM_CTLCOLORMSGBOX:
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORLISTBOX:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLORDLG:
-    case WM_CTLCOLORSCROLLBAR:
-    case WM_CTLCOLORSTATIC:
-    case WM_COMPAREITEM:
-    case WM_VKEYTOITEM:
-    case WM_CHARTOITEM:
-    case WM_QUERYDRAGICON:
-    case WM_INITDIALOG:
-        return static_cast<INT_PTR>(result);
-    default:
-        ::SetWindowLongPtrW(hDlg, DWLP_MSGRESULT, result);
-        return TRUE;
+        case WM_CTLCOLORMSGBOX:
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORLISTBOX:
+        case WM_CTLCOLORBTN:
+        case WM_CTLCOLORDLG:
+        case WM_CTLCOLORSCROLLBAR:
+        case WM_CTLCOLORSTATIC:
+        case WM_COMPAREITEM:
+        case WM_VKEYTOITEM:
+        case WM_CHARTOITEM:
+        case WM_QUERYDRAGICON:
+        case WM_INITDIALOG:
+            return static_cast<INT_PTR>(result);
+        default:
+            ::SetWindowLongPtrW(hDlg, DWLP_MSGRESULT, result);
+            return TRUE;
     }
 }

@@ -11,7 +11,8 @@
 // Direction of a data exchange between controls and members.
 class CDataExchange {
 public:
-    CDataExchange(HWND hDlg, BOOL bSaveAndValidate) : m_hDlg(hDlg), m_bSaveAndValidate(bSaveAndValidate) {}
+    CDataExchange(HWND hDlg, BOOL bSaveAndValidate)
+        : m_hDlg(hDlg), m_bSaveAndValidate(bSaveAndValidate) {}
     HWND m_hDlg;
     BOOL m_bSaveAndValidate;  // TRUE: controls to members
 };

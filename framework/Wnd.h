@@ -37,8 +37,7 @@ public:
                        reinterpret_cast<LPARAM>(hIcon));
     }
     // A message box owned by this window.
-    int MessageBox(const wchar_t* pszText, const wchar_t* pszCaption = NULL,
-                   UINT uType = MB_OK) {
+    int MessageBox(const wchar_t* pszText, const wchar_t* pszCaption = NULL, UINT uType = MB_OK) {
         return ::MessageBoxW(m_hWnd, pszText, pszCaption, uType);
     }
 

@@ -1,8 +1,8 @@
 #pragma once
 // Move-only owners for system handles and COM pointers. Copying an owner does
 // not compile, so a handle has exactly one closer.
-#include <windows.h>
 #include <objbase.h>
+#include <windows.h>
 
 template <typename T, typename Traits>
 class CHandleOwner {

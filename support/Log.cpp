@@ -8,7 +8,7 @@ int g_nLogLevel = 1;
 namespace {
 
 const wchar_t g_szLevelTag[LOG_LEVEL_COUNT][32] = {
-    L"[Error]",   L"[Normal]",   L"[Normal2]",  L"[Normal3]",  L"[Normal4]", L"[Normal5]",
+    L"[Error]",   L"[Normal]",   L"[Normal2]",  L"[Normal3]",  L"[Normal4]",  L"[Normal5]",
     L"[Warning]", L"[Warning2]", L"[Warning3]", L"[Warning4]", L"[Warning5]",
 };
 
@@ -60,8 +60,8 @@ void AppendLogText(const wchar_t* pszPath, const wchar_t* pszText) {
     if (!pszPath || !pszPath[0] || !pszText || !pszText[0]) return;
     // Opened, written and closed per line, so every line is on disk when the
     // call returns and survives a crash of the process.
-    HANDLE hFile = ::CreateFileW(pszPath, GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE hFile =
+        ::CreateFileW(pszPath, GENERIC_WRITE, 0, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (hFile == INVALID_HANDLE_VALUE) return;
     if (::SetFilePointer(hFile, 0, NULL, FILE_END) != INVALID_SET_FILE_POINTER ||
         ::GetLastError() == NO_ERROR) {

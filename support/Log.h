@@ -1,8 +1,9 @@
 #pragma once
 // The installer's diagnostic log: one line per call, to the debugger output
 // and appended to g_szLogPath (UTF-16LE, no byte-order mark, CR LF).
-#include <windows.h>
 #include <stdarg.h>
+#include <windows.h>
+
 #include <string>
 
 enum LogLevel {

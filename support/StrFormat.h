@@ -2,8 +2,9 @@
 // Bounded formatting into the fixed wide buffers the installer uses. A text
 // that does not fit is refused: the result is false and the buffer is left
 // empty, never truncated into a different, valid-looking path.
-#include <windows.h>
 #include <stdarg.h>
+#include <windows.h>
+
 #include <string>
 
 bool FormatBufV(wchar_t* pszBuf, size_t cchBuf, const wchar_t* pszFormat, va_list args);

@@ -7,9 +7,10 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     wchar_t szDir[MAX_PATH] = {0};
     ::GetCurrentDirectoryW(MAX_PATH, szDir);
-    std::wstring text = std::wstring(L"cmdline=") + ::GetCommandLineW() + L"\r\ncwd=" + szDir + L"\r\n";
-    HANDLE h = ::CreateFileW(L"C:\\temp\\client_started.txt", GENERIC_WRITE, 0, NULL,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    std::wstring text =
+        std::wstring(L"cmdline=") + ::GetCommandLineW() + L"\r\ncwd=" + szDir + L"\r\n";
+    HANDLE h = ::CreateFileW(L"C:\\temp\\client_started.txt", GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, NULL);
     if (h == INVALID_HANDLE_VALUE) return 1;
     DWORD cb = 0;
     ::WriteFile(h, text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &cb, NULL);

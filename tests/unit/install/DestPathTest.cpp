@@ -62,9 +62,8 @@ TEST(GetDestPath, CreatesFoldersAndStartsAFreshLog) {
     std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
     EXPECT_EQ(std::wstring::npos, text.find(L"old run"));
     EXPECT_EQ(0u, text.find(L"[Normal]["));
-    EXPECT_NE(std::wstring::npos,
-              text.find(L"][CSetupDlg::GetDestPath] setuppath=C:\\Tarvelo "
-                        L"UnInstallPath=C:\\UnInstall Tarvelo\r\n"));
+    EXPECT_NE(std::wstring::npos, text.find(L"][CSetupDlg::GetDestPath] setuppath=C:\\Tarvelo "
+                                            L"UnInstallPath=C:\\UnInstall Tarvelo\r\n"));
 
     // A second run reuses the folders and again starts from an empty log.
     GetDestPath(szSetup, szTemp, szUninst);

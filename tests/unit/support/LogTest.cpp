@@ -31,7 +31,8 @@ protected:
 
 TEST(LogPrefix, PadsMillisecondsAndIds) {
     EXPECT_EQ(L"[Error][D T:  7 01a4:0002]", BuildLogPrefix(LOG_ERROR, L"D", L"T", 7, 0x1a4, 2));
-    EXPECT_EQ(L"[Normal][D T: 45 0000:abcd]", BuildLogPrefix(LOG_NORMAL, L"D", L"T", 45, 0, 0xabcd));
+    EXPECT_EQ(L"[Normal][D T: 45 0000:abcd]",
+              BuildLogPrefix(LOG_NORMAL, L"D", L"T", 45, 0, 0xabcd));
     EXPECT_EQ(L"[Normal][2026/12/8 10:01:02:123 12345:fffffff]",
               BuildLogPrefix(LOG_NORMAL, L"2026/12/8", L"10:01:02", 123, 0x12345, 0xfffffff));
     EXPECT_EQ(L"[Warning5][a b:999 ffffffff:10000]",
