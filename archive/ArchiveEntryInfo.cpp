@@ -1,0 +1,133 @@
+#include "ArchiveEntryInfo.h"
+
+#include <wchar.h>
+
+namespace {
+
+bool IsSeparator(wchar_t ch) { return ch == L'\\' || ch == L'/'; }
+
+void DropLeading(wchar_t* pszName, size_t cch) {
+    size_t cchName = wcslen(pszName);
+    if (cch > cchName) cch = cchName;
+    wmemmove(pszName, pszName + cch, cchName - cch + 1);
+}
+
+// Drops everything up to and including the first occurrence of pszPattern.
+bool DropThrough(wchar_t* pszName, const wchar_t* pszPattern) {
+    const wchar_t* pszHit = wcsstr(pszName, pszPattern);
+    if (!pszHit) return false;
+    DropLeading(pszName, (pszHit - pszName) + wcslen(pszPattern));
+    return true;
+}
+
+bool ApplyOneRule(wchar_t* pszName) {
+    if (pszName[0] && pszName[1] == L':') {
+        DropLeading(pszName, 2);
+        return true;
+    }
+    if (pszName[0] == L'\\' || pszName[0] == L'/') {
+        DropLeading(pszName, 1);
+        return true;
+    }
+    return DropThrough(pszName, L"\\..\\") || DropThrough(pszName, L"\\../") ||
+           DropThrough(pszName, L"/../") || DropThrough(pszName, L"/..\\");
+}
+
+uint32_t ReadLe16(const BYTE* p) { return p[0] | (p[1] << 8); }
+
+uint32_t ReadLe32(const BYTE* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+}  // namespace
+
+void SanitizeEntryName(wchar_t* pszName) {
+    while (ApplyOneRule(pszName)) {
+    }
+}
+
+bool HasParentComponent(const wchar_t* pszName) {
+    const wchar_t* pszStart = pszName;
+    for (const wchar_t* p = pszName;; ++p) {
+        if (*p == 0 || IsSeparator(*p)) {
+            if (p - pszStart == 2 && pszStart[0] == L'.' && pszStart[1] == L'.') return true;
+            if (*p == 0) return false;
+            pszStart = p + 1;
+        }
+    }
+}
+
+DWORD MapEntryAttributes(uint32_t nVersionMadeBy, uint32_t nExternal) {
+    uint32_t nHost = (nVersionMadeBy >> 8) & 0xFF;
+    bool bReadOnly, bHidden, bSystem, bDirectory, bArchive;
+    if (nHost == 0 || nHost == 7 || nHost == 11 || nHost == 14) {
+        bReadOnly = (nExternal & 0x01) != 0;
+        bHidden = (nExternal & 0x02) != 0;
+        bSystem = (nExternal & 0x04) != 0;
+        bDirectory = (nExternal & 0x10) != 0;
+        bArchive = (nExternal & 0x20) != 0;
+    } else {
+        // Unix-like hosts keep the mode in the high half: S_IFDIR and the
+        // owner-write bit are what Windows can express.
+        bDirectory = (nExternal & 0x40000000) != 0;
+        bReadOnly = (nExternal & 0x00800000) == 0;
+        bHidden = bSystem = false;
+        bArchive = true;
+    }
+    return (bDirectory ? FILE_ATTRIBUTE_DIRECTORY : 0) | (bArchive ? FILE_ATTRIBUTE_ARCHIVE : 0) |
+           (bHidden ? FILE_ATTRIBUTE_HIDDEN : 0) | (bReadOnly ? FILE_ATTRIBUTE_READONLY : 0) |
+           (bSystem ? FILE_ATTRIBUTE_SYSTEM : 0);
+}
+
+FILETIME DosTimeToFileTime(uint32_t nDosDateTime) {
+    uint32_t nDate = nDosDateTime >> 16, nTime = nDosDateTime & 0xFFFF;
+    SYSTEMTIME st = {};
+    st.wYear = static_cast<WORD>((nDate >> 9) + 1980);
+    st.wMonth = static_cast<WORD>((nDate >> 5) & 15);
+    st.wDay = static_cast<WORD>(nDate & 31);
+    st.wHour = static_cast<WORD>(nTime >> 11);
+    st.wMinute = static_cast<WORD>((nTime >> 5) & 63);
+    st.wSecond = static_cast<WORD>((nTime & 31) * 2);
+    FILETIME ftLocal, ftUtc;
+    if (!::SystemTimeToFileTime(&st, &ftLocal)) {
+        SYSTEMTIME stEpoch = {};
+        stEpoch.wYear = 1980;
+        stEpoch.wMonth = stEpoch.wDay = 1;
+        ::SystemTimeToFileTime(&stEpoch, &ftLocal);
+    }
+    if (!::LocalFileTimeToFileTime(&ftLocal, &ftUtc)) ftUtc = ftLocal;
+    return ftUtc;
+}
+
+FILETIME UnixTimeToFileTime(int32_t nUnixTime) {
+    uint64_t n = static_cast<uint64_t>(static_cast<int64_t>(nUnixTime) + 11644473600LL) * 10000000u;
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(n);
+    ft.dwHighDateTime = static_cast<DWORD>(n >> 32);
+    return ft;
+}
+
+void ApplyExtendedTimestamp(const BYTE* pExtra, size_t cbExtra, FILETIME* pftWrite,
+                            FILETIME* pftAccess, FILETIME* pftCreation) {
+    size_t nOffset = 0;
+    while (nOffset + 4 < cbExtra) {
+        size_t cbData = ReadLe16(pExtra + nOffset + 2);
+        if (pExtra[nOffset] != 'U' || pExtra[nOffset + 1] != 'T') {
+            nOffset += 4 + cbData;
+            continue;
+        }
+        // The times must lie inside both the block and the field.
+        size_t nEnd = nOffset + 4 + cbData;
+        if (nEnd > cbExtra) nEnd = cbExtra;
+        BYTE nFlags = pExtra[nOffset + 4];
+        size_t nPos = nOffset + 5;
+        FILETIME* apTimes[3] = {pftWrite, pftAccess, pftCreation};
+        for (int i = 0; i < 3; ++i) {
+            if (!(nFlags & (1 << i))) continue;
+            if (nPos + 4 > nEnd) break;
+            *apTimes[i] = UnixTimeToFileTime(static_cast<int32_t>(ReadLe32(pExtra + nPos)));
+            nPos += 4;
+        }
+        return;
+    }
+}

@@ -1,0 +1,25 @@
+#pragma once
+// How a zip entry's stored fields become the reader's entry record: name
+// sanitising, Windows attributes, times.
+#include <stddef.h>
+#include <stdint.h>
+#include <windows.h>
+
+// Drops drive prefixes, leading separators and everything up to a
+// "<sep>..<sep>" sequence, until none is left.
+void SanitizeEntryName(wchar_t* pszName);
+// True when a component between separators is exactly "..".
+bool HasParentComponent(const wchar_t* pszName);
+
+// nVersionMadeBy's high byte is the host system; nExternal its attributes.
+DWORD MapEntryAttributes(uint32_t nVersionMadeBy, uint32_t nExternal);
+
+// A DOS date (high half) and time (low half) in local time, as UTC. A value
+// that is no calendar time gives the DOS epoch, 1980-01-01 00:00 local.
+FILETIME DosTimeToFileTime(uint32_t nDosDateTime);
+FILETIME UnixTimeToFileTime(int32_t nUnixTime);
+
+// Overrides the times from the first "UT" block of a local extra field; a
+// time whose bytes lie beyond its block or the field keeps its value.
+void ApplyExtendedTimestamp(const BYTE* pExtra, size_t cbExtra, FILETIME* pftWrite,
+                            FILETIME* pftAccess, FILETIME* pftCreation);

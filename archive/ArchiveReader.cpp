@@ -1,0 +1,327 @@
+#include "ArchiveReader.h"
+
+#include <wchar.h>
+
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "ArchiveEntryInfo.h"
+#include "ArchiveStream.h"
+#include "EncryptedEntry.h"
+#include "Handle.h"
+#include "StrFormat.h"
+#include "unzip.h"
+
+int32_t g_nArchiveLastResult = Ok;
+
+namespace {
+const uint32_t kExtractBufSize = 0x4000;
+const uLong kNameBufSize = MAX_PATH;
+}  // namespace
+
+struct ArchiveReader {
+    ArchiveReader() : uf(NULL), nEntryCount(0), nCachedIndex(-1), cached(), cachedInfo() {
+        stream.hFile = INVALID_HANDLE_VALUE;
+        stream.bError = false;
+        szTargetFolder[0] = 0;
+    }
+
+    unzFile uf;
+    CFileHandle file;
+    ArchiveStream stream;
+    int32_t nEntryCount;
+    int32_t nCachedIndex;  // -1: nothing cached
+    ArchiveEntry cached;
+    unz_file_info64 cachedInfo;  // the core's record behind the cached entry
+    std::unique_ptr<BYTE[]> pExtractBuf;
+    wchar_t szTargetFolder[MAX_PATH];
+};
+
+namespace {
+
+ArchiveResult SetResult(ArchiveResult result) {
+    g_nArchiveLastResult = result;
+    return result;
+}
+
+bool IsSeparator(wchar_t ch) { return ch == L'\\' || ch == L'/'; }
+
+bool IsAbsolute(const wchar_t* pszPath) {
+    return IsSeparator(pszPath[0]) || (pszPath[0] && pszPath[1] == L':');
+}
+
+bool PathExists(const wchar_t* pszPath) {
+    return ::GetFileAttributesW(pszPath) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Copies at most 259 characters and makes sure the folder ends in a
+// separator. False, and the buffer untouched, when that does not fit.
+bool SetFolderWithSeparator(wchar_t (&szFolder)[MAX_PATH], const wchar_t* pszFolder) {
+    size_t cch = wcslen(pszFolder);
+    bool bNeedsSeparator = cch == 0 || !IsSeparator(pszFolder[cch - 1]);
+    if (cch + (bNeedsSeparator ? 1 : 0) > MAX_PATH - 1) return false;
+    wmemcpy(szFolder, pszFolder, cch);
+    if (bNeedsSeparator) szFolder[cch++] = L'/';
+    szFolder[cch] = 0;
+    return true;
+}
+
+// Moves the core to entry nIndex: forwards from where it stands, from the
+// first entry only when asked for an earlier one.
+bool StepTo(ArchiveReader* pReader, int32_t nIndex) {
+    unz64_file_pos pos;
+    int64_t nCurrent = -1;
+    if (unzGetFilePos64(pReader->uf, &pos) == UNZ_OK) nCurrent = pos.num_of_file;
+    if (nCurrent < 0 || nIndex < nCurrent) {
+        if (unzGoToFirstFile(pReader->uf) != UNZ_OK) return false;
+        nCurrent = 0;
+    }
+    while (nCurrent < nIndex) {
+        if (unzGoToNextFile(pReader->uf) != UNZ_OK) return false;
+        ++nCurrent;
+    }
+    return true;
+}
+
+int32_t ClampToInt32(ZPOS64_T n) { return n > INT32_MAX ? INT32_MAX : static_cast<int32_t>(n); }
+
+// Reads the record of the core's current entry (nIndex) into the cache.
+ArchiveResult ReadCurrentRecord(ArchiveReader* pReader, int32_t nIndex) {
+    unz_file_info64 info;
+    char szName[kNameBufSize];
+    if (unzGetCurrentFileInfo64(pReader->uf, &info, szName, kNameBufSize, NULL, 0, NULL, 0) !=
+        UNZ_OK)
+        return BadEntryHeader;
+    // Longer names would be cut by the core: refuse them rather than
+    // extract under a different name.
+    if (info.size_filename >= kNameBufSize) return BadEntryHeader;
+    if (info.compression_method != 0 && info.compression_method != Z_DEFLATED)
+        return BadEntryHeader;
+    // Opening the entry raw makes the core check its local header against
+    // the central record and tells where the local extra field lies.
+    if (unzOpenCurrentFile2(pReader->uf, NULL, NULL, 1) != UNZ_OK) return BadEntryHeader;
+    std::vector<BYTE> extra;
+    int cbExtra = unzGetLocalExtrafield(pReader->uf, NULL, 0);
+    if (cbExtra > 0) {
+        extra.resize(cbExtra);
+        if (unzGetLocalExtrafield(pReader->uf, extra.data(), cbExtra) != cbExtra) {
+            unzCloseCurrentFile(pReader->uf);
+            return ReadError;
+        }
+    }
+    unzCloseCurrentFile(pReader->uf);
+
+    ArchiveEntry entry = {};
+    entry.nIndex = nIndex;
+    if (::MultiByteToWideChar(CP_ACP, 0, szName, -1, entry.szEntryName, MAX_PATH) == 0)
+        entry.szEntryName[0] = 0;
+    SanitizeEntryName(entry.szEntryName);
+    entry.dwAttributes = MapEntryAttributes(info.version, info.external_fa);
+    entry.nCompressedSize = ClampToInt32(info.compressed_size);
+    entry.nUncompressedSize = ClampToInt32(info.uncompressed_size);
+    entry.ftWriteTime = DosTimeToFileTime(info.dosDate);
+    entry.ftAccessTime = entry.ftCreationTime = entry.ftWriteTime;
+    ApplyExtendedTimestamp(extra.data(), extra.size(), &entry.ftWriteTime, &entry.ftAccessTime,
+                           &entry.ftCreationTime);
+
+    pReader->cached = entry;
+    pReader->cachedInfo = info;
+    pReader->nCachedIndex = nIndex;
+    return Ok;
+}
+
+// Steps to nIndex and makes sure its record is the cached one.
+ArchiveResult LoadEntry(ArchiveReader* pReader, int32_t nIndex) {
+    unzCloseCurrentFile(pReader->uf);
+    if (!StepTo(pReader, nIndex)) return BadEntryHeader;
+    if (pReader->nCachedIndex == nIndex) return Ok;
+    return ReadCurrentRecord(pReader, nIndex);
+}
+
+// Copies the open entry's data into hFile through the reader's buffer.
+ArchiveResult CopyEntryData(ArchiveReader* pReader, HANDLE hFile, CEncryptedEntry* pEncrypted) {
+    BYTE* pBuf = pReader->pExtractBuf.get();
+    for (;;) {
+        int n = pEncrypted ? pEncrypted->Read(pBuf, kExtractBufSize)
+                           : unzReadCurrentFile(pReader->uf, pBuf, kExtractBufSize);
+        if (n < 0) return InflateError;
+        if (n == 0) {
+            bool bEnd = pEncrypted ? pEncrypted->IsComplete() : unzeof(pReader->uf) == 1;
+            return bEnd ? Ok : InflateError;
+        }
+        DWORD cbWritten = 0;
+        if (!::WriteFile(hFile, pBuf, static_cast<DWORD>(n), &cbWritten, NULL) ||
+            cbWritten != static_cast<DWORD>(n))
+            return WriteError;
+    }
+}
+
+// Writes the core's current entry (record in the cache) to szPath.
+ArchiveResult WriteEntryFile(ArchiveReader* pReader, const wchar_t* pszPath) {
+    const ArchiveEntry& entry = pReader->cached;
+    const unz_file_info64& info = pReader->cachedInfo;
+    ::DeleteFileW(pszPath);
+    CFileHandle file(
+        ::CreateFileW(pszPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, entry.dwAttributes, NULL));
+    if (!file) return FileError;
+
+    if (!pReader->pExtractBuf) {
+        pReader->pExtractBuf.reset(new (std::nothrow) BYTE[kExtractBufSize]);
+        if (!pReader->pExtractBuf) return WriteError;
+    }
+    ArchiveResult result;
+    if (info.flag & 1) {
+        if (unzOpenCurrentFile2(pReader->uf, NULL, NULL, 1) != UNZ_OK) return BadEntryHeader;
+        CEncryptedEntry encrypted(pReader->uf, info);
+        result = encrypted.CheckHeader() ? CopyEntryData(pReader, file.Get(), &encrypted)
+                                         : PasswordError;
+        unzCloseCurrentFile(pReader->uf);
+    } else {
+        if (unzOpenCurrentFile(pReader->uf) != UNZ_OK) return BadEntryHeader;
+        result = CopyEntryData(pReader, file.Get(), NULL);
+        // After a full read the core compares the CRC-32; a mismatch means
+        // the file on disk is not what was packed.
+        if (unzCloseCurrentFile(pReader->uf) != UNZ_OK && result == Ok) result = InflateError;
+    }
+    if (result == Ok)
+        ::SetFileTime(file.Get(), &entry.ftCreationTime, &entry.ftAccessTime, &entry.ftWriteTime);
+    return result;
+}
+
+}  // namespace
+
+ArchiveReader* ArchiveOpen(const wchar_t* pszPath) {
+    if (!pszPath) {
+        SetResult(FileError);
+        return NULL;
+    }
+    std::unique_ptr<ArchiveReader> pReader(new (std::nothrow) ArchiveReader());
+    if (!pReader) {
+        SetResult(FileError);
+        return NULL;
+    }
+    wchar_t szCurrent[MAX_PATH - 1];
+    DWORD cch = ::GetCurrentDirectoryW(MAX_PATH - 1, szCurrent);
+    if (cch > 0 && cch < MAX_PATH - 1) SetFolderWithSeparator(pReader->szTargetFolder, szCurrent);
+
+    pReader->file.Reset(::CreateFileW(pszPath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, NULL));
+    if (!pReader->file) {
+        SetResult(FileError);
+        return NULL;
+    }
+    pReader->stream.hFile = pReader->file.Get();
+    zlib_filefunc64_def funcs;
+    InitStreamFuncs(&funcs, &pReader->stream);
+    pReader->uf = unzOpen2_64(pszPath, &funcs);
+    unz_global_info64 global;
+    if (!pReader->uf || unzGetGlobalInfo64(pReader->uf, &global) != UNZ_OK) {
+        if (pReader->uf) unzClose(pReader->uf);
+        SetResult(FileError);
+        return NULL;
+    }
+    pReader->nEntryCount = ClampToInt32(global.number_entry);
+    SetResult(Ok);
+    return pReader.release();
+}
+
+ArchiveResult ArchiveSetTargetFolder(ArchiveReader* hArchive, const wchar_t* pszFolder) {
+    if (!hArchive || !pszFolder) return SetResult(BadArgument);
+    // A cut folder would be a different folder: refuse it.
+    if (!SetFolderWithSeparator(hArchive->szTargetFolder, pszFolder)) return SetResult(BadArgument);
+    return SetResult(Ok);
+}
+
+ArchiveResult ArchiveGetEntry(ArchiveReader* hArchive, int32_t nIndex, ArchiveEntry* pEntry) {
+    if (pEntry) {
+        pEntry->nIndex = 0;
+        pEntry->szEntryName[0] = 0;
+        pEntry->nUncompressedSize = 0;
+    }
+    if (!hArchive || !pEntry) return SetResult(BadArgument);
+    if (nIndex < -1 || nIndex >= hArchive->nEntryCount) return SetResult(BadArgument);
+    if (nIndex >= 0 && nIndex == hArchive->nCachedIndex) {
+        *pEntry = hArchive->cached;
+        return SetResult(Ok);
+    }
+    if (nIndex == -1) {
+        *pEntry = ArchiveEntry();
+        pEntry->nIndex = hArchive->nEntryCount;
+        return SetResult(Ok);
+    }
+    ArchiveResult result = LoadEntry(hArchive, nIndex);
+    if (result == Ok) *pEntry = hArchive->cached;
+    return SetResult(result);
+}
+
+ArchiveResult ArchiveExtractToFile(ArchiveReader* hArchive, int32_t nIndex,
+                                   const wchar_t* pszName) {
+    if (!hArchive || !pszName) return SetResult(BadArgument);
+    if (nIndex < 0 || nIndex >= hArchive->nEntryCount) return SetResult(BadArgument);
+    ArchiveResult result = LoadEntry(hArchive, nIndex);
+    if (result != Ok) return SetResult(result);
+    // Whatever the archive says, nothing is written above the target folder.
+    if (HasParentComponent(pszName)) return SetResult(FileError);
+
+    bool bAbsolute = IsAbsolute(pszName);
+    const wchar_t* pszRoot = bAbsolute ? NULL : hArchive->szTargetFolder;
+    wchar_t szFullPath[MAX_PATH];
+    if (hArchive->cached.dwAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        MakeFolderPath(pszRoot, pszName);
+        bool bComposed = FormatInto(szFullPath, L"%s%s", pszRoot ? pszRoot : L"", pszName);
+        // A folder that is not there after all is a failure, not an empty success.
+        return SetResult(bComposed && PathExists(szFullPath) ? Ok : FileError);
+    }
+
+    const wchar_t* pszFile = pszName;
+    for (const wchar_t* p = pszName; *p; ++p)
+        if (IsSeparator(*p)) pszFile = p + 1;
+    if (*pszFile == 0) return SetResult(FileError);
+    wchar_t szFolderPart[MAX_PATH];
+    size_t cchFolder = pszFile - pszName;
+    if (cchFolder >= MAX_PATH) return SetResult(FileError);
+    wmemcpy(szFolderPart, pszName, cchFolder);
+    szFolderPart[cchFolder] = 0;
+    if (!FormatInto(szFullPath, L"%s%s%s", pszRoot ? pszRoot : L"", szFolderPart, pszFile))
+        return SetResult(FileError);
+    MakeFolderPath(pszRoot, szFolderPart);
+    return SetResult(WriteEntryFile(hArchive, szFullPath));
+}
+
+ArchiveResult ArchiveClose(ArchiveReader* hArchive) {
+    if (!hArchive) return SetResult(BadArgument);
+    unzCloseCurrentFile(hArchive->uf);
+    unzClose(hArchive->uf);
+    delete hArchive;  // closes the archive file and frees the buffer
+    return SetResult(Ok);
+}
+
+void MakeFolderPath(const wchar_t* pszRoot, const wchar_t* pszPath) {
+    if (!pszPath) return;
+    if (pszRoot) {
+        wchar_t szRoot[MAX_PATH];
+        if (CopyInto(szRoot, pszRoot) && szRoot[0]) {
+            size_t cch = wcslen(szRoot);
+            if (IsSeparator(szRoot[cch - 1])) szRoot[cch - 1] = 0;
+            if (!PathExists(szRoot)) ::CreateDirectoryW(szRoot, NULL);
+        }
+    }
+    if (*pszPath == 0) return;
+    const wchar_t* pszLast = NULL;
+    for (const wchar_t* p = pszPath; *p; ++p)
+        if (IsSeparator(*p)) pszLast = p;
+    if (pszLast && pszLast != pszPath) {
+        wchar_t szParent[MAX_PATH];
+        size_t cchParent = pszLast - pszPath;
+        if (cchParent < MAX_PATH) {
+            wmemcpy(szParent, pszPath, cchParent);
+            szParent[cchParent] = 0;
+            MakeFolderPath(pszRoot, szParent);
+        }
+    }
+    // A path that does not fit is not cut: a cut path names another folder.
+    wchar_t szFolder[MAX_PATH];
+    if (FormatInto(szFolder, L"%s%s", pszRoot ? pszRoot : L"", pszPath) && !PathExists(szFolder))
+        ::CreateDirectoryW(szFolder, NULL);
+}
