@@ -84,6 +84,21 @@ bool StepTo(ArchiveReader* pReader, int32_t nIndex) {
     return true;
 }
 
+// minizip takes an end record at offset 0 for a missing one, so it cannot
+// open a zip with no entries and nothing before its end record; we can.
+bool IsBareEmptyArchive(HANDLE hFile) {
+    BYTE ab[22];
+    DWORD cbRead = 0;
+    LARGE_INTEGER liZero = {}, liSize = {};
+    if (!::GetFileSizeEx(hFile, &liSize) || !::SetFilePointerEx(hFile, liZero, NULL, FILE_BEGIN) ||
+        !::ReadFile(hFile, ab, sizeof(ab), &cbRead, NULL) || cbRead != sizeof(ab))
+        return false;
+    static const BYTE kEmptyEnd[20] = {'P', 'K', 5, 6};  // no disks, entries, directory
+    uint32_t cbComment = ab[20] | (ab[21] << 8);
+    return memcmp(ab, kEmptyEnd, sizeof(kEmptyEnd)) == 0 &&
+           liSize.QuadPart == static_cast<LONGLONG>(sizeof(ab) + cbComment);
+}
+
 int32_t ClampToInt32(ZPOS64_T n) { return n > INT32_MAX ? INT32_MAX : static_cast<int32_t>(n); }
 
 // Reads the record of the core's current entry (nIndex) into the cache.
@@ -216,12 +231,13 @@ ArchiveReader* ArchiveOpen(const wchar_t* pszPath) {
     InitStreamFuncs(&funcs, &pReader->stream);
     pReader->uf = unzOpen2_64(pszPath, &funcs);
     unz_global_info64 global;
-    if (!pReader->uf || unzGetGlobalInfo64(pReader->uf, &global) != UNZ_OK) {
+    if (pReader->uf && unzGetGlobalInfo64(pReader->uf, &global) == UNZ_OK) {
+        pReader->nEntryCount = ClampToInt32(global.number_entry);
+    } else if (pReader->uf || !IsBareEmptyArchive(pReader->file.Get())) {
         if (pReader->uf) unzClose(pReader->uf);
         SetResult(FileError);
         return NULL;
     }
-    pReader->nEntryCount = ClampToInt32(global.number_entry);
     SetResult(Ok);
     return pReader.release();
 }
@@ -291,8 +307,10 @@ ArchiveResult ArchiveExtractToFile(ArchiveReader* hArchive, int32_t nIndex,
 
 ArchiveResult ArchiveClose(ArchiveReader* hArchive) {
     if (!hArchive) return SetResult(BadArgument);
-    unzCloseCurrentFile(hArchive->uf);
-    unzClose(hArchive->uf);
+    if (hArchive->uf) {  // none for an archive without entries
+        unzCloseCurrentFile(hArchive->uf);
+        unzClose(hArchive->uf);
+    }
     delete hArchive;  // closes the archive file and frees the buffer
     return SetResult(Ok);
 }

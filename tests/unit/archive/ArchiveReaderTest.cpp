@@ -1,0 +1,264 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "ArchiveReader.h"
+#include "ArchiveTestData.h"
+#include "TestUtil.h"
+
+namespace {
+
+// Opens an archive for a test and closes it at the end.
+class CArchive {
+public:
+    explicit CArchive(const wchar_t* pszZip) : m_h(ArchiveOpen(ZipPath(pszZip).c_str())) {}
+    ~CArchive() {
+        if (m_h) ArchiveClose(m_h);
+    }
+    ArchiveReader* Get() const { return m_h; }
+    ArchiveEntry Entry(int32_t nIndex, ArchiveResult expected = Ok) const {
+        ArchiveEntry entry;
+        memset(&entry, 0xCC, sizeof(entry));
+        EXPECT_EQ(expected, ArchiveGetEntry(m_h, nIndex, &entry)) << "index " << nIndex;
+        return entry;
+    }
+    int32_t Count() const { return Entry(-1).nIndex; }
+    ArchiveResult Extract(int32_t nIndex) const {
+        return ArchiveExtractToFile(m_h, nIndex, Entry(nIndex).szEntryName);
+    }
+
+private:
+    ArchiveReader* m_h;
+};
+
+std::vector<std::wstring> ListFolder(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = ::FindFirstFileW((folder + L"\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+        std::wstring name = fd.cFileName;
+        if (name != L"." && name != L"..") names.push_back(name);
+    } while (::FindNextFileW(h, &fd));
+    ::FindClose(h);
+    return names;
+}
+
+const char kDosStamp[] = "2021-06-15 10:20:30";  // local time, as the archives store it
+
+}  // namespace
+
+TEST(ArchiveReader, StoredDeflatedNestedAndEmptyEntriesRoundTrip) {
+    CTempFolder tmp(L"arc");
+    std::wstring out = tmp.Sub(L"out");  // not there yet: the reader makes it
+    CArchive zip(L"roundtrip.zip");
+    ASSERT_TRUE(zip.Get());
+    ASSERT_EQ(Ok, ArchiveSetTargetFolder(zip.Get(), out.c_str()));
+    ASSERT_EQ(5, zip.Count());
+    for (int32_t i = 0; i < 5; ++i) EXPECT_EQ(Ok, zip.Extract(i)) << i;
+
+    for (const wchar_t* name : {L"stored.bin", L"deflated.txt", L"docs\\img\\a.png", L"empty.txt"})
+        EXPECT_EQ(ReadAll(TestDataPath(L"payload\\roundtrip\\") + name),
+                  ReadAll(out + L"\\" + name))
+            << name;
+    EXPECT_TRUE(FolderExists(out + L"\\docs"));  // the directory entry wrote no file
+    ArchiveEntry stored = zip.Entry(0);
+    EXPECT_STREQ(L"stored.bin", stored.szEntryName);
+    EXPECT_EQ(40000, stored.nCompressedSize);
+    EXPECT_EQ(40000, stored.nUncompressedSize);
+    EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_ARCHIVE, zip.Entry(2).dwAttributes);
+}
+
+TEST(ArchiveReader, InfoZipArchiveRestoresContentAndTimes) {
+    CTempFolder tmp(L"arc");
+    CArchive zip(L"infozip.zip");
+    ASSERT_TRUE(zip.Get());
+    ASSERT_EQ(Ok, ArchiveSetTargetFolder(zip.Get(), (tmp.Path() + L"\\").c_str()));
+    for (int32_t i = 0, n = zip.Count(); i < n; ++i) EXPECT_EQ(Ok, zip.Extract(i));
+
+    HANDLE h = ::CreateFileW(tmp.Sub(L"a\\b.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
+                             OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    FILETIME ftCreation, ftAccess, ftWrite;
+    ASSERT_TRUE(::GetFileTime(h, &ftCreation, &ftAccess, &ftWrite));
+    ::CloseHandle(h);
+    EXPECT_EQ("2020-09-13 12:26:40", TimeText(ftWrite));   // Unix 1600000000
+    EXPECT_EQ("2017-07-14 02:40:00", TimeText(ftAccess));  // Unix 1500000000
+    // Read only now: reading may move the access time.
+    EXPECT_EQ(ReadAll(TestDataPath(L"payload\\infozip\\a\\b.txt")), ReadAll(tmp.Sub(L"a\\b.txt")));
+}
+
+TEST(ArchiveReader, NamesLoseDrivesLeadingSeparatorsAndParentPrefixes) {
+    CArchive zip(L"names.zip");
+    ASSERT_TRUE(zip.Get());
+    const wchar_t* expected[] = {L"data\\a.txt", L"etc/x", L"two\\b.txt",
+                                 L"b.txt",       L"z",     L"plain.txt"};
+    ASSERT_EQ(6, zip.Count());
+    for (int32_t i = 0; i < 6; ++i) EXPECT_STREQ(expected[i], zip.Entry(i).szEntryName);
+}
+
+TEST(ArchiveReader, EmptyArchiveMissingFileAndNonArchive) {
+    {
+        CArchive zip(L"empty.zip");
+        ASSERT_TRUE(zip.Get());
+        EXPECT_EQ(0, zip.Count());
+        zip.Entry(0, BadArgument);
+        EXPECT_EQ(BadArgument, ArchiveExtractToFile(zip.Get(), 0, L"x"));
+    }
+    g_nArchiveLastResult = Ok;
+    EXPECT_EQ(nullptr, ArchiveOpen(ZipPath(L"notzip.zip").c_str()));
+    EXPECT_EQ(FileError, g_nArchiveLastResult);
+    g_nArchiveLastResult = Ok;
+    EXPECT_EQ(nullptr, ArchiveOpen(ZipPath(L"no-such.zip").c_str()));
+    EXPECT_EQ(FileError, g_nArchiveLastResult);
+}
+
+TEST(ArchiveReader, TimesComeFromDosTimeAndTheFirstLocalUtBlock) {
+    CArchive zip(L"times.zip");
+    ASSERT_TRUE(zip.Get());
+    struct Case {
+        const char* pszWrite;
+        const char* pszAccess;
+        const char* pszCreation;
+        bool bLocal;  // the expected texts are local times
+    } cases[] = {
+        {kDosStamp, kDosStamp, kDosStamp, true},  // no extra field
+        // The central directory's "UT" block (another time) is not consulted.
+        {"2020-09-13 12:26:40", nullptr, nullptr, false},
+        // After a 259-byte block of another kind; creation time -1 is signed.
+        {"2017-07-14 02:40:00", "2014-05-13 16:53:20", "1969-12-31 23:59:59", false},
+        // Flags announce three times; the block holds one.
+        {"2011-03-13 07:06:40", nullptr, nullptr, false},
+        // The block's size runs past the end of the extra field.
+        {"2008-01-10 21:20:00", nullptr, nullptr, false},
+        // Month 0 and hour 31 are no calendar times: the DOS epoch.
+        {"1980-01-01 00:00:00", "1980-01-01 00:00:00", "1980-01-01 00:00:00", true},
+        {"1980-01-01 00:00:00", "1980-01-01 00:00:00", "1980-01-01 00:00:00", true},
+    };
+    ASSERT_EQ(7, zip.Count());
+    for (int32_t i = 0; i < 7; ++i) {
+        ArchiveEntry entry = zip.Entry(i);
+        const Case& c = cases[i];
+        EXPECT_EQ(c.pszWrite, TimeText(entry.ftWriteTime, c.bLocal)) << i;
+        EXPECT_EQ(c.pszAccess ? c.pszAccess : kDosStamp,
+                  TimeText(entry.ftAccessTime, c.bLocal || !c.pszAccess))
+            << i;
+        EXPECT_EQ(c.pszCreation ? c.pszCreation : kDosStamp,
+                  TimeText(entry.ftCreationTime, c.bLocal || !c.pszCreation))
+            << i;
+    }
+}
+
+TEST(ArchiveReader, AttributesFollowTheHostSystemAndReadOnlyIsApplied) {
+    CTempFolder tmp(L"arc");
+    CArchive zip(L"attrs.zip");
+    ASSERT_TRUE(zip.Get());
+    ASSERT_EQ(Ok, ArchiveSetTargetFolder(zip.Get(), tmp.Path().c_str()));
+    const DWORD expected[] = {0x30, 0x21, 0x20, 0x22, 0x25, 0x01, 0x10};
+    ASSERT_EQ(7, zip.Count());
+    for (int32_t i = 0; i < 7; ++i) {
+        EXPECT_EQ(expected[i], zip.Entry(i).dwAttributes) << i;
+        EXPECT_EQ(Ok, zip.Extract(i)) << i;
+    }
+    EXPECT_TRUE(FolderExists(tmp.Sub(L"udir")));
+    EXPECT_TRUE(FolderExists(tmp.Sub(L"vdir")));
+    EXPECT_TRUE(::GetFileAttributesW(tmp.Sub(L"uro.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(::GetFileAttributesW(tmp.Sub(L"urw.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(Ok, zip.Extract(2));  // an existing file is replaced
+    // A file in use can be neither deleted nor overwritten.
+    HANDLE hBusy =
+        ::CreateFileW(tmp.Sub(L"urw.txt").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hBusy);
+    EXPECT_EQ(FileError, zip.Extract(2));
+    ::CloseHandle(hBusy);
+}
+
+TEST(ArchiveReader, CachedRecordIsServedWholeAndArgumentsAreChecked) {
+    CTempFolder tmp(L"arc");
+    CArchive zip(L"times.zip");
+    ASSERT_TRUE(zip.Get());
+    ArchiveEntry first = zip.Entry(2);
+    EXPECT_EQ(7, zip.Count());  // asking for the count keeps the cache
+    ArchiveEntry second = zip.Entry(2);
+    EXPECT_EQ(0, memcmp(&first, &second, sizeof(first)));
+    EXPECT_EQ(2, second.nIndex);
+    // A lower index after a higher one restarts at the first entry.
+    EXPECT_STREQ(L"dos_only.txt", zip.Entry(0).szEntryName);
+    EXPECT_STREQ(L"bad_hour.txt", zip.Entry(6).szEntryName);
+
+    ArchiveEntry entry;
+    wcscpy(entry.szEntryName, L"stale");
+    EXPECT_EQ(BadArgument, ArchiveGetEntry(zip.Get(), 7, &entry));
+    EXPECT_EQ(BadArgument, g_nArchiveLastResult);
+    EXPECT_EQ(0, entry.szEntryName[0]);  // a failed call leaves an empty name
+    EXPECT_EQ(BadArgument, ArchiveGetEntry(zip.Get(), -2, &entry));
+    EXPECT_EQ(BadArgument, ArchiveGetEntry(nullptr, 0, &entry));
+    EXPECT_EQ(BadArgument, ArchiveExtractToFile(zip.Get(), -1, L"x"));
+    EXPECT_EQ(BadArgument, ArchiveExtractToFile(nullptr, 0, L"x"));
+    EXPECT_EQ(BadArgument, ArchiveSetTargetFolder(nullptr, tmp.Path().c_str()));
+    EXPECT_EQ(BadArgument, ArchiveClose(nullptr));
+}
+
+TEST(ArchiveReader, DamagedEntriesFailWithTheirCodes) {
+    CTempFolder tmp(L"arc");
+    CArchive zip(L"faults.zip");
+    ASSERT_TRUE(zip.Get());
+    ASSERT_EQ(Ok, ArchiveSetTargetFolder(zip.Get(), tmp.Path().c_str()));
+    EXPECT_EQ(Ok, zip.Extract(0));
+    EXPECT_EQ(InflateError, zip.Extract(1));  // whole data, wrong CRC-32
+    // Local header disagrees with the central record; bzip2 is not supported.
+    for (int32_t i : {2, 3}) {
+        EXPECT_EQ(0, zip.Entry(i, BadEntryHeader).szEntryName[0]);
+        EXPECT_EQ(BadEntryHeader, ArchiveExtractToFile(zip.Get(), i, L"x.txt"));
+    }
+    EXPECT_FALSE(FileExists(tmp.Sub(L"x.txt")));
+    EXPECT_EQ(InflateError, zip.Extract(4));  // deflate stream cut in half
+    EXPECT_EQ(InflateError, zip.Extract(5));  // stored data shorter than its size
+    EXPECT_EQ(Ok, zip.Extract(0));            // the reader still works afterwards
+}
+
+TEST(ArchiveReader, EncryptedEntriesOpenWithTheEmptyPassword) {
+    CTempFolder tmp(L"arc");
+    CArchive zip(L"encrypted.zip");
+    ASSERT_TRUE(zip.Get());
+    ASSERT_EQ(Ok, ArchiveSetTargetFolder(zip.Get(), tmp.Path().c_str()));
+    std::string text = ReadAll(TestDataPath(L"payload\\encrypted\\text.txt"));
+    EXPECT_EQ(Ok, zip.Extract(0));  // stored; check byte from the CRC-32
+    EXPECT_EQ(text, ReadAll(tmp.Sub(L"enc_stored.txt")));
+    EXPECT_EQ(Ok, zip.Extract(1));  // deflated, data descriptor; check byte from the time
+    EXPECT_EQ(text, ReadAll(tmp.Sub(L"enc_deflated.txt")));
+    EXPECT_EQ(PasswordError, zip.Extract(2));
+    EXPECT_EQ(InflateError, zip.Extract(3));  // header passes, data under another key
+}
+
+TEST(ArchiveReader, NothingIsWrittenOutsideTheTargetFolder) {
+    CTempFolder tmp(L"arc");
+    std::wstring out = tmp.Sub(L"box\\out");
+    ASSERT_TRUE(::CreateDirectoryW(tmp.Sub(L"box").c_str(), NULL));
+    CArchive zip(L"unsafe.zip");
+    ASSERT_TRUE(zip.Get());
+    ASSERT_EQ(Ok, ArchiveSetTargetFolder(zip.Get(), out.c_str()));
+    ASSERT_EQ(6, zip.Count());
+    for (int32_t i = 0; i < 5; ++i) EXPECT_NE(Ok, zip.Extract(i)) << i;
+    EXPECT_EQ(Ok, zip.Extract(5));
+    EXPECT_NE(Ok, ArchiveExtractToFile(zip.Get(), 5, L"sub\\..\\..\\evil.txt"));
+    EXPECT_EQ(std::vector<std::wstring>{L"box"}, ListFolder(tmp.Path()));
+    EXPECT_EQ(std::vector<std::wstring>{L"out"}, ListFolder(tmp.Sub(L"box")));
+    EXPECT_EQ(std::vector<std::wstring>{L"ok.txt"}, ListFolder(out));
+}
+
+TEST(ArchiveReader, OverlongNamesAndPathsFailCleanly) {
+    CTempFolder tmp(L"arc");
+    CArchive zip(L"long.zip");
+    ASSERT_TRUE(zip.Get());
+    ASSERT_EQ(Ok, ArchiveSetTargetFolder(zip.Get(), tmp.Path().c_str()));
+    EXPECT_EQ(259u, wcslen(zip.Entry(0).szEntryName));  // fits the record
+    EXPECT_EQ(FileError, zip.Extract(0));               // but not below the folder
+    EXPECT_EQ(0, zip.Entry(1, BadEntryHeader).szEntryName[0]);
+    EXPECT_NE(Ok, ArchiveExtractToFile(zip.Get(), 1, L"x.txt"));
+    EXPECT_NE(Ok, ArchiveExtractToFile(zip.Get(), 2, L"d/"));
+    EXPECT_TRUE(ListFolder(tmp.Path()).empty());
+
+    std::wstring deep = tmp.Path() + L"\\" + std::wstring(300, L'f');
+    EXPECT_EQ(BadArgument, ArchiveSetTargetFolder(zip.Get(), deep.c_str()));
+}
