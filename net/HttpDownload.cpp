@@ -1,0 +1,200 @@
+#include "HttpDownload.h"
+
+#include <string.h>
+#include <wchar.h>
+#include <wininet.h>
+
+#include <new>
+
+#include "Handle.h"
+#include "Log.h"
+#include "ProxyAuthDlg.h"
+#include "StrFormat.h"
+
+namespace {
+
+struct InternetHandleTraits {
+    static HINTERNET Invalid() { return NULL; }
+    static void Close(HINTERNET h) { ::InternetCloseHandle(h); }
+};
+typedef CHandleOwner<HINTERNET, InternetHandleTraits> CInternetHandle;
+
+const DWORD kTimeoutMs = 15000;
+const DWORD kConnectRetries = 5;
+const DWORD kRequestFlags =
+    INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI | INTERNET_FLAG_TRANSFER_ASCII;
+const DWORD kReadChunk = 1000;
+const DWORD kGrowthHeadroom = 0x100000;
+
+void SetDwordOption(HINTERNET hInternet, DWORD dwOption, DWORD dwValue) {
+    ::InternetSetOptionExW(hInternet, dwOption, &dwValue, sizeof(dwValue), 0);
+}
+
+// The status line's code as text, into a zeroed 64-character buffer.
+bool QueryStatus(HINTERNET hRequest, wchar_t (&szStatus)[64]) {
+    wmemset(szStatus, 0, 64);
+    DWORD cbStatus = sizeof(szStatus) - sizeof(wchar_t);
+    if (::HttpQueryInfoW(hRequest, HTTP_QUERY_STATUS_CODE, szStatus, &cbStatus, NULL)) return true;
+    LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  error=%lu", ::GetLastError());
+    return false;
+}
+
+bool IsSuccessStatus(const wchar_t* pszStatus) {
+    return wcslen(pszStatus) == 3 && pszStatus[0] == L'2' && iswdigit(pszStatus[1]) &&
+           iswdigit(pszStatus[2]);
+}
+
+// One answer to a 407: the caller's credentials, or the dialog's when either
+// is still empty. False when the user did not confirm the dialog.
+bool GetProxyCredentials(wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64]) {
+    if (szProxyUser[0] && szProxyPassword[0]) return true;
+    CProxyAuthDlg dlg(NULL);
+    if (dlg.DoModal() != IDOK) return false;
+    // The dialog hands out at most 63 characters; check anyway, so the
+    // buffers are either both filled or both left as they were.
+    if (dlg.GetName().size() >= 64 || dlg.GetPassword().size() >= 64) return false;
+    CopyInto(szProxyUser, dlg.GetName().c_str());
+    CopyInto(szProxyPassword, dlg.GetPassword().c_str());
+    return true;
+}
+
+// The body's announced length, when the answer has one.
+bool QueryContentLength(HINTERNET hRequest, ULONGLONG* pullLength) {
+    wchar_t szLength[32] = {0};
+    DWORD cbLength = sizeof(szLength) - sizeof(wchar_t);
+    if (!::HttpQueryInfoW(hRequest, HTTP_QUERY_CONTENT_LENGTH, szLength, &cbLength, NULL))
+        return false;
+    wchar_t* pEnd = NULL;
+    *pullLength = _wcstoui64(szLength, &pEnd, 10);
+    return pEnd != szLength && *pEnd == 0;
+}
+
+}  // namespace
+
+BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapacity,
+                  wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64], HWND hWndParent) {
+    HTTP_VERSION_INFO version = {1, 1};
+    if (!::InternetSetOptionExW(NULL, INTERNET_OPTION_HTTP_VERSION, &version, sizeof(version), 0)) {
+        LogError(L"[HttpDownload  InternetSetOptionEx]  error=%lu", ::GetLastError());
+        return FALSE;
+    }
+    if (!lpUrl) {
+        LogError(L"[HttpDownload  lpUrl]  lpUrl is null");
+        return FALSE;
+    }
+    if (!ppBuffer || !pdwSize || !pdwCapacity || *pdwSize > *pdwCapacity ||
+        (!*ppBuffer && *pdwCapacity != 0)) {
+        LogError(L"[HttpDownload  ppBuffer]  bad buffer lpUrl=%s", lpUrl);
+        return FALSE;
+    }
+
+    CInternetHandle hInternet(::InternetOpenW(NULL, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0));
+    if (!hInternet) {
+        LogError(L"[HttpDownload  InternetOpen]  error=%lu", ::GetLastError());
+        return FALSE;
+    }
+    SetDwordOption(hInternet.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, kTimeoutMs);
+    SetDwordOption(hInternet.Get(), INTERNET_OPTION_CONNECT_BACKOFF, kTimeoutMs);
+    SetDwordOption(hInternet.Get(), INTERNET_OPTION_CONNECT_RETRIES, kConnectRetries);
+    SetDwordOption(hInternet.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, kTimeoutMs);
+    SetDwordOption(hInternet.Get(), INTERNET_OPTION_SEND_TIMEOUT, kTimeoutMs);
+    SetDwordOption(hInternet.Get(), INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, kTimeoutMs);
+    SetDwordOption(hInternet.Get(), INTERNET_OPTION_DATA_SEND_TIMEOUT, kTimeoutMs);
+
+    // Declared after the Internet handle, so it is closed first.
+    CInternetHandle hRequest(::InternetOpenUrlW(hInternet.Get(), lpUrl, NULL, 0, kRequestFlags, 1));
+    if (!hRequest) {
+        LogError(L"[HttpDownload  InternetOpenUrl]  error=%lu lpUrl=%s", ::GetLastError(), lpUrl);
+        return FALSE;
+    }
+
+    wchar_t szStatus[64];
+    if (!QueryStatus(hRequest.Get(), szStatus)) return FALSE;
+
+    if (_wcsicmp(szStatus, L"407") == 0) {
+        LogNormal(
+            L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  need check username and "
+            L"password");
+        if (!GetProxyCredentials(szProxyUser, szProxyPassword)) {
+            LogNormal(
+                L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]] check username and "
+                L"password cancle");
+            return FALSE;
+        }
+        ::InternetSetOptionExW(hRequest.Get(), INTERNET_OPTION_PROXY_USERNAME, szProxyUser,
+                               static_cast<DWORD>(wcslen(szProxyUser) + 1), 0);
+        ::InternetSetOptionExW(hRequest.Get(), INTERNET_OPTION_PROXY_PASSWORD, szProxyPassword,
+                               static_cast<DWORD>(wcslen(szProxyPassword) + 1), 0);
+        ::HttpSendRequestW(hRequest.Get(), NULL, 0, NULL, 0);
+        if (!QueryStatus(hRequest.Get(), szStatus)) return FALSE;
+        // Only a second 407 means the credentials were rejected; any other
+        // failing status is the server's answer about the file.
+        if (_wcsicmp(szStatus, L"407") == 0) {
+            ::MessageBoxW(hWndParent, L"用户名密码验证失败", L"提示", MB_OK);
+            LogError(
+                L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  check username and "
+                L"password failed");
+            return FALSE;
+        }
+        LogNormal(
+            L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  check username and "
+            L"password success");
+    }
+    if (!IsSuccessStatus(szStatus)) {
+        // An error page is not the file that was asked for: a 404 must never
+        // be installed as a package or parsed as a setup list.
+        LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  status=%s lpUrl=%s",
+                 szStatus, lpUrl);
+        return FALSE;
+    }
+
+    const DWORD dwStartSize = *pdwSize;
+    BYTE scratch[1024];
+    memset(scratch, 0, sizeof(scratch));
+    DWORD dwRecv = 0;
+    for (;;) {
+        memset(scratch, 0, sizeof(scratch));
+        if (!::InternetReadFile(hRequest.Get(), scratch, kReadChunk, &dwRecv)) {
+            LogError(L"[HttpDownload  InternetReadFile]  error=%lu  size=%lu", ::GetLastError(),
+                     dwRecv);
+            return FALSE;
+        }
+        if (dwRecv > kReadChunk) {
+            LogError(L"[HttpDownload  InternetReadFile]  dwRecv > 1000 dwRecv=%lu", dwRecv);
+            return FALSE;
+        }
+        if (dwRecv == 0) break;
+
+        // 64-bit sums: the sizes are 32-bit and a body near 4 GiB must fail,
+        // not wrap around into a small block.
+        const ULONGLONG ullNeeded = static_cast<ULONGLONG>(*pdwSize) + dwRecv;
+        if (ullNeeded > *pdwCapacity) {
+            const ULONGLONG ullNewSize = ullNeeded + kGrowthHeadroom;
+            BYTE* pNew = NULL;
+            if (ullNewSize <= 0xFFFFFFFFull) {
+                pNew = new (std::nothrow) BYTE[static_cast<size_t>(ullNewSize)];
+            }
+            if (!pNew) {
+                LogError(L"[HttpDownload  InternetReadFile]  new buffer failed");
+                return FALSE;
+            }
+            memset(pNew, 0, static_cast<size_t>(ullNewSize));
+            if (*pdwSize) memcpy(pNew, *ppBuffer, *pdwSize);
+            delete[] * ppBuffer;
+            *ppBuffer = pNew;
+            *pdwCapacity = static_cast<DWORD>(ullNewSize);
+        }
+        memcpy(*ppBuffer + *pdwSize, scratch, dwRecv);
+        *pdwSize += dwRecv;
+    }
+
+    // A connection that ends before the announced length is a cut transfer,
+    // not a whole body, even where the network layer reports a clean end.
+    ULONGLONG ullLength = 0;
+    if (QueryContentLength(hRequest.Get(), &ullLength) && *pdwSize - dwStartSize < ullLength) {
+        LogError(L"[HttpDownload  InternetReadFile]  incomplete size=%lu length=%I64u lpUrl=%s",
+                 *pdwSize - dwStartSize, ullLength, lpUrl);
+        return FALSE;
+    }
+    return TRUE;
+}

@@ -1,0 +1,210 @@
+"""Loopback HTTP servers for the tests: a download server and a proxy.
+
+DownloadServer serves the files of a folder under /EX/. A file NAME may have
+a sidecar NAME.rule with key=value lines that change how it is answered:
+
+  status=N       answer with status N (body: the file, or a small error page)
+  fail_first=N   the first N requests close the connection without an answer
+  close_after=N  send the headers, then N bytes of the body, then close
+  no_length=1    no Content-Length: the end of the body is the closed connection
+  stall=S        after the headers and close_after bytes (or the whole body),
+                 wait S seconds, then close
+
+A missing file is a 404 with an error page. ProxyServer demands Basic
+credentials with 407 and forwards good requests to the download server only,
+whatever host the request names; it appends one line per request to a log.
+"""
+
+import base64
+import http.client
+import http.server
+import os
+import socket
+import threading
+import time
+import urllib.parse
+
+LOOPBACK = "127.0.0.1"
+
+
+def read_rules(path):
+    rules = {}
+    try:
+        with open(path, encoding="utf-8") as f:
+            for line in f:
+                key, sep, value = line.strip().partition("=")
+                if sep:
+                    rules[key.strip()] = value.strip()
+    except FileNotFoundError:
+        pass
+    return rules
+
+
+class _Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, handler):
+        super().__init__((LOOPBACK, 0), handler)
+        self.port = self.server_address[1]
+        self.thread = threading.Thread(target=self.serve_forever, daemon=True)
+
+    def start(self):
+        self.thread.start()
+        return self
+
+    def stop(self):
+        self.shutdown()
+        self.server_close()
+
+
+class _DownloadHandler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, fmt, *args):
+        pass
+
+    def do_GET(self):
+        server = self.server
+        path = urllib.parse.urlsplit(self.path).path
+        if not path.startswith("/EX/"):
+            return self._answer(404, b"<html>not here</html>")
+        name = path[len("/EX/"):]
+        # Only plain names inside the folder: the tests never go elsewhere.
+        if not name or "/" in name or "\\" in name or name in (".", ".."):
+            return self._answer(404, b"<html>bad name</html>")
+        file_path = os.path.join(server.root, name)
+        rules = read_rules(file_path + ".rule")
+
+        with server.lock:
+            server.counts[name] = server.counts.get(name, 0) + 1
+            count = server.counts[name]
+        if count <= int(rules.get("fail_first", "0")):
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
+            return
+
+        try:
+            with open(file_path, "rb") as f:
+                body = f.read()
+            status = int(rules.get("status", "200"))
+        except (FileNotFoundError, IsADirectoryError):
+            body = b"<html><body>404 Not Found</body></html>"
+            status = int(rules.get("status", "404"))
+
+        self.send_response(status)
+        self.send_header("Content-Type", "application/octet-stream")
+        no_length = rules.get("no_length") == "1"
+        if no_length:
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        else:
+            self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+
+        cut = rules.get("close_after")
+        sent = body if cut is None else body[: int(cut)]
+        self.wfile.write(sent)
+        self.wfile.flush()
+        stall = float(rules.get("stall", "0"))
+        if stall:
+            time.sleep(stall)
+        if cut is not None or stall:
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
+
+    def _answer(self, status, body):
+        self.send_response(status)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+
+class DownloadServer(_Server):
+    def __init__(self, root):
+        self.root = root
+        self.counts = {}
+        self.lock = threading.Lock()
+        super().__init__(_DownloadHandler)
+
+
+HOP_BY_HOP = {"connection", "keep-alive", "proxy-authenticate", "proxy-authorization",
+              "te", "trailers", "transfer-encoding", "upgrade", "proxy-connection"}
+
+
+class _ProxyHandler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, fmt, *args):
+        pass
+
+    def do_GET(self):
+        server = self.server
+        url = urllib.parse.urlsplit(self.path)
+        target = url.path + ("?" + url.query if url.query else "")
+        given = self.headers.get("Proxy-Authorization", "")
+        if given != server.expected_auth:
+            server.record("407", given, target)
+            body = b"<html>proxy authentication required</html>"
+            self.send_response(407)
+            self.send_header("Proxy-Authenticate", 'Basic realm="test proxy"')
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+            return
+        server.record("forward", given, target)
+        upstream = http.client.HTTPConnection(LOOPBACK, server.upstream_port, timeout=120)
+        try:
+            upstream.request("GET", target, headers={"Host": url.netloc or LOOPBACK})
+            resp = upstream.getresponse()
+        except (OSError, http.client.HTTPException):
+            body = b"<html>bad gateway</html>"
+            self.send_response(502)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+            upstream.close()
+            return
+        self.send_response(resp.status)
+        length = resp.getheader("Content-Length")
+        for key, value in resp.getheaders():
+            if key.lower() not in HOP_BY_HOP:
+                self.send_header(key, value)
+        if length is None:
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        self.end_headers()
+        try:
+            while True:
+                chunk = resp.read1(65536)
+                if not chunk:
+                    break
+                self.wfile.write(chunk)
+        except (OSError, http.client.HTTPException):
+            pass
+        finally:
+            upstream.close()
+        if length is not None and resp.length:
+            # The upstream ended before its announced length: pass the cut on.
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
+
+
+class ProxyServer(_Server):
+    def __init__(self, upstream_port, user, password, log_path):
+        self.upstream_port = upstream_port
+        token = base64.b64encode(f"{user}:{password}".encode("utf-8")).decode("ascii")
+        self.expected_auth = "Basic " + token
+        self.log_path = log_path
+        self.lock = threading.Lock()
+        super().__init__(_ProxyHandler)
+
+    def record(self, outcome, given, target):
+        user = ""
+        if given.startswith("Basic "):
+            try:
+                user = base64.b64decode(given[6:]).decode("utf-8").partition(":")[0]
+            except ValueError:
+                user = "?"
+        with self.lock, open(self.log_path, "a", encoding="utf-8") as f:
+            f.write(f"{time.monotonic():.3f} {outcome} {user} {target}\n")
