@@ -47,12 +47,21 @@ void SanitizeEntryName(wchar_t* pszName) {
 }
 
 bool HasParentComponent(const wchar_t* pszName) {
-    const wchar_t* pszStart = pszName;
+    // Windows drops trailing dots and spaces from a path component, so
+    // ".. " or "..." may reach the parent as well: refuse every component of
+    // dots and spaces that holds two dots or more.
+    size_t nDots = 0;
+    bool bOnlyDots = true;
     for (const wchar_t* p = pszName;; ++p) {
         if (*p == 0 || IsSeparator(*p)) {
-            if (p - pszStart == 2 && pszStart[0] == L'.' && pszStart[1] == L'.') return true;
+            if (bOnlyDots && nDots >= 2) return true;
             if (*p == 0) return false;
-            pszStart = p + 1;
+            nDots = 0;
+            bOnlyDots = true;
+        } else if (*p == L'.') {
+            ++nDots;
+        } else if (*p != L' ') {
+            bOnlyDots = false;
         }
     }
 }

@@ -8,7 +8,8 @@
 // Drops drive prefixes, leading separators and everything up to a
 // "<sep>..<sep>" sequence, until none is left.
 void SanitizeEntryName(wchar_t* pszName);
-// True when a component between separators is exactly "..".
+// True when a component between separators could name the parent folder:
+// "..", or any run of dots and spaces with two dots or more.
 bool HasParentComponent(const wchar_t* pszName);
 
 // nVersionMadeBy's high byte is the host system; nExternal its attributes.

@@ -199,7 +199,8 @@ def main():
     build("three.zip", [Entry("first.txt", b"one"), Entry("second.txt", b"two", crc=1),
                         Entry("third.txt", b"three")])
     build("unsafe.zip", [Entry(n, b"x", method=0) for n in
-                         ["../x.txt", "a/../../y.txt", "..\\z.txt", "..", "a/..", "ok.txt"]])
+                         ["../x.txt", "a/../../y.txt", "..\\z.txt", "..", "a/..", ".. /v.txt",
+                          "a/.../w.txt", "ok.txt"]])
     build("long.zip", [Entry("n" * 255 + ".txt", b"l"), Entry("n" * 256 + ".txt", b"l"),
                        Entry("d/" * 150, method=0)])
 
