@@ -4,8 +4,6 @@
 
 namespace {
 
-bool IsSeparator(wchar_t ch) { return ch == L'\\' || ch == L'/'; }
-
 void DropLeading(wchar_t* pszName, size_t cch) {
     size_t cchName = wcslen(pszName);
     if (cch > cchName) cch = cchName;
@@ -53,7 +51,7 @@ bool HasParentComponent(const wchar_t* pszName) {
     size_t nDots = 0;
     bool bOnlyDots = true;
     for (const wchar_t* p = pszName;; ++p) {
-        if (*p == 0 || IsSeparator(*p)) {
+        if (*p == 0 || IsPathSeparator(*p)) {
             if (bOnlyDots && nDots >= 2) return true;
             if (*p == 0) return false;
             nDots = 0;

@@ -5,6 +5,8 @@
 #include <stdint.h>
 #include <windows.h>
 
+inline bool IsPathSeparator(wchar_t ch) { return ch == L'\\' || ch == L'/'; }
+
 // Drops drive prefixes, leading separators and everything up to a
 // "<sep>..<sep>" sequence, until none is left.
 void SanitizeEntryName(wchar_t* pszName);

@@ -45,10 +45,8 @@ ArchiveResult SetResult(ArchiveResult result) {
     return result;
 }
 
-bool IsSeparator(wchar_t ch) { return ch == L'\\' || ch == L'/'; }
-
 bool IsAbsolute(const wchar_t* pszPath) {
-    return IsSeparator(pszPath[0]) || (pszPath[0] && pszPath[1] == L':');
+    return IsPathSeparator(pszPath[0]) || (pszPath[0] && pszPath[1] == L':');
 }
 
 bool PathExists(const wchar_t* pszPath) {
@@ -59,7 +57,7 @@ bool PathExists(const wchar_t* pszPath) {
 // separator. False, and the buffer untouched, when that does not fit.
 bool SetFolderWithSeparator(wchar_t (&szFolder)[MAX_PATH], const wchar_t* pszFolder) {
     size_t cch = wcslen(pszFolder);
-    bool bNeedsSeparator = cch == 0 || !IsSeparator(pszFolder[cch - 1]);
+    bool bNeedsSeparator = cch == 0 || !IsPathSeparator(pszFolder[cch - 1]);
     if (cch + (bNeedsSeparator ? 1 : 0) > MAX_PATH - 1) return false;
     wmemcpy(szFolder, pszFolder, cch);
     if (bNeedsSeparator) szFolder[cch++] = L'/';
@@ -292,7 +290,7 @@ ArchiveResult ArchiveExtractToFile(ArchiveReader* hArchive, int32_t nIndex,
 
     const wchar_t* pszFile = pszName;
     for (const wchar_t* p = pszName; *p; ++p)
-        if (IsSeparator(*p)) pszFile = p + 1;
+        if (IsPathSeparator(*p)) pszFile = p + 1;
     if (*pszFile == 0) return SetResult(FileError);
     wchar_t szFolderPart[MAX_PATH];
     size_t cchFolder = pszFile - pszName;
@@ -321,14 +319,14 @@ void MakeFolderPath(const wchar_t* pszRoot, const wchar_t* pszPath) {
         wchar_t szRoot[MAX_PATH];
         if (CopyInto(szRoot, pszRoot) && szRoot[0]) {
             size_t cch = wcslen(szRoot);
-            if (IsSeparator(szRoot[cch - 1])) szRoot[cch - 1] = 0;
+            if (IsPathSeparator(szRoot[cch - 1])) szRoot[cch - 1] = 0;
             if (!PathExists(szRoot)) ::CreateDirectoryW(szRoot, NULL);
         }
     }
     if (*pszPath == 0) return;
     const wchar_t* pszLast = NULL;
     for (const wchar_t* p = pszPath; *p; ++p)
-        if (IsSeparator(*p)) pszLast = p;
+        if (IsPathSeparator(*p)) pszLast = p;
     if (pszLast && pszLast != pszPath) {
         wchar_t szParent[MAX_PATH];
         size_t cchParent = pszLast - pszPath;
