@@ -44,8 +44,8 @@ class _Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, handler):
-        super().__init__((LOOPBACK, 0), handler)
+    def __init__(self, handler, port=0):
+        super().__init__((LOOPBACK, port), handler)
         self.port = self.server_address[1]
         self.thread = threading.Thread(target=self.serve_forever, daemon=True)
 
@@ -121,11 +121,13 @@ class _DownloadHandler(http.server.BaseHTTPRequestHandler):
 
 
 class DownloadServer(_Server):
-    def __init__(self, root):
+    # port 0: one of the system's choosing; the end-to-end tests need the
+    # fixed one their setup.exe was built for.
+    def __init__(self, root, port=0):
         self.root = root
         self.counts = {}
         self.lock = threading.Lock()
-        super().__init__(_DownloadHandler)
+        super().__init__(_DownloadHandler, port)
 
 
 HOP_BY_HOP = {"connection", "keep-alive", "proxy-authenticate", "proxy-authorization",
