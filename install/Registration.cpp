@@ -1,0 +1,68 @@
+#include "Registration.h"
+
+#include "Handle.h"
+#include "Log.h"
+#include "StrFormat.h"
+
+namespace {
+
+// REG_SZ with its terminator: (length + 1) * 2 bytes.
+void SetStringValue(HKEY hKey, const wchar_t* pszName, const wchar_t* pszData) {
+    DWORD cbData = static_cast<DWORD>((wcslen(pszData) + 1) * sizeof(wchar_t));
+    ::RegSetValueExW(hKey, pszName, 0, REG_SZ, reinterpret_cast<const BYTE*>(pszData), cbData);
+}
+
+}  // namespace
+
+void WriteRegistry(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath) {
+    HKEY hKey = NULL;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                        L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall", 0, KEY_WRITE,
+                        &hKey) != ERROR_SUCCESS)
+        return;
+    CRegKey uninstallKey(hKey);
+    HKEY hAppKey = NULL;
+    if (::RegCreateKeyW(uninstallKey.Get(), L"Tarvelo", &hAppKey) != ERROR_SUCCESS) return;
+    CRegKey appKey(hAppKey);
+
+    // A value whose data would not fit is left out rather than cut short.
+    wchar_t szData[MAX_PATH];
+    if (FormatInto(szData, L"%s\\iKVTRemote.exe", pszSetupPath))
+        SetStringValue(appKey.Get(), L"DisplayIcon", szData);
+    if (FormatInto(szData, L"iKVTRemote.exe")) SetStringValue(appKey.Get(), L"AppExePath", szData);
+    if (FormatInto(szData, L"塔维罗")) SetStringValue(appKey.Get(), L"DisplayName", szData);
+    if (FormatInto(szData, L"塔维罗")) SetStringValue(appKey.Get(), L"Publisher", szData);
+    if (FormatInto(szData, L"2.0")) SetStringValue(appKey.Get(), L"DisplayVersion", szData);
+    if (FormatInto(szData, L"%s\\", pszSetupPath))
+        SetStringValue(appKey.Get(), L"InstallLocation", szData);
+    if (FormatInto(szData, L"\"%s\\UnInstall.exe\" \"%s\"", pszUnInstallPath, pszSetupPath)) {
+        LogNormal(L"[CSetupDlg::WriteRegistry] UninstallString %s m_szUnInstallPath=%s", szData,
+                  pszUnInstallPath);
+        SetStringValue(appKey.Get(), L"UninstallString", szData);
+    }
+}
+
+bool WriteUninstallFile(const wchar_t* pszUnInstallPath, const BYTE* pData, DWORD cbData) {
+    wchar_t szFile[MAX_PATH];
+    // Without an uninstall folder the name would point at the drive's root.
+    if (!pszUnInstallPath || !pszUnInstallPath[0] ||
+        !FormatInto(szFile, L"%s\\UnInstall.exe", pszUnInstallPath)) {
+        LogError(L"[CSetupDlg::DownloadUninstallFile] Create file UnInstall.exe failed");
+        return false;
+    }
+    DWORD dwAttributes = ::GetFileAttributesW(szFile);
+    if (dwAttributes != INVALID_FILE_ATTRIBUTES && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        ::DeleteFileW(szFile);
+
+    CFileHandle hFile(::CreateFileW(szFile, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
+    if (!hFile) {
+        LogError(L"[CSetupDlg::DownloadUninstallFile] Create file UnInstall.exe failed");
+        return false;
+    }
+    DWORD cbWritten = 0;
+    if (pData && cbData) ::WriteFile(hFile.Get(), pData, cbData, &cbWritten, NULL);
+    hFile.Close();
+    LogNormal(L"[CSetupDlg::DownloadUninstallFile] Create file UnInstall.exe seccuss");
+    return true;
+}

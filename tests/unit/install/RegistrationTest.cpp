@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include "Handle.h"
+#include "Registration.h"
+#include "RegistrationTestUtil.h"
+#include "TestUtil.h"
+
+namespace {
+
+const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const wchar_t kEntryKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvelo";
+
+// The Uninstall key exists on every Windows; a fresh Wine prefix may lack it.
+// The entry itself is removed before and after each test.
+class WriteRegistryTest : public testing::Test {
+protected:
+    void SetUp() override {
+        HKEY h = NULL;
+        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, NULL, 0,
+                                                   KEY_ALL_ACCESS, NULL, &h, NULL));
+        ::RegCloseKey(h);
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kEntryKey);
+    }
+    void TearDown() override { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kEntryKey); }
+
+    // Checks one value: REG_SZ, exactly (length + 1) * 2 bytes, terminated.
+    static void ExpectString(HKEY hKey, const wchar_t* pszName, const std::wstring& expected) {
+        SCOPED_TRACE(pszName);
+        DWORD dwType = 0;
+        DWORD cb = 0;
+        ASSERT_EQ(ERROR_SUCCESS, ::RegQueryValueExW(hKey, pszName, NULL, &dwType, NULL, &cb));
+        EXPECT_EQ(static_cast<DWORD>(REG_SZ), dwType);
+        ASSERT_EQ((expected.size() + 1) * sizeof(wchar_t), cb);
+        std::wstring data(cb / sizeof(wchar_t), L'#');
+        ASSERT_EQ(ERROR_SUCCESS, ::RegQueryValueExW(hKey, pszName, NULL, &dwType,
+                                                    reinterpret_cast<BYTE*>(&data[0]), &cb));
+        EXPECT_EQ(L'\0', data.back());
+        data.pop_back();
+        EXPECT_EQ(expected, data);
+    }
+};
+
+}  // namespace
+
+TEST_F(WriteRegistryTest, WritesEveryValueAsATerminatedStringAndLogsTheUninstallCommand) {
+    CTempFolder tmp(L"reg");
+    CLogCapture log(tmp.Sub(L"log.txt"));
+    // A stale entry of an earlier install is brought up to date, not doubled.
+    HKEY hOld = NULL;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyW(HKEY_LOCAL_MACHINE, kEntryKey, &hOld));
+    ::RegSetValueExW(hOld, L"DisplayVersion", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"1.0"), 8);
+    ::RegCloseKey(hOld);
+
+    WriteRegistry(L"C:\\Tarvelo", L"C:\\UnInstall Tarvelo");
+
+    HKEY h = NULL;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEntryKey, 0, KEY_READ, &h));
+    CRegKey key(h);
+    ExpectString(h, L"DisplayIcon", L"C:\\Tarvelo\\iKVTRemote.exe");
+    ExpectString(h, L"AppExePath", L"iKVTRemote.exe");
+    ExpectString(h, L"DisplayName", L"塔维罗");
+    ExpectString(h, L"Publisher", L"塔维罗");
+    ExpectString(h, L"DisplayVersion", L"2.0");
+    ExpectString(h, L"InstallLocation", L"C:\\Tarvelo\\");
+    ExpectString(h, L"UninstallString",
+                 L"\"C:\\UnInstall Tarvelo\\UnInstall.exe\" \"C:\\Tarvelo\"");
+    DWORD nValues = 0;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegQueryInfoKeyW(h, NULL, NULL, NULL, NULL, NULL, NULL, &nValues,
+                                                NULL, NULL, NULL, NULL));
+    EXPECT_EQ(7u, nValues);
+
+    std::wstring line = log.LineEndingWith(
+        L"[CSetupDlg::WriteRegistry] UninstallString \"C:\\UnInstall Tarvelo\\UnInstall.exe\" "
+        L"\"C:\\Tarvelo\" m_szUnInstallPath=C:\\UnInstall Tarvelo");
+    EXPECT_EQ(0u, line.find(L"[Normal]")) << line;
+}
+
+TEST_F(WriteRegistryTest, DataThatWouldNotFitIsLeftOutNotCut) {
+    // 250 characters: the folder fits, the quoted command with both folders
+    // does not.
+    std::wstring setup = L"C:\\" + std::wstring(247, L's');
+    WriteRegistry(setup.c_str(), L"C:\\UnInstall Tarvelo");
+    HKEY h = NULL;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEntryKey, 0, KEY_READ, &h));
+    CRegKey key(h);
+    ExpectString(h, L"InstallLocation", setup + L"\\");
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ::RegQueryValueExW(h, L"DisplayIcon", NULL, NULL, NULL, NULL));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              ::RegQueryValueExW(h, L"UninstallString", NULL, NULL, NULL, NULL));
+}
+
+TEST(WriteUninstallFile, ReplacesAnExistingUninstallerWithTheDownloadedBytes) {
+    CTempFolder tmp(L"unf");
+    CLogCapture log(tmp.Sub(L"log.txt"));
+    std::wstring file = tmp.Sub(L"UnInstall.exe");
+    ASSERT_TRUE(WriteFileBytes(file, std::string(5000, 'o')));
+
+    std::string body("MZ\0\x01new uninstaller", 19);
+    EXPECT_TRUE(WriteUninstallFile(tmp.Path().c_str(), reinterpret_cast<const BYTE*>(body.data()),
+                                   static_cast<DWORD>(body.size())));
+    std::string got;
+    ASSERT_TRUE(ReadFileBytes(file, &got));
+    EXPECT_EQ(body, got);
+    std::wstring line =
+        log.LineEndingWith(L"[CSetupDlg::DownloadUninstallFile] Create file UnInstall.exe seccuss");
+    EXPECT_EQ(0u, line.find(L"[Normal]")) << line;
+
+    // An empty body still gives a (empty) file.
+    EXPECT_TRUE(WriteUninstallFile(tmp.Path().c_str(), NULL, 0));
+    ASSERT_TRUE(ReadFileBytes(file, &got));
+    EXPECT_EQ(0u, got.size());
+}
+
+TEST(WriteUninstallFile, NoFolderMeansNoFileAndAnErrorLine) {
+    CTempFolder tmp(L"unf");
+    CLogCapture log(tmp.Sub(L"log.txt"));
+    const BYTE body[] = {'M', 'Z'};
+    EXPECT_FALSE(WriteUninstallFile(tmp.Sub(L"missing").c_str(), body, sizeof(body)));
+    EXPECT_FALSE(FolderExists(tmp.Sub(L"missing")));
+    std::wstring line =
+        log.LineEndingWith(L"[CSetupDlg::DownloadUninstallFile] Create file UnInstall.exe failed");
+    EXPECT_EQ(0u, line.find(L"[Error]")) << line;
+    EXPECT_EQ(std::wstring::npos, log.Text().find(L"seccuss"));
+
+    // An empty folder would name the drive's root: refused the same way.
+    wchar_t szOld[MAX_PATH];
+    ::GetCurrentDirectoryW(MAX_PATH, szOld);
+    ::SetCurrentDirectoryW(tmp.Path().c_str());
+    bool bWritten = WriteUninstallFile(L"", body, sizeof(body));
+    ::SetCurrentDirectoryW(szOld);
+    EXPECT_FALSE(bWritten);
+    EXPECT_FALSE(FileExists(tmp.Path().substr(0, 2) + L"\\UnInstall.exe"));
+}
