@@ -44,7 +44,7 @@ protected:
 
 TEST_F(WriteRegistryTest, WritesEveryValueAsATerminatedStringAndLogsTheUninstallCommand) {
     CTempFolder tmp(L"reg");
-    CLogCapture log(tmp.Sub(L"log.txt"));
+    CLogFile log(tmp.Sub(L"log.txt"));
     // A stale entry of an earlier install is brought up to date, not doubled.
     HKEY hOld = NULL;
     ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyW(HKEY_LOCAL_MACHINE, kEntryKey, &hOld));
@@ -91,7 +91,7 @@ TEST_F(WriteRegistryTest, DataThatWouldNotFitIsLeftOutNotCut) {
 
 TEST(WriteUninstallFile, ReplacesAnExistingUninstallerWithTheDownloadedBytes) {
     CTempFolder tmp(L"unf");
-    CLogCapture log(tmp.Sub(L"log.txt"));
+    CLogFile log(tmp.Sub(L"log.txt"));
     std::wstring file = tmp.Sub(L"UnInstall.exe");
     ASSERT_TRUE(WriteFileBytes(file, std::string(5000, 'o')));
 
@@ -113,7 +113,7 @@ TEST(WriteUninstallFile, ReplacesAnExistingUninstallerWithTheDownloadedBytes) {
 
 TEST(WriteUninstallFile, NoFolderMeansNoFileAndAnErrorLine) {
     CTempFolder tmp(L"unf");
-    CLogCapture log(tmp.Sub(L"log.txt"));
+    CLogFile log(tmp.Sub(L"log.txt"));
     const BYTE body[] = {'M', 'Z'};
     EXPECT_FALSE(WriteUninstallFile(tmp.Sub(L"missing").c_str(), body, sizeof(body)));
     EXPECT_FALSE(FolderExists(tmp.Sub(L"missing")));

@@ -50,21 +50,21 @@ bool CRegValueOverride::Remove() {
     return r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND;
 }
 
-CLogCapture::CLogCapture(const std::wstring& path) : m_path(path) {
+CLogFile::CLogFile(const std::wstring& path) : m_path(path) {
     ::DeleteFileW(path.c_str());
     lstrcpynW(g_szLogPath, path.c_str(), MAX_PATH);
 }
 
-CLogCapture::~CLogCapture() { g_szLogPath[0] = 0; }
+CLogFile::~CLogFile() { g_szLogPath[0] = 0; }
 
-std::wstring CLogCapture::Text() const {
+std::wstring CLogFile::Text() const {
     std::string bytes;
     ReadFileBytes(m_path, &bytes);
     return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()),
                         bytes.size() / sizeof(wchar_t));
 }
 
-std::wstring CLogCapture::LineEndingWith(const std::wstring& message) const {
+std::wstring CLogFile::LineEndingWith(const std::wstring& message) const {
     std::wstring text = Text();
     size_t nEnd = text.find(message + L"\r\n");
     if (nEnd == std::wstring::npos) return L"";

@@ -26,12 +26,12 @@ private:
 };
 
 // Points the log at a fresh file for the life of the object.
-class CLogCapture {
+class CLogFile {
 public:
-    explicit CLogCapture(const std::wstring& path);
-    ~CLogCapture();
-    CLogCapture(const CLogCapture&) = delete;
-    CLogCapture& operator=(const CLogCapture&) = delete;
+    explicit CLogFile(const std::wstring& path);
+    ~CLogFile();
+    CLogFile(const CLogFile&) = delete;
+    CLogFile& operator=(const CLogFile&) = delete;
     std::wstring Text() const;
     // The whole line (without CR LF) that ends in this message, or "".
     std::wstring LineEndingWith(const std::wstring& message) const;

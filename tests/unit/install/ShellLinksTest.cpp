@@ -294,7 +294,7 @@ TEST(SetStartShellLink, MakesTheFolderWithBothLinksAndMakesThemAnewOnASecondRun)
     ASSERT_TRUE(::CreateDirectoryW(programs.c_str(), NULL));
     CRegValueOverride value(HKEY_LOCAL_MACHINE, kCommonShellFolders, L"Common Programs");
     ASSERT_TRUE(value.SetString(programs));
-    CLogCapture log(tmp.Sub(L"log.txt"));
+    CLogFile log(tmp.Sub(L"log.txt"));
 
     EXPECT_TRUE(SetStartShellLink(inst.c_str(), un.c_str()));
     std::wstring line =
@@ -330,7 +330,7 @@ TEST(SetStartShellLink, WithoutAProgramsFolderLogsAndMakesNothing) {
     CTempFolder tmp(L"menu");
     CCurrentFolder cwd(tmp.Path());
     CRegValueOverride value(HKEY_LOCAL_MACHINE, kCommonShellFolders, L"Common Programs");
-    CLogCapture log(tmp.Sub(L"log.txt"));
+    CLogFile log(tmp.Sub(L"log.txt"));
 
     ASSERT_TRUE(value.Remove());
     EXPECT_FALSE(SetStartShellLink(L"C:\\Tarvelo", L"C:\\UnInstall Tarvelo"));
@@ -356,6 +356,7 @@ TEST(Registration, KeysFindsAndComAreReleasedOnEveryPath) {
     ASSERT_TRUE(::CreateDirectoryW(desktop.c_str(), NULL));
     ASSERT_TRUE(::CreateDirectoryW(programs.c_str(), NULL));
     ASSERT_TRUE(SaveLink(desktop + L"\\unrelated.lnk", L"C:\\x\\y.exe", L"u"));
+    CCurrentFolder cwd(tmp.Path());  // where a link without a folder would land
     CRegValueOverride desk(HKEY_CURRENT_USER, kUserShellFolders, L"Desktop");
     CRegValueOverride menu(HKEY_LOCAL_MACHINE, kCommonShellFolders, L"Common Programs");
     HKEY hUninstall = NULL;
