@@ -1,8 +1,6 @@
 #include "SetupApp.h"
 
-#include <gdiplus.h>
-#include <objbase.h>
-
+#include "GdiPlus.h"
 #include "SetupDlg.h"
 
 namespace {

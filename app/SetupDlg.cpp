@@ -1,9 +1,7 @@
 #include "SetupDlg.h"
 
-#include <gdiplus.h>
-#include <objbase.h>
-
 #include "DestPath.h"
+#include "GdiPlus.h"
 #include "SetupMessages.h"
 #include "StrFormat.h"
 
@@ -112,7 +110,7 @@ BOOL CSetupDlg::HasGdiplusFontFamily(const wchar_t* pszFace) {
     Gdiplus::InstalledFontCollection collection;
     INT nCount = collection.GetFamilyCount();
     if (nCount <= 0) return FALSE;
-    Gdiplus::FontFamily* pFamilies = new (std::nothrow) Gdiplus::FontFamily[nCount];
+    Gdiplus::FontFamily* pFamilies = new Gdiplus::FontFamily[nCount];
     if (!pFamilies) return FALSE;
     INT nFound = 0;
     BOOL bMatch = FALSE;

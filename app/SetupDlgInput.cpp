@@ -1,3 +1,5 @@
+#include <windows.h>
+// After windows.h, which it needs.
 #include <shellapi.h>
 
 #include "RunningCheck.h"

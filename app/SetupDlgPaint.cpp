@@ -1,6 +1,4 @@
-#include <gdiplus.h>
-#include <objbase.h>
-
+#include "GdiPlus.h"
 #include "SetupDlg.h"
 
 namespace {

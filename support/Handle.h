@@ -60,9 +60,9 @@ struct GdiObjectTraits {
     static void Close(HGDIOBJ h) { ::DeleteObject(h); }
 };
 
-// Threads, events, processes, snapshots (NULL when absent).
+// Threads, events, processes (NULL when absent).
 typedef CHandleOwner<HANDLE, NullHandleTraits> CHandle;
-// Files (INVALID_HANDLE_VALUE when absent).
+// Files and Tool Help snapshots (INVALID_HANDLE_VALUE when absent).
 typedef CHandleOwner<HANDLE, FileHandleTraits> CFileHandle;
 typedef CHandleOwner<HANDLE, FindHandleTraits> CFindHandle;
 typedef CHandleOwner<HKEY, RegKeyTraits> CRegKey;

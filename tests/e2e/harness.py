@@ -56,8 +56,10 @@ class WineEnv:
             raise RuntimeError("xdotool %s: %s" % (args, res.stderr))
         return res.stdout
 
-    def wait_window(self, name_pattern=None, timeout=60, min_width=0):
-        """Id of a visible window whose name matches, polled until timeout."""
+    def wait_window(self, name_pattern=None, timeout=60, size=None):
+        """Id of a visible window whose name matches (and whose size is
+        `size`, if given), polled until timeout. Wine's own desktop window
+        matches any name, hence the size."""
         deadline = time.time() + timeout
         while time.time() < deadline:
             args = ["search", "--all", "--onlyvisible"]
@@ -65,7 +67,7 @@ class WineEnv:
             out = self.xdotool(*args, check=False)
             for wid in out.split():
                 geo = self.geometry(wid)
-                if geo and geo[2] >= min_width:
+                if geo and (size is None or geo[2:] == tuple(size)):
                     return wid
             time.sleep(0.3)
         raise TimeoutError("no window %r" % name_pattern)

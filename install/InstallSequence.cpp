@@ -1,0 +1,161 @@
+#include "InstallSequence.h"
+
+#include <new>
+
+#include "DownloadServer.h"
+#include "HttpDownload.h"
+#include "LocalFiles.h"
+#include "Log.h"
+#include "PackageExtract.h"
+#include "Registration.h"
+#include "SetupList.h"
+#include "StrFormat.h"
+
+CInstallState::CInstallState()
+    : m_pDownloadBuf(NULL),
+      m_nDownloadBufSize(0),
+      m_nDownloadLen(0),
+      m_nProgress(0),
+      m_bConfirmStop(1) {
+    m_szSetupPath[0] = m_szUnInstallPath[0] = m_szTempPath[0] = 0;
+    wmemset(m_szProxyUser, 0, 64);
+    wmemset(m_szProxyPassword, 0, 64);
+    m_pDownloadBuf = new (std::nothrow) BYTE[kDownloadBufInitialSize]();
+    if (m_pDownloadBuf) m_nDownloadBufSize = kDownloadBufInitialSize;
+}
+
+CInstallState::~CInstallState() {
+    delete[] m_pDownloadBuf;
+    m_pDownloadBuf = NULL;
+    m_nDownloadBufSize = m_nDownloadLen = 0;
+}
+
+namespace {
+
+const int kAttemptsPerEntry = 5;
+
+void ReportFailure(CInstallState& state, IInstallView& view, const wchar_t* pszMessage) {
+    state.m_bConfirmStop = 0;
+    view.ShowFailure(pszMessage);
+}
+
+void SetProgress(CInstallState& state, IInstallView& view, int nProgress) {
+    state.m_nProgress = nProgress;
+    view.ShowProgress(nProgress);
+}
+
+// Downloads into the state's buffer from a clean, zeroed start.
+BOOL Download(CInstallState& state, const wchar_t* pszUrl, HWND hWndOwner) {
+    if (state.m_pDownloadBuf) memset(state.m_pDownloadBuf, 0, state.m_nDownloadBufSize);
+    state.m_nDownloadLen = 0;
+    return HttpDownload(pszUrl, &state.m_pDownloadBuf, &state.m_nDownloadLen,
+                        &state.m_nDownloadBufSize, state.m_szProxyUser, state.m_szProxyPassword,
+                        hWndOwner);
+}
+
+// One list entry: download, stage, unpack, delete; up to five attempts of
+// either kind. False when the installation must stop (already reported).
+bool InstallEntry(CInstallState& state, IInstallView& view, const SetupListEntry& entry,
+                  HWND hWndOwner) {
+    wchar_t szUrl[MAX_PATH];
+    wchar_t szStaging[MAX_PATH];
+    wchar_t szMessage[64];
+    if (!BuildServerUrl(szUrl, kPackagePathFormat, entry.szName) ||
+        !FormatInto(szStaging, L"%s\\%s", state.m_szTempPath, entry.szName)) {
+        // A name that cannot be made into a URL or staging path cannot be
+        // installed; say so rather than skip it silently.
+        FormatInto(szMessage, L"安装%s失败", entry.szName);
+        ReportFailure(state, view, szMessage);
+        LogError(L"[CSetupDlg::Execute] %s path too long", entry.szName);
+        return false;
+    }
+    for (int nAttempt = 0;;) {
+        if (!Download(state, szUrl, hWndOwner)) {
+            ++nAttempt;
+            if (nAttempt >= kAttemptsPerEntry) {
+                FormatInto(szMessage, L"下载%s失败", entry.szName);
+                ReportFailure(state, view, szMessage);
+                LogError(L"[CSetupDlg::Execute] download %s failed", entry.szName);
+                return false;
+            }
+            LogError(L"[CSetupDlg::Execute] %d download %s failed", nAttempt, entry.szName);
+            continue;
+        }
+        LogNormal(L"[CSetupDlg::Execute] download %s sccuss", entry.szName);
+
+        SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, FALSE};
+        HANDLE hFile = ::CreateFileW(szStaging, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (hFile == INVALID_HANDLE_VALUE) {
+            DWORD dwError = ::GetLastError();
+            ++nAttempt;
+            if (nAttempt >= kAttemptsPerEntry) {
+                FormatInto(szMessage, L"安装%s失败", entry.szName);
+                ReportFailure(state, view, szMessage);
+                LogNormal(L"[CSetupDlg::Execute] %s CreateFile(%s) Error(%d)", entry.szName,
+                          szStaging, static_cast<int>(dwError));
+                return false;
+            }
+            LogNormal(L"[CSetupDlg::Execute] %d CreateFile(%s) Error(%d)", nAttempt, szStaging,
+                      static_cast<int>(dwError));
+            continue;
+        }
+        DWORD cbWritten = 0;
+        ::WriteFile(hFile, state.m_pDownloadBuf, state.m_nDownloadLen, &cbWritten, NULL);
+        ::CloseHandle(hFile);
+        ExtractPackage(szStaging, state.m_szSetupPath);
+        ::DeleteFileW(szStaging);
+        return true;
+    }
+}
+
+}  // namespace
+
+void RunInstallSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent,
+                        HWND hWndOwner) {
+    state.m_nProgress = 0;
+
+    wchar_t szUrl[MAX_PATH];
+    BuildServerUrl(szUrl, kSetupListPath);
+    BOOL bDownloaded = Download(state, szUrl, hWndOwner);
+    SetupListResult list =
+        ValidateSetupList(bDownloaded, state.m_pDownloadBuf, state.m_nDownloadLen,
+                          state.m_nDownloadBufSize, &state.m_vecSetupList);
+    if (!list.bOk) {
+        ReportFailure(state, view, list.pszMessage);
+        LogError(L"%s", list.pszLogLine);
+        return;
+    }
+    const int nCount = static_cast<int>(state.m_vecSetupList.size());
+    LogNormal(L"[CSetupDlg::Execute] download orbsetup.txt sccuss");
+
+    DeleteFolder(state.m_szSetupPath);
+
+    for (int i = 1; i <= nCount; ++i) {
+        if (::WaitForSingleObject(hStopEvent, 1) == WAIT_OBJECT_0) return;
+        const SetupListEntry& entry = state.m_vecSetupList[i - 1];
+        if (!state.m_setInstallKind.count(entry.nKind) || !entry.szName[0]) continue;
+
+        wchar_t szStatus[64];
+        if (FormatInto(szStatus, L"正在安装%s ......", entry.szName)) view.ShowStatusText(szStatus);
+        if (!InstallEntry(state, view, entry, hWndOwner)) return;
+        SetProgress(state, view, static_cast<int>(static_cast<double>(i) * 95.0 / nCount));
+    }
+
+    DownloadUninstallFile(state.m_szUnInstallPath, &state.m_pDownloadBuf, &state.m_nDownloadLen,
+                          &state.m_nDownloadBufSize, state.m_szProxyUser, state.m_szProxyPassword,
+                          hWndOwner);
+    SetProgress(state, view, 97);
+    WriteClientVersion(state.m_szSetupPath, 2);
+
+    wchar_t szTarget[MAX_PATH];
+    wchar_t szIcon[MAX_PATH];
+    if (FormatInto(szTarget, L"%s/iKVTRemote.exe", state.m_szSetupPath) &&
+        FormatInto(szIcon, L"%s/favicon.ico", state.m_szSetupPath)) {
+        SetDesktopShellLink(L"塔维罗", state.m_szSetupPath, szTarget, szIcon);
+    }
+    SetStartShellLink(state.m_szSetupPath, state.m_szUnInstallPath);
+    SetProgress(state, view, 100);
+    WriteRegistry(state.m_szSetupPath, state.m_szUnInstallPath);
+    view.ArmLaunchTimer();
+}

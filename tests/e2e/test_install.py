@@ -1,0 +1,188 @@
+#!/usr/bin/env python3
+"""End-to-end: the real setup.exe under Wine against a loopback download
+server, driven with the mouse on the test display.
+
+  test_install.py --testenv DIR --bin DIR --client EXE --port N [--shots DIR]
+"""
+import argparse
+import glob
+import io
+import os
+import shutil
+import sys
+import tempfile
+import time
+import unittest
+import zipfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "servers"))
+import harness  # noqa: E402
+import testservers  # noqa: E402
+
+ARGS = None
+INSTALL_BUTTON = (272, 310)
+CLOSE_BUTTON = (515, 16)
+
+
+def make_zip(files):
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, data in files.items():
+            z.writestr(name, data)
+    return buf.getvalue()
+
+
+class InstallerTest(unittest.TestCase):
+    def setUp(self):
+        self.wine = harness.WineEnv(ARGS.testenv)
+        self.root = tempfile.mkdtemp(prefix="e2e_", dir=ARGS.testenv)
+        self.ex = self.root  # served as /EX/
+        self.server = testservers.DownloadServer(self.root, port=ARGS.port).start()
+        for path in ("C:\\Tarvelo", "C:\\temp"):
+            shutil.rmtree(self.wine.host_path(path), ignore_errors=True)
+        os.makedirs(self.wine.host_path("C:\\temp"), exist_ok=True)
+        self.proc = None
+
+    def tearDown(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait(timeout=30)
+        self.server.stop()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def serve(self, name, data):
+        with open(os.path.join(self.ex, name), "wb") as f:
+            f.write(data)
+
+    def start_setup(self):
+        self.proc = self.wine.start(os.path.join(ARGS.bin, "setup.exe"))
+        return self.wine.wait_window("", size=(530, 360))
+
+    def shot(self, name):
+        if ARGS.shots:
+            os.makedirs(ARGS.shots, exist_ok=True)
+            self.wine.screenshot(os.path.join(ARGS.shots, name))
+
+    def wait_exit(self, timeout):
+        self.proc.wait(timeout=timeout)
+
+    def wait_log(self, text, timeout):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if text in self.wine.read_log():
+                return
+            time.sleep(0.3)
+        self.fail("log never said %r:\n%s" % (text, self.wine.read_log()))
+
+    def test_complete_install_registers_and_launches_the_client(self):
+        with open(ARGS.client, "rb") as f:
+            client = f.read()
+        self.serve("base.zip", make_zip({
+            "iKVTRemote.exe": client,
+            "favicon.ico": b"\0\0\1\0",
+            "config/ORB.System.config": "[Client]\r\nName=orb\r\n",
+        }))
+        self.serve("extra.zip", make_zip({"data/readme.txt": "说明"}))
+        self.serve("UnInstall.exe", client)
+        # Kind 2 needs a font this prefix lacks: listed, never fetched.
+        self.serve("orbsetup.txt", harness.setup_list_bytes(
+            ["base.zip;1;1", "fontonly.zip;1;2", "extra.zip;1;1"]))
+        # An earlier installation is wiped first.
+        os.makedirs(self.wine.host_path("C:\\Tarvelo"), exist_ok=True)
+        with open(self.wine.host_path("C:\\Tarvelo\\stale.txt"), "w") as f:
+            f.write("old")
+
+        wid = self.start_setup()
+        time.sleep(1)
+        self.shot("idle.png")
+        self.wine.click(wid, *INSTALL_BUTTON)
+        time.sleep(2)
+        self.shot("installing.png")
+        self.wait_exit(180)
+
+        started = self.wine.host_path("C:\\temp\\client_started.txt")
+        deadline = time.time() + 30
+        while not os.path.exists(started) and time.time() < deadline:
+            time.sleep(0.3)
+        with open(started, "rb") as f:
+            record = f.read().decode("utf-16-le")
+        self.assertIn("cwd=C:\\Tarvelo", record)
+
+        tarvelo = self.wine.host_path("C:\\Tarvelo")
+        self.assertFalse(os.path.exists(os.path.join(tarvelo, "stale.txt")))
+        with open(os.path.join(tarvelo, "data", "readme.txt"), encoding="utf-8") as f:
+            self.assertEqual("说明", f.read())
+        with open(os.path.join(tarvelo, "config", "ORB.System.config"), "rb") as f:
+            config = f.read()
+        config = config.decode("utf-16") if config[:2] == b"\xff\xfe" else config.decode()
+        self.assertIn("Name=orb", config)
+        self.assertIn("Version=2", config)
+        uninstaller = self.wine.host_path("C:\\UnInstall Tarvelo\\UnInstall.exe")
+        with open(uninstaller, "rb") as f:
+            self.assertEqual(client, f.read())
+        # Staging files are gone.
+        self.assertEqual([], [n for n in os.listdir(self.wine.host_path("C:\\temp"))
+                              if n.endswith(".zip")])
+
+        log = self.wine.read_log()
+        order = ["[CSetupDlg::GetDestPath] setuppath=C:\\Tarvelo UnInstallPath=C:\\UnInstall Tarvelo",
+                 "[CSetupDlg::Execute] download orbsetup.txt sccuss",
+                 "[CSetupDlg::Execute] download base.zip sccuss",
+                 "[CSetupDlg::Execute] download extra.zip sccuss",
+                 "[CSetupDlg::DownloadUninstallFile] Download UnInstall.exe seccuss",
+                 "[CSetupDlg::WriteRegistry] UninstallString"]
+        positions = [log.find(line) for line in order]
+        self.assertNotIn(-1, positions, log)
+        self.assertEqual(sorted(positions), positions, log)
+        self.assertNotIn("fontonly.zip", log)
+
+        values = self.wine.reg_export(
+            "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvelo")
+        self.assertIsNotNone(values)
+        self.assertIn("UninstallString", values)
+        self.assertIn("UnInstall.exe", values["UninstallString"])
+
+        programs = os.path.join(self.wine.drive_c, "ProgramData", "Microsoft", "Windows",
+                                "Start Menu", "Programs", "塔维罗")
+        self.assertTrue(os.path.exists(os.path.join(programs, "塔维罗.lnk")), programs)
+        self.assertTrue(os.path.exists(os.path.join(programs, "卸载塔维罗.lnk")))
+        # The prefix's Desktop folder is a link into the test run's HOME.
+        desktop = glob.glob(os.path.join(self.wine.drive_c, "users", "*", "Desktop", "塔维罗.lnk"))
+        self.assertEqual(1, len(desktop))
+
+    def test_a_list_without_entries_stops_before_touching_the_installation(self):
+        self.serve("orbsetup.txt", harness.setup_list_bytes(["only;two", "a;b;c;d"]))
+        os.makedirs(self.wine.host_path("C:\\Tarvelo"), exist_ok=True)
+        keep = self.wine.host_path("C:\\Tarvelo\\keep.txt")
+        with open(keep, "w") as f:
+            f.write("keep")
+
+        wid = self.start_setup()
+        time.sleep(1)
+        self.wine.click(wid, *INSTALL_BUTTON)
+        self.wait_log("[Error]", 60)
+        time.sleep(1)
+        self.shot("failed.png")
+        self.assertIn("[CSetupDlg::Execute]Setupconfig.txt no content", self.wine.read_log())
+        self.assertTrue(os.path.exists(keep))
+        # After a failure the close button closes at once, without a question.
+        self.wine.click(wid, *CLOSE_BUTTON)
+        self.wait_exit(60)
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--testenv", required=True)
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--client", required=True)
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--shots")
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
