@@ -54,7 +54,7 @@ BOOL Download(CInstallState& state, const wchar_t* pszUrl, HWND hWndOwner) {
 }
 
 // One list entry: download, stage, unpack, delete; up to five attempts of
-// either kind. False when the installation must stop (already reported).
+// any kind. False when the installation must stop (already reported).
 bool InstallEntry(CInstallState& state, IInstallView& view, const SetupListEntry& entry,
                   HWND hWndOwner) {
     wchar_t szUrl[MAX_PATH];
@@ -103,9 +103,21 @@ bool InstallEntry(CInstallState& state, IInstallView& view, const SetupListEntry
         DWORD cbWritten = 0;
         ::WriteFile(hFile, state.m_pDownloadBuf, state.m_nDownloadLen, &cbWritten, NULL);
         ::CloseHandle(hFile);
-        ExtractPackage(szStaging, state.m_szSetupPath);
+        bool bExtracted = ExtractPackage(szStaging, state.m_szSetupPath);
         ::DeleteFileW(szStaging);
-        return true;
+        if (bExtracted) return true;
+        // A package that does not unpack whole (not a zip, cut short, a bad
+        // CRC) would leave a broken installation reported as a success. A body
+        // cut without a length header arrives looking whole, so fetch again;
+        // stop with the entry's failure when it never unpacks.
+        ++nAttempt;
+        if (nAttempt >= kAttemptsPerEntry) {
+            FormatInto(szMessage, L"安装%s失败", entry.szName);
+            ReportFailure(state, view, szMessage);
+            LogError(L"[CSetupDlg::Execute] extract %s failed", entry.szName);
+            return false;
+        }
+        LogError(L"[CSetupDlg::Execute] %d extract %s failed", nAttempt, entry.szName);
     }
 }
 
