@@ -1,0 +1,397 @@
+#!/usr/bin/env python3
+"""Publishes a release: turns a release description into the download
+server's EX/ folder (zip packages, orbsetup.txt, UnInstall.exe).
+
+  publish.py RELEASE.json --out DIR [--uninstaller EXE] [--define NAME=VALUE]...
+
+The result is DIR/EX/; serve DIR from any static web server so that
+http://HOST/EX/orbsetup.txt answers. The release description (JSON):
+
+  {
+    "uninstaller": "path/to/UnInstall.exe",          (or --uninstaller)
+    "packages": [
+      {"name": "client.zip", "kind": 1, "value": 1,
+       "folders": ["client", "$build/client-bin"]},
+      ...
+    ]
+  }
+
+Each package packs the files below its folders (merged; relative paths kept)
+into one zip. kind: 1 installed everywhere, 2 only where the font 微软雅黑 is
+installed, 3 only where it is not. value: a number stored in the list
+(default 1). Relative paths are taken from the description's folder; $NAME
+is replaced by --define NAME=VALUE. A package whose zip would pass the size
+limit is split into NAME, STEM-2.zip, STEM-3.zip... in list order.
+
+Everything is checked against what setup.exe handles well, and the written
+folder is read back with setup.exe's own rules before it replaces DIR/EX.
+Exit status: 0 published, 1 refused (the reasons are printed), 2 usage.
+"""
+import argparse
+import io
+import json
+import os
+import re
+import shutil
+import stat
+import string
+import struct
+import sys
+import time
+import zipfile
+import zlib
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import setuplist  # noqa: E402
+
+# Every package must arrive in setup.exe's first download block with room to
+# spare: a body that fits is never copied, so a 32-bit process never needs a
+# second large contiguous block while it also holds the first.
+MAX_PACKAGE_BYTES = 8 * 1024 * 1024
+# "C:\Tarvelo/" plus the entry name must fit the reader's 259 characters.
+MAX_ENTRY_NAME = 259 - len("C:\\Tarvelo/") - 1
+# Package names become URL paths (sent verbatim) and temp file names.
+NAME_RE = re.compile(r"^[A-Za-z0-9][A-Za-z0-9._-]*$")
+RESERVED_NAMES = {"orbsetup.txt", "uninstall.exe", "log.txt"}
+# Names the reader maps through the ANSI code page of the user's machine:
+# only printable ASCII means the same on every one.
+ENTRY_CHAR_RE = re.compile(r"^[\x20-\x7e]+$")
+BAD_ENTRY_CHARS = set('\\:*?"<>|')
+CLIENT_EXE = "iKVTRemote.exe"
+# Unix times the "UT" block can hold and DOS dates can express.
+MIN_TIME = 315532800 + 86400          # 1980-01-02, clear of time zones
+MAX_TIME = 2**31 - 1
+
+
+class Refused(Exception):
+    pass
+
+
+class Package:
+    def __init__(self, name, kind, value, files):
+        self.name, self.kind, self.value = name, kind, value
+        self.files = files          # [(entry name, host path)], sorted
+        self.data = b""
+
+
+def fail(problems):
+    raise Refused("\n".join("  - " + p for p in problems))
+
+
+def check_package_name(name, problems):
+    if not isinstance(name, str) or not name:
+        problems.append("a package has no name")
+        return
+    if len(name) > setuplist.MAX_NAME_CHARS:
+        problems.append("package name %r has %d characters; setup.exe reads at most %d"
+                        % (name, len(name), setuplist.MAX_NAME_CHARS))
+    if not NAME_RE.match(name) or name.endswith("."):
+        problems.append("package name %r: use only letters, digits, '.', '_' and '-' "
+                        "(it is sent in a URL as it is and becomes a Windows file name)" % name)
+    if name.lower() in RESERVED_NAMES:
+        problems.append("package name %r is taken by the server or installer's own files" % name)
+
+
+def check_entry_name(rel, package, problems):
+    where = "package %s: file %r" % (package, rel)
+    if len(rel) > MAX_ENTRY_NAME:
+        problems.append("%s: path longer than %d characters" % (where, MAX_ENTRY_NAME))
+    if not ENTRY_CHAR_RE.match(rel):
+        problems.append("%s: use printable ASCII only (setup.exe reads names in the "
+                        "machine's ANSI code page)" % where)
+    if BAD_ENTRY_CHARS & set(rel):
+        problems.append("%s: contains a character Windows refuses in file names" % where)
+    for part in rel.split("/"):
+        if part.strip(". ") == "" or part != part.rstrip(". "):
+            problems.append("%s: a folder or file name that is dots only, or ends in a dot "
+                            "or space, changes meaning on Windows" % where)
+            break
+    if setuplist.sanitise_entry_name(rel) != rel:
+        problems.append("%s: setup.exe would unpack it under another name" % where)
+
+
+def collect_files(folders, package, problems):
+    files = {}
+    for folder in folders:
+        if not os.path.isdir(folder):
+            problems.append("package %s: folder %s does not exist" % (package, folder))
+            continue
+        for dirpath, dirnames, filenames in os.walk(folder):
+            dirnames.sort()
+            for fn in sorted(filenames):
+                path = os.path.join(dirpath, fn)
+                rel = os.path.relpath(path, folder).replace(os.sep, "/")
+                st = os.lstat(path)
+                if not stat.S_ISREG(st.st_mode):
+                    problems.append("package %s: %s is not a regular file" % (package, rel))
+                    continue
+                check_entry_name(rel, package, problems)
+                if not MIN_TIME <= int(st.st_mtime) <= MAX_TIME:
+                    problems.append("package %s: %s has a time a zip cannot carry"
+                                    % (package, rel))
+                key = rel.lower()
+                if key in files and files[key][0] != rel:
+                    problems.append("package %s: %s and %s are one file on Windows"
+                                    % (package, files[key][0], rel))
+                files[key] = (rel, path)
+    return sorted(files.values())
+
+
+def zip_entry(z, rel, path):
+    st = os.stat(path)
+    mtime = int(st.st_mtime)
+    info = zipfile.ZipInfo(rel, time.localtime(mtime)[:6])
+    info.compress_type = zipfile.ZIP_DEFLATED
+    # Made by MS-DOS: the external attributes are Windows attribute bits.
+    info.create_system = 0
+    attrs = 0x20
+    if not st.st_mode & stat.S_IWUSR:
+        attrs |= 0x1
+    info.external_attr = attrs
+    # Extended timestamp: write, access and creation time, all the file's
+    # modification time (the DOS time is local and only to 2 seconds).
+    info.extra = b"UT" + struct.pack("<HBiii", 13, 7, mtime, mtime, mtime)
+    with open(path, "rb") as f:
+        z.writestr(info, f.read())
+
+
+def build_zip(files):
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w") as z:
+        for rel, path in files:
+            zip_entry(z, rel, path)
+    return buf.getvalue()
+
+
+def part_name(name, n):
+    if n == 1:
+        return name
+    stem, dot, ext = name.rpartition(".")
+    return "%s-%d.%s" % (stem, n, ext) if dot else "%s-%d" % (name, n)
+
+
+def split_package(name, kind, value, files, problems):
+    """Greedy: files in order, a new part whenever the next file would take
+    the current one past the limit."""
+    # Each entry's local and central records stand alone, so a zip's size is
+    # the sum of its entries' shares plus the 22-byte end record.
+    parts, current, size = [], [], 22
+    for rel, path in files:
+        alone = len(build_zip([(rel, path)]))
+        if alone > MAX_PACKAGE_BYTES:
+            problems.append("package %s: %s alone packs to %d bytes, more than the %d a "
+                            "package may hold; it cannot be split"
+                            % (name, rel, alone, MAX_PACKAGE_BYTES))
+            continue
+        if current and size + alone - 22 > MAX_PACKAGE_BYTES:
+            parts.append(current)
+            current, size = [], 22
+        current.append((rel, path))
+        size += alone - 22
+    if current:
+        parts.append(current)
+    packages = []
+    for n, part in enumerate(parts, 1):
+        pkg = Package(part_name(name, n), kind, value, part)
+        pkg.data = build_zip(part)
+        packages.append(pkg)
+    if len(packages) > 1:
+        for pkg in packages:
+            check_package_name(pkg.name, problems)
+    return packages
+
+
+def load_release(path, defines, uninstaller):
+    problems = []
+    try:
+        with open(path, encoding="utf-8") as f:
+            release = json.load(f)
+    except (OSError, ValueError) as e:
+        fail(["cannot read the release description %s: %s" % (path, e)])
+    base = os.path.dirname(os.path.abspath(path))
+
+    def resolve(p):
+        try:
+            p = string.Template(p).substitute(defines)
+        except (KeyError, ValueError) as e:
+            problems.append("%r: no value for %s (give --define)" % (p, e))
+            return None
+        return os.path.normpath(os.path.join(base, p))
+
+    uninstaller = uninstaller or (release.get("uninstaller") and resolve(release["uninstaller"]))
+    if not uninstaller or not os.path.isfile(uninstaller):
+        problems.append("no uninstaller: give \"uninstaller\" or --uninstaller (%s)"
+                        % uninstaller)
+    specs = release.get("packages")
+    if not isinstance(specs, list) or not specs:
+        fail(problems + ["the release has no packages: setup.exe would find the list empty"])
+
+    packages, seen = [], set()
+    for spec in specs:
+        name = spec.get("name")
+        check_package_name(name, problems)
+        kind, value = spec.get("kind"), spec.get("value", 1)
+        if kind not in (1, 2, 3) or isinstance(kind, bool):
+            problems.append("package %s: kind must be 1 (always), 2 (font 微软雅黑 present) "
+                            "or 3 (absent); setup.exe never installs kind %r" % (name, kind))
+        if not isinstance(value, int) or isinstance(value, bool) or \
+                not -2**31 <= value < 2**31:
+            problems.append("package %s: value must be a 32-bit integer" % name)
+        folders = [resolve(p) for p in spec.get("folders", [])]
+        folders = [p for p in folders if p]
+        if not folders:
+            problems.append("package %s: no folders" % name)
+        files = collect_files(folders, name, problems)
+        if not files and folders:
+            problems.append("package %s is empty: no files below %s" % (name, ", ".join(folders)))
+        if problems:
+            continue
+        for pkg in split_package(name, kind, value, files, problems):
+            if pkg.name.lower() in seen:
+                problems.append("package name %s is used twice" % pkg.name)
+            seen.add(pkg.name.lower())
+            packages.append(pkg)
+    if problems:
+        fail(problems)
+
+    # The client must reach every machine, whichever way the font test goes.
+    def carries(kinds):
+        return any(pkg.kind in kinds and any(rel.lower() == CLIENT_EXE.lower()
+                                             for rel, _ in pkg.files) for pkg in packages)
+    if not (carries((1,)) or (carries((2,)) and carries((3,)))):
+        fail(["no package installs %s on every machine (kind 1, or both kind 2 and 3): "
+              "setup.exe would finish and then fail to start the client" % CLIENT_EXE])
+    return packages, uninstaller
+
+
+def setup_list_bytes(packages):
+    text = "".join("%s;%d;%d\r\n" % (p.name, p.value, p.kind) for p in packages)
+    return b"\xff\xfe" + text.encode("utf-16-le")
+
+
+def read_back(ex, packages, uninstaller):
+    """Reads the written folder as setup.exe will and compares it with what
+    was meant. Returns the problems found."""
+    problems = []
+    with open(os.path.join(ex, "orbsetup.txt"), "rb") as f:
+        data = f.read()
+    if data[:2] != b"\xff\xfe":
+        problems.append("orbsetup.txt: no UTF-16LE byte-order mark")
+    entries, message = setuplist.validate_setup_list(data)
+    if message:
+        return problems + ["orbsetup.txt: setup.exe would stop with %r" % message]
+    wanted = [(p.name, p.value, p.kind) for p in packages]
+    if entries != wanted:
+        problems.append("orbsetup.txt reads as %r, not %r" % (entries, wanted))
+    for pkg in packages:
+        path = os.path.join(ex, pkg.name)
+        size = os.path.getsize(path)
+        if size > MAX_PACKAGE_BYTES:
+            problems.append("%s: %d bytes, over the limit" % (pkg.name, size))
+        with open(path, "rb") as f:
+            raw = f.read()
+        with zipfile.ZipFile(io.BytesIO(raw)) as z:
+            bad = z.testzip()
+            if bad:
+                problems.append("%s: entry %s fails its CRC" % (pkg.name, bad))
+            infos = z.infolist()
+            if [i.filename for i in infos] != [rel for rel, _ in pkg.files]:
+                problems.append("%s: entries differ from the folder's files" % pkg.name)
+            for info, (rel, host) in zip(infos, pkg.files):
+                problems += check_entry(raw, info, rel, host, pkg.name)
+    with open(os.path.join(ex, "UnInstall.exe"), "rb") as a, open(uninstaller, "rb") as b:
+        if a.read() != b.read():
+            problems.append("UnInstall.exe differs from %s" % uninstaller)
+    return problems
+
+
+def check_entry(raw, info, rel, host, package):
+    problems = []
+    where = "%s: %s" % (package, rel)
+    # The local header, as the reader's core checks it against the central one.
+    off = info.header_offset
+    sig, _, flags, method, _, _, crc, csize, usize, nlen, xlen = struct.unpack_from(
+        "<IHHHHHIIIHH", raw, off)
+    if sig != 0x04034B50 or method not in (0, 8) or method != info.compress_type or \
+            nlen != len(info.filename.encode("ascii")):
+        return ["%s: local header does not match" % where]
+    if not flags & 8 and (crc, csize, usize) != (info.CRC, info.compress_size, info.file_size):
+        problems.append("%s: local sizes or CRC do not match" % where)
+    if flags & 1:
+        problems.append("%s: encrypted" % where)
+    name = raw[off + 30:off + 30 + nlen].decode("ascii")
+    if setuplist.sanitise_entry_name(name) != rel:
+        problems.append("%s: setup.exe would unpack it as %s" % (where, name))
+    local_extra = raw[off + 30 + nlen:off + 30 + nlen + xlen]
+    mtime = int(os.stat(host).st_mtime)
+    times = setuplist.ut_times(local_extra)
+    if times != {"write": mtime, "access": mtime, "creation": mtime}:
+        problems.append("%s: times read back as %r, not %d" % (where, times, mtime))
+    attrs = setuplist.entry_attributes(info.create_version | (info.create_system << 8),
+                                       info.external_attr)
+    wanted = 0x20 | (0 if os.stat(host).st_mode & stat.S_IWUSR else 0x1)
+    if attrs != wanted:
+        problems.append("%s: attributes read back as %#x, not %#x" % (where, attrs, wanted))
+    with open(host, "rb") as f:
+        if zipfile.ZipFile(io.BytesIO(raw)).read(info) != f.read():
+            problems.append("%s: content differs" % where)
+    return problems
+
+
+def publish(release, out, defines=None, uninstaller=None):
+    """Writes OUT/EX; raises Refused with the reasons. Returns the packages."""
+    packages, uninstaller = load_release(release, defines or {}, uninstaller)
+    os.makedirs(out, exist_ok=True)
+    staging = os.path.join(out, "EX.new")
+    shutil.rmtree(staging, ignore_errors=True)
+    os.makedirs(staging)
+    for pkg in packages:
+        with open(os.path.join(staging, pkg.name), "wb") as f:
+            f.write(pkg.data)
+    with open(os.path.join(staging, "orbsetup.txt"), "wb") as f:
+        f.write(setup_list_bytes(packages))
+    shutil.copyfile(uninstaller, os.path.join(staging, "UnInstall.exe"))
+    problems = read_back(staging, packages, uninstaller)
+    if problems:
+        fail(["the written release does not read back as intended (left in %s):" % staging]
+             + problems)
+    # Swap in whole: the server never serves a list with missing packages
+    # for longer than the two renames take.
+    ex = os.path.join(out, "EX")
+    old = os.path.join(out, "EX.old")
+    shutil.rmtree(old, ignore_errors=True)
+    if os.path.exists(ex):
+        os.rename(ex, old)
+    os.rename(staging, ex)
+    shutil.rmtree(old, ignore_errors=True)
+    return packages
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("release", help="release description (JSON)")
+    parser.add_argument("--out", required=True, help="folder that receives EX/")
+    parser.add_argument("--uninstaller", help="UnInstall.exe to publish (overrides the description)")
+    parser.add_argument("--define", action="append", default=[], metavar="NAME=VALUE")
+    args = parser.parse_args(argv)
+    defines = {}
+    for d in args.define:
+        key, sep, value = d.partition("=")
+        if not sep:
+            parser.error("--define wants NAME=VALUE")
+        defines[key] = value
+    try:
+        packages = publish(args.release, args.out, defines, args.uninstaller)
+    except Refused as e:
+        print("publish: refused:\n%s" % e, file=sys.stderr)
+        return 1
+    ex = os.path.join(os.path.abspath(args.out), "EX")
+    for pkg in packages:
+        print("publish: %-31s kind %d  %8d bytes  %d files"
+              % (pkg.name, pkg.kind, len(pkg.data), len(pkg.files)))
+    print("publish: wrote %s (orbsetup.txt, %d packages, UnInstall.exe)" % (ex, len(packages)))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
