@@ -123,6 +123,11 @@ bool InstallEntry(CInstallState& state, IInstallView& view, const SetupListEntry
 
 }  // namespace
 
+int EntryProgress(int i, int nCount) {
+    if (nCount <= 0) return 0;
+    return static_cast<int>(static_cast<double>(i) * 95.0 / nCount);
+}
+
 void RunInstallSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent,
                         HWND hWndOwner) {
     state.m_nProgress = 0;
@@ -151,7 +156,7 @@ void RunInstallSequence(CInstallState& state, IInstallView& view, HANDLE hStopEv
         wchar_t szStatus[64];
         if (FormatInto(szStatus, L"正在安装%s ......", entry.szName)) view.ShowStatusText(szStatus);
         if (!InstallEntry(state, view, entry, hWndOwner)) return;
-        SetProgress(state, view, static_cast<int>(static_cast<double>(i) * 95.0 / nCount));
+        SetProgress(state, view, EntryProgress(i, nCount));
     }
 
     DownloadUninstallFile(state.m_szUnInstallPath, &state.m_pDownloadBuf, &state.m_nDownloadLen,

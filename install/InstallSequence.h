@@ -49,6 +49,10 @@ public:
     virtual void ArmLaunchTimer() = 0;
 };
 
+// Progress after the i-th of count list entries (1-based): its share of 95,
+// truncated toward zero.
+int EntryProgress(int i, int nCount);
+
 // Runs the whole sequence; hStopEvent is looked at before each list entry.
 // hWndOwner owns the proxy dialogs' message boxes.
 void RunInstallSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent,

@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+
+#include "GdiPlus.h"
+#include "InstallSequence.h"
+#include "SetupDlg.h"
+
+TEST(SetupProgress, EntriesShareNinetyFivePercent) {
+    // Three entries: 31, 63, 95; a skipped middle entry still counts in i.
+    EXPECT_EQ(31, EntryProgress(1, 3));
+    EXPECT_EQ(63, EntryProgress(2, 3));
+    EXPECT_EQ(95, EntryProgress(3, 3));
+    EXPECT_EQ(95, EntryProgress(1, 1));
+    EXPECT_EQ(0, EntryProgress(0, 7));
+    EXPECT_EQ(13, EntryProgress(1, 7));  // 13.57 truncated
+    EXPECT_EQ(0, EntryProgress(1, 0));
+}
+
+TEST(SetupPainting, BackgroundCyclesTwiceAndFillFollowsProgress) {
+    const int expected[][2] = {{-5, 1}, {0, 1},  {12, 1}, {13, 2}, {25, 2}, {26, 3},
+                               {37, 3}, {38, 4}, {50, 4}, {51, 1}, {62, 1}, {63, 2},
+                               {75, 2}, {76, 3}, {87, 3}, {88, 4}, {100, 4}};
+    for (const auto& e : expected) {
+        EXPECT_EQ(e[1], CSetupDlg::SlideForProgress(e[0])) << "progress " << e[0];
+    }
+    EXPECT_EQ(0, CSetupDlg::FillWidthForProgress(0));
+    EXPECT_EQ(245, CSetupDlg::FillWidthForProgress(50));
+    EXPECT_EQ(475, CSetupDlg::FillWidthForProgress(97));
+    EXPECT_EQ(490, CSetupDlg::FillWidthForProgress(100));
+    EXPECT_EQ(4, CSetupDlg::FillWidthForProgress(1));  // 4.9 truncated
+}
+
+namespace {
+class GdiplusSession : public testing::Test {
+protected:
+    void SetUp() override {
+        Gdiplus::GdiplusStartupInput input;
+        ASSERT_EQ(Gdiplus::Ok, Gdiplus::GdiplusStartup(&m_token, &input, NULL));
+    }
+    void TearDown() override { Gdiplus::GdiplusShutdown(m_token); }
+    ULONG_PTR m_token = 0;
+};
+}  // namespace
+
+// The test prefix maps no font to 微软雅黑 but has WenQuanYi installed.
+TEST_F(GdiplusSession, FontTestNeedsBothEnumerationsAndGdiplusMatchesCaseExactly) {
+    EXPECT_FALSE(CSetupDlg::IsFontAvailable(L"微软雅黑"));
+    EXPECT_FALSE(CSetupDlg::HasGdiFontFace(L"微软雅黑"));
+    EXPECT_TRUE(CSetupDlg::HasGdiFontFace(L"WenQuanYi Micro Hei"));
+    EXPECT_TRUE(CSetupDlg::HasGdiFontFace(L"wenquanyi micro hei"));
+    EXPECT_TRUE(CSetupDlg::HasGdiplusFontFamily(L"WenQuanYi Micro Hei"));
+    EXPECT_FALSE(CSetupDlg::HasGdiplusFontFamily(L"wenquanyi micro hei"));
+    EXPECT_TRUE(CSetupDlg::IsFontAvailable(L"WenQuanYi Micro Hei"));
+    EXPECT_FALSE(CSetupDlg::IsFontAvailable(L"wenquanyi micro hei"));
+}
+
+// Constructing the window object does the start-up work without a window.
+TEST_F(GdiplusSession, ConstructionPreparesPathsBufferAndKinds) {
+    CSetupDlg dlg(NULL);
+    EXPECT_STREQ(L"C:\\Tarvelo", dlg.m_szSetupPath);
+    EXPECT_STREQ(L"C:\\temp", dlg.m_szTempPath);
+    EXPECT_STREQ(L"C:\\UnInstall Tarvelo", dlg.m_szUnInstallPath);
+    ASSERT_NE(nullptr, dlg.m_pDownloadBuf);
+    EXPECT_EQ(10485760u, dlg.m_nDownloadBufSize);
+    EXPECT_EQ(0u, dlg.m_nDownloadLen);
+    EXPECT_EQ(0, dlg.m_nProgress);
+    EXPECT_EQ(1, dlg.m_bConfirmStop);
+    EXPECT_EQ(L'\0', dlg.m_szProxyUser[0]);
+    EXPECT_EQ(L'\0', dlg.m_szProxyPassword[0]);
+    EXPECT_EQ((std::set<int>{1, 3}), dlg.m_setInstallKind);
+    // Every byte of the buffer starts zero (the list is read as text).
+    for (DWORD i = 0; i < dlg.m_nDownloadBufSize; i += 4093) EXPECT_EQ(0, dlg.m_pDownloadBuf[i]);
+}
