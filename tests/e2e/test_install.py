@@ -2,7 +2,8 @@
 """End-to-end: the real setup.exe under Wine against a loopback download
 server, driven with the mouse on the test display.
 
-  test_install.py --testenv DIR --bin DIR --client EXE --port N [--shots DIR]
+  test_install.py --testenv DIR --bin DIR --client EXE --running-client EXE
+                  --port N [--shots DIR]
 """
 import argparse
 import glob
@@ -152,6 +153,35 @@ class InstallerTest(unittest.TestCase):
         desktop = glob.glob(os.path.join(self.wine.drive_c, "users", "*", "Desktop", "塔维罗.lnk"))
         self.assertEqual(1, len(desktop))
 
+    def test_a_running_client_blocks_the_install_until_it_ends(self):
+        with open(ARGS.client, "rb") as f:
+            client = f.read()
+        self.serve("base.zip", make_zip({"iKVTRemote.exe": client}))
+        self.serve("UnInstall.exe", client)
+        self.serve("orbsetup.txt", harness.setup_list_bytes(["base.zip;1;1"]))
+        # Another copy of the client, started from another folder.
+        running = self.wine.start(ARGS.running_client)
+        try:
+            time.sleep(2)
+            wid = self.start_setup()
+            time.sleep(1)
+            self.wine.click(wid, *INSTALL_BUTTON)
+            box = self.wine.wait_window("^提示$", timeout=30)
+            self.shot("client_running.png")
+            self.wine.xdotool("windowfocus", "--sync", box)
+            self.wine.xdotool("key", "Return")
+            time.sleep(2)
+            self.assertNotIn("orbsetup", self.wine.read_log())
+            self.assertIsNone(self.proc.poll())
+        finally:
+            running.kill()
+            running.wait(timeout=30)
+        time.sleep(1)
+        # Once the client is gone, the same click installs.
+        self.wine.click(wid, *INSTALL_BUTTON)
+        self.wait_exit(120)
+        self.assertIn("[CSetupDlg::Execute] download base.zip sccuss", self.wine.read_log())
+
     def test_a_list_without_entries_stops_before_touching_the_installation(self):
         self.serve("orbsetup.txt", harness.setup_list_bytes(["only;two", "a;b;c;d"]))
         os.makedirs(self.wine.host_path("C:\\Tarvelo"), exist_ok=True)
@@ -178,6 +208,7 @@ def main():
     parser.add_argument("--testenv", required=True)
     parser.add_argument("--bin", required=True)
     parser.add_argument("--client", required=True)
+    parser.add_argument("--running-client", required=True)
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--shots")
     ARGS, rest = parser.parse_known_args()

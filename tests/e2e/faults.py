@@ -1,0 +1,89 @@
+"""Helpers for the fault-injection suite: packages good and broken, the
+server's rule files, what the user sees on the window, and the state of the
+machine after a run."""
+import io
+import os
+import struct
+import subprocess
+import time
+import zipfile
+import zlib
+
+UNINSTALL_KEY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvelo"
+
+
+def make_zip(files):
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, data in files.items():
+            z.writestr(name, data)
+    return buf.getvalue()
+
+
+def stored_zip(name, data, crc=None):
+    """One stored entry, byte by byte, so its CRC field can be wrong."""
+    name_b = name.encode("ascii")
+    crc = zlib.crc32(data) if crc is None else crc
+    local = struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, 0, 0, 0, crc, len(data), len(data),
+                        len(name_b), 0) + name_b + data
+    central = struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, 0, 0, 0, 0, crc, len(data),
+                          len(data), len(name_b), 0, 0, 0, 0, 0x20, 0) + name_b
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 1, 1, len(central), len(local), 0)
+    return local + central + end
+
+
+def rule(root, name, **rules):
+    with open(os.path.join(root, name + ".rule"), "w", encoding="utf-8") as f:
+        for key, value in rules.items():
+            f.write("%s=%s\n" % (key, value))
+
+
+def window_pixels(wine, wid):
+    """The window's pixels as (width, height, bytes RGB), through a PPM."""
+    res = subprocess.run(["import", "-window", wid, "ppm:-"], env=wine.env,
+                         capture_output=True, timeout=30)
+    data = res.stdout
+    # P6\n<w> <h>\n<max>\n<rgb...>; ImageMagick writes no comments.
+    fields = data.split(b"\n", 3)
+    if len(fields) < 4 or fields[0] != b"P6":
+        return 0, 0, b""
+    w, h = (int(x) for x in fields[1].split())
+    return w, h, fields[3]
+
+
+def red_pixels(wine, wid):
+    """How many pixels of the window are the failure text's red."""
+    _, _, rgb = window_pixels(wine, wid)
+    count = 0
+    for i in range(0, len(rgb) - 2, 3):
+        if rgb[i] > 180 and rgb[i + 1] < 90 and rgb[i + 2] < 90:
+            count += 1
+    return count
+
+
+def find_window(wine, title, timeout):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        out = wine.xdotool("search", "--all", "--onlyvisible", "--name", "^%s$" % title,
+                           check=False)
+        if out.split():
+            return out.split()[-1]
+        time.sleep(0.3)
+    return None
+
+
+def press_enter_on(wine, wid):
+    wine.xdotool("windowfocus", "--sync", wid, check=False)
+    time.sleep(0.3)
+    wine.xdotool("key", "Return", check=False)
+
+
+def set_proxy(wine, port):
+    key = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"
+    if port:
+        wine.run("reg", "add", key, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "1", "/f")
+        wine.run("reg", "add", key, "/v", "ProxyServer", "/t", "REG_SZ", "/d",
+                 "127.0.0.1:%d" % port, "/f")
+    else:
+        wine.run("reg", "add", key, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "0", "/f")
+        wine.run("reg", "delete", key, "/v", "ProxyServer", "/f")

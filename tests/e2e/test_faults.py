@@ -1,0 +1,337 @@
+#!/usr/bin/env python3
+"""Fault injection end to end: the real setup.exe under Wine against a
+download server that answers wrongly, slowly, partly or not at all, and a
+user who stops or kills the installer. Every case checks what the user sees
+(red failure text or the launched client), the log, and the disk.
+
+  test_faults.py --testenv DIR --bin DIR --client EXE --port N [-k PATTERN]
+"""
+import argparse
+import os
+import shutil
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "servers"))
+import faults  # noqa: E402
+import harness  # noqa: E402
+import testservers  # noqa: E402
+
+ARGS = None
+INSTALL_BUTTON = (272, 310)
+CLOSE_BUTTON = (515, 16)
+LIST_FAILED = "[CSetupDlg::Execute] download Setupconfig.txt failed"
+LIST_EMPTY = "[CSetupDlg::Execute]Setupconfig.txt no content"
+
+
+class FaultTest(unittest.TestCase):
+    def setUp(self):
+        self.wine = harness.WineEnv(ARGS.testenv)
+        self.root = tempfile.mkdtemp(prefix="faults_", dir=ARGS.testenv)
+        self.server = testservers.DownloadServer(self.root, port=ARGS.port).start()
+        for path in ("C:\\Tarvelo", "C:\\temp", "C:\\UnInstall Tarvelo"):
+            shutil.rmtree(self.wine.host_path(path), ignore_errors=True)
+        os.makedirs(self.wine.host_path("C:\\temp"), exist_ok=True)
+        self.wine.run("reg", "delete", faults.UNINSTALL_KEY, "/f")
+        with open(ARGS.client, "rb") as f:
+            self.client = f.read()
+        self.serve("UnInstall.exe", self.client)
+        self.procs = []
+
+    def tearDown(self):
+        for proc in self.procs:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait(timeout=30)
+        self.server.stop()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    # -- serving --------------------------------------------------------
+    def serve(self, name, data):
+        with open(os.path.join(self.root, name), "wb") as f:
+            f.write(data)
+
+    def serve_list(self, *lines):
+        self.serve("orbsetup.txt", harness.setup_list_bytes(list(lines)))
+
+    def serve_base(self):
+        """A good package carrying the client."""
+        self.serve("base.zip", faults.make_zip({"iKVTRemote.exe": self.client,
+                                                "favicon.ico": b"\0\0\1\0"}))
+
+    def requests(self, name):
+        with self.server.lock:
+            return self.server.counts.get(name, 0)
+
+    def keep_earlier_install(self):
+        os.makedirs(self.wine.host_path("C:\\Tarvelo"), exist_ok=True)
+        keep = self.wine.host_path("C:\\Tarvelo\\keep.txt")
+        with open(keep, "w") as f:
+            f.write("keep")
+        return keep
+
+    # -- driving --------------------------------------------------------
+    def start_and_click_install(self):
+        self.proc = self.wine.start(os.path.join(ARGS.bin, "setup.exe"))
+        self.procs.append(self.proc)
+        self.wid = self.wine.wait_window("", size=(530, 360))
+        time.sleep(1)
+        self.red_before = faults.red_pixels(self.wine, self.wid)
+        self.wine.click(self.wid, *INSTALL_BUTTON)
+
+    def wait_log(self, text, timeout):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            if text in self.wine.read_log():
+                return
+            if self.proc.poll() is not None:
+                break
+            time.sleep(0.3)
+        self.fail("log never said %r:\n%s" % (text, self.wine.read_log()))
+
+    def client_started(self):
+        return os.path.exists(self.wine.host_path("C:\\temp\\client_started.txt"))
+
+    # -- outcomes -------------------------------------------------------
+    def assert_failed_visibly(self, log_line, timeout=120):
+        """The installation ended in failure: the log says why, the window
+        shows red text and stays, nothing was registered or launched, and the
+        close button then closes without asking."""
+        self.wait_log(log_line, timeout)
+        time.sleep(1.5)
+        self.assertIsNone(self.proc.poll(), "the window must stay to show the failure")
+        self.assertGreater(faults.red_pixels(self.wine, self.wid), self.red_before + 30,
+                           "no red failure text on the window")
+        self.assertFalse(self.client_started())
+        self.assertIsNone(self.wine.reg_export(faults.UNINSTALL_KEY))
+        self.wine.click(self.wid, *CLOSE_BUTTON)
+        self.assertIsNone(faults.find_window(self.wine, "询问", 3), "asked after a failure")
+        self.proc.wait(timeout=60)
+
+    def assert_completed(self, timeout=180):
+        self.proc.wait(timeout=timeout)
+        deadline = time.time() + 30
+        while not self.client_started() and time.time() < deadline:
+            time.sleep(0.3)
+        self.assertTrue(self.client_started(), self.wine.read_log())
+        self.assertIsNotNone(self.wine.reg_export(faults.UNINSTALL_KEY))
+        self.assertNotIn("[Error]", self.wine.read_log().split("download orbsetup.txt sccuss")[-1])
+
+
+class SetupListFaults(FaultTest):
+    def check_list_status(self, status):
+        faults.rule(self.root, "orbsetup.txt", status=status)
+        self.serve_list("base.zip;1;1")
+        keep = self.keep_earlier_install()
+        self.start_and_click_install()
+        self.assert_failed_visibly(LIST_FAILED)
+        log = self.wine.read_log()
+        self.assertIn("status=%d" % status, log)
+        self.assertTrue(os.path.exists(keep), "the earlier installation was touched")
+        self.assertEqual(0, self.requests("base.zip"))
+
+    def test_list_answered_404(self):
+        self.check_list_status(404)
+
+    def test_list_answered_500(self):
+        self.check_list_status(500)
+
+    def test_list_stalling_past_the_time_out_ends_in_failure(self):
+        # The receive time-out is not honoured by every WinINet: the server
+        # gives up after 25 s, and the installer must then report, not hang.
+        self.serve_list("base.zip;1;1")
+        faults.rule(self.root, "orbsetup.txt", close_after=6, stall=25)
+        keep = self.keep_earlier_install()
+        self.start_and_click_install()
+        self.assert_failed_visibly(LIST_FAILED, timeout=150)
+        self.assertTrue(os.path.exists(keep))
+
+    def test_list_of_only_invalid_and_unsafe_lines(self):
+        self.serve_list("..\\evil.zip;1;1", "../evil.zip;1;1", "C:evil.zip;1;1",
+                        "sub/evil.zip;1;1", "a" * 32 + ";1;1", "evil.zip;1", "a;b;c;d",
+                        "nul\u0001.zip;1;1", "evil.zip;1;" + "1" * 20)
+        keep = self.keep_earlier_install()
+        self.start_and_click_install()
+        self.assert_failed_visibly(LIST_EMPTY)
+        self.assertTrue(os.path.exists(keep))
+        self.assertEqual({"orbsetup.txt"}, set(self.server.counts))
+
+    def test_list_larger_than_the_download_buffer_is_read_whole(self):
+        self.serve_base()
+        self.serve("tail.zip", faults.make_zip({"tail.txt": b"end of list"}))
+        filler = ["# filler line %07d;;;;" % i for i in range(300000)]  # ~12 MiB
+        self.serve_list("base.zip;1;1", *filler, "tail.zip;1;1")
+        self.assertGreater(os.path.getsize(os.path.join(self.root, "orbsetup.txt")), 10485760)
+        self.start_and_click_install()
+        self.assert_completed(timeout=300)
+        self.assertTrue(os.path.exists(self.wine.host_path("C:\\Tarvelo\\tail.txt")))
+
+
+class PackageFaults(FaultTest):
+    def check_package_fails(self, log_line, make_rules=None, data=None):
+        self.serve_base()
+        self.serve("bad.zip", data if data is not None else faults.make_zip({"b.txt": b"b" * 5000}))
+        if make_rules:
+            faults.rule(self.root, "bad.zip", **make_rules)
+        self.serve("never.zip", faults.make_zip({"never.txt": b"n"}))
+        self.serve_list("base.zip;1;1", "bad.zip;1;1", "never.zip;1;1")
+        self.start_and_click_install()
+        self.assert_failed_visibly(log_line, timeout=180)
+        log = self.wine.read_log()
+        # Four logged retries before the fifth attempt gives up.
+        for n in range(1, 5):
+            self.assertIn("[CSetupDlg::Execute] %d " % n, log)
+        self.assertEqual(5, self.requests("bad.zip"))
+        self.assertEqual(0, self.requests("never.zip"))
+        # What came before stays; nothing comes after.
+        self.assertTrue(os.path.exists(self.wine.host_path("C:\\Tarvelo\\iKVTRemote.exe")))
+        self.assertFalse(os.path.exists(self.wine.host_path("C:\\Tarvelo\\never.txt")))
+        self.assertFalse(os.path.exists(self.wine.host_path("C:\\UnInstall Tarvelo\\UnInstall.exe")))
+        return log
+
+    def test_package_answered_404(self):
+        log = self.check_package_fails("[CSetupDlg::Execute] download bad.zip failed",
+                                       data=b"", make_rules={"status": 404})
+        self.assertIn("status=404", log)
+
+    def test_package_answered_500(self):
+        log = self.check_package_fails("[CSetupDlg::Execute] download bad.zip failed",
+                                       make_rules={"status": 500})
+        self.assertIn("status=500", log)
+
+    def test_package_closed_mid_body_with_length(self):
+        log = self.check_package_fails("[CSetupDlg::Execute] download bad.zip failed",
+                                       make_rules={"close_after": 100})
+        self.assertIn("incomplete size=100", log)
+
+    def test_package_closed_mid_body_without_length(self):
+        # Without a length the cut looks like a whole body: only the archive
+        # can tell, and a package that does not unpack is not installed.
+        self.check_package_fails("[CSetupDlg::Execute] extract bad.zip failed",
+                                 make_rules={"close_after": 100, "no_length": 1})
+
+    def test_package_that_is_not_a_zip(self):
+        self.check_package_fails("[CSetupDlg::Execute] extract bad.zip failed",
+                                 data=b"<html>this is not a zip</html>" * 10)
+
+    def test_package_truncated(self):
+        whole = faults.make_zip({"b.txt": os.urandom(20000)})
+        self.check_package_fails("[CSetupDlg::Execute] extract bad.zip failed",
+                                 data=whole[: len(whole) // 2])
+
+    def test_package_with_a_wrong_crc(self):
+        self.check_package_fails("[CSetupDlg::Execute] extract bad.zip failed",
+                                 data=faults.stored_zip("b.txt", b"payload", crc=0x12345678))
+
+    def test_transient_faults_are_retried_and_the_install_completes(self):
+        self.serve_base()
+        self.serve("flaky.zip", faults.make_zip({"flaky.txt": b"arrived"}))
+        faults.rule(self.root, "flaky.zip", fail_first=3)
+        self.serve_list("base.zip;1;1", "flaky.zip;1;1")
+        self.start_and_click_install()
+        self.assert_completed()
+        log = self.wine.read_log()
+        for n in range(1, 4):
+            self.assertIn("[CSetupDlg::Execute] %d download flaky.zip failed" % n, log)
+        self.assertIn("[CSetupDlg::Execute] download flaky.zip sccuss", log)
+        self.assertTrue(os.path.exists(self.wine.host_path("C:\\Tarvelo\\flaky.txt")))
+
+
+class ProxyFaults(FaultTest):
+    def setUp(self):
+        super().setUp()
+        import with_servers  # noqa: E402
+        self.proxy_log = os.path.join(self.root, "proxy.log")
+        self.proxy = testservers.ProxyServer(self.server.port, with_servers.USER,
+                                             with_servers.PASSWORD, self.proxy_log).start()
+        faults.set_proxy(self.wine, self.proxy.port)
+        self.stop_typist = threading.Event()
+        self.typist = threading.Thread(target=with_servers.typist, daemon=True,
+                                       args=(self.root, self.wine.env["DISPLAY"],
+                                             self.stop_typist))
+        self.typist.start()
+
+    def tearDown(self):
+        self.stop_typist.set()
+        self.typist.join(timeout=10)
+        faults.set_proxy(self.wine, None)
+        self.proxy.stop()
+        super().tearDown()
+
+    def test_proxy_rejecting_credentials(self):
+        self.serve_base()
+        self.serve_list("base.zip;1;1")
+        with open(os.path.join(self.root, "xdo-request"), "w", encoding="utf-8") as f:
+            f.write("tester\nwrong-password\nok\n")
+        self.start_and_click_install()
+        box = faults.find_window(self.wine, "提示", 60)
+        self.assertIsNotNone(box, "no message about the rejected credentials")
+        faults.press_enter_on(self.wine, box)
+        self.assert_failed_visibly(LIST_FAILED)
+        self.assertIn("check username and password failed", self.wine.read_log())
+        with open(self.proxy_log, encoding="utf-8") as f:
+            self.assertNotIn("forward", f.read())
+        self.assertEqual(0, self.requests("orbsetup.txt"))
+
+
+class Interruptions(FaultTest):
+    def serve_three(self):
+        self.serve_base()
+        self.serve("two.zip", faults.make_zip({"two/a.txt": b"2" * 300000}))
+        self.serve("three.zip", faults.make_zip({"three.txt": b"3"}))
+        self.serve_list("base.zip;1;1", "two.zip;1;1", "three.zip;1;1")
+
+    def test_user_stops_mid_install(self):
+        self.serve_three()
+        self.start_and_click_install()
+        self.wait_log("download base.zip sccuss", 60)
+        self.wine.click(self.wid, *CLOSE_BUTTON)
+        question = faults.find_window(self.wine, "询问", 20)
+        self.assertIsNotNone(question, "no question before stopping")
+        faults.press_enter_on(self.wine, question)
+        self.proc.wait(timeout=120)
+        # The running entry may finish; nothing after the next check runs.
+        self.assertEqual(0, self.requests("three.zip"))
+        self.assertFalse(self.client_started())
+        self.assertIsNone(self.wine.reg_export(faults.UNINSTALL_KEY))
+        self.assertNotIn("UnInstall.exe", self.wine.read_log())
+
+    def test_killed_mid_install_then_run_again_completes(self):
+        self.serve_three()
+        self.start_and_click_install()
+        self.wait_log("download two.zip sccuss", 90)
+        self.proc.kill()
+        self.proc.wait(timeout=30)
+        self.assertFalse(os.path.exists(self.wine.host_path("C:\\Tarvelo\\three.txt")))
+        # A half-written leftover of the killed run must not survive the next one.
+        with open(self.wine.host_path("C:\\Tarvelo\\stale.txt"), "w") as f:
+            f.write("half")
+        self.start_and_click_install()
+        self.assert_completed()
+        tarvelo = self.wine.host_path("C:\\Tarvelo")
+        self.assertFalse(os.path.exists(os.path.join(tarvelo, "stale.txt")))
+        with open(os.path.join(tarvelo, "two", "a.txt"), "rb") as f:
+            self.assertEqual(b"2" * 300000, f.read())
+        self.assertTrue(os.path.exists(os.path.join(tarvelo, "three.txt")))
+        self.assertEqual([], [n for n in os.listdir(self.wine.host_path("C:\\temp"))
+                              if n.endswith(".zip")])
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--testenv", required=True)
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--client", required=True)
+    parser.add_argument("--port", type=int, required=True)
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
