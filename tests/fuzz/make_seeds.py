@@ -1,0 +1,118 @@
+#!/usr/bin/env python3
+"""Writes the fuzzer's starting inputs into the folder given first: valid
+setup lists and zips to mutate, hostile ones to run as they are, and the kept
+regression inputs (tests/fuzz/regressions/*.hex) copied beside them.
+
+  make_seeds.py OUT
+"""
+import io
+import os
+import shutil
+import struct
+import sys
+import zipfile
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def setup_list(lines, end="\r\n"):
+    return b"\xff\xfe" + "".join(l + end for l in lines).encode("utf-16-le")
+
+
+def entry(name, data=b"", method=0, crc=None, csize=None, usize=None, flag=0, attr=0x20,
+          made_by=20, raw_name=None):
+    """One entry's fields; sizes and CRC may lie."""
+    name_b = raw_name if raw_name is not None else name.encode("cp1252", "replace")
+    body = zlib.compress(data)[2:-4] if method == 8 else data
+    return dict(name=name_b, body=body, method=method, flag=flag, attr=attr, made_by=made_by,
+                crc=zlib.crc32(data) if crc is None else crc,
+                csize=len(body) if csize is None else csize,
+                usize=len(data) if usize is None else usize)
+
+
+def build(entries):
+    """A zip from entry dicts, byte by byte."""
+    out, central = b"", b""
+    for e in entries:
+        offset = len(out)
+        out += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, e["flag"], e["method"], 0, 0x5321,
+                           e["crc"], e["csize"], e["usize"], len(e["name"]), 0) + e["name"] + e["body"]
+        central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, e["made_by"], 20, e["flag"],
+                               e["method"], 0, 0x5321, e["crc"], e["csize"], e["usize"],
+                               len(e["name"]), 0, 0, 0, 0, e["attr"], offset) + e["name"]
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries), len(central),
+                      len(out), 0)
+    return out + central + end
+
+
+def python_zip(files):
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, data in files:
+            z.writestr(name, data)
+    return buf.getvalue()
+
+
+SEEDS = {
+    # Valid inputs that mutation starts from.
+    "list-plain.txt": setup_list(["base.zip;1;1", "font.zip;2;2", "nofont.zip;3;3",
+                                  "extra.zip;100;1"]),
+    "list-mixed.txt": setup_list(["", "a.zip;1;1;", "b.zip;;2;3", "c d.zip;12abc;-1",
+                                  "only;two", "数据.zip;1;1", "x" * 31 + ";1;1"]),
+    "zip-deflated.zip": python_zip([("iKVTRemote.exe", b"MZ" + bytes(range(256)) * 8),
+                                    ("config/ORB.System.config", b"[Client]\r\nName=orb\r\n"),
+                                    ("data/", b""), ("data/readme.txt", "说明".encode())]),
+    "zip-stored.zip": build([entry("a.txt", b"alpha" * 40), entry("sub/b.txt", b"beta"),
+                             entry("sub/", attr=0x10)]),
+    # Hostile inputs, run as they are and mutated.
+    "list-unsafe.txt": setup_list(["..\\evil.zip;1;1", "../evil.zip;1;1", "C:evil.zip;1;1",
+                                   "\\\\server\\evil.zip;1;1", "a/b.zip;1;1", "..;1;1", ".;1;1",
+                                   "nul\u0001.zip;1;1", "x" * 32 + ";1;1",
+                                   "e.zip;1;" + "9" * 20, "ok.zip;1;1"]),
+    "zip-escape-names.zip": build([entry(n, b"escaped " + n.encode()) for n in (
+        "C:\\evil1.txt", "C:evil2.txt", "c:/evil3.txt", "/evil4.txt", "\\evil5.txt",
+        "../evil6.txt", "..\\evil7.txt", "a/../../evil8.txt", "a\\..\\..\\evil9.txt",
+        "a/..\\../evil10.txt", ".. /evil11.txt", "... \\evil12.txt", "\\\\?\\C:\\evil13.txt",
+        "//server/share/evil14.txt", "a/./../evil15.txt", "..", "../", "C:..\\evil16.txt",
+        "/../evil17.txt", "\\/..\\/evil18.txt")]),
+    "zip-long-names.zip": build([entry("n" * 200, b"200"), entry("m" * 259, b"259"),
+                                 entry("o" * 260, b"260"), entry("p" * 300, b"300"),
+                                 entry("/".join(["dir%03d" % i for i in range(40)]) + "/f.txt",
+                                       b"deep")]),
+    "zip-huge-sizes.zip": build([entry("usize.txt", b"small", usize=0xFFFFFFFF),
+                                 entry("csize.txt", b"small", csize=0xFFFFFFF0),
+                                 entry("both.txt", b"small", csize=0x7FFFFFFF, usize=0x7FFFFFFF),
+                                 entry("deflated.txt", b"z" * 1000, method=8, usize=0xFFFFFFFF),
+                                 entry("after.txt", b"after")]),
+    "zip-duplicates.zip": build([entry("dup.txt", b"first"), entry("dup.txt", b"second"),
+                                 entry("DUP.TXT", b"third"), entry("f", b"file"),
+                                 entry("f/", attr=0x10), entry("g/", attr=0x10),
+                                 entry("g", b"file over folder"),
+                                 entry("ro.txt", b"read-only", attr=0x21),
+                                 entry("ro.txt", b"again", attr=0x21)]),
+    "zip-methods.zip": build([entry("bzip2.txt", b"x" * 10, method=12),
+                              entry("lzma.txt", b"x" * 10, method=14),
+                              entry("aes.txt", b"x" * 10, method=99, flag=1),
+                              entry("implode.txt", b"x" * 10, method=6),
+                              entry("plain.txt", b"plain")]),
+    "zip-bad-crc.zip": build([entry("crc.txt", b"payload", crc=0x12345678),
+                              entry("ok.txt", b"fine")]),
+}
+
+
+def main():
+    out = sys.argv[1]
+    shutil.rmtree(out, ignore_errors=True)
+    os.makedirs(out)
+    for name, data in SEEDS.items():
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(data)
+    regressions = os.path.join(HERE, "regressions")
+    for name in sorted(os.listdir(regressions)):
+        if name.endswith(".hex"):
+            shutil.copy(os.path.join(regressions, name), os.path.join(out, "regression-" + name))
+
+
+if __name__ == "__main__":
+    main()
