@@ -174,6 +174,9 @@ ArchiveResult CopyEntryData(ArchiveReader* pReader, HANDLE hFile, CEncryptedEntr
 ArchiveResult WriteEntryFile(ArchiveReader* pReader, const wchar_t* pszPath) {
     const ArchiveEntry& entry = pReader->cached;
     const unz_file_info64& info = pReader->cachedInfo;
+    // A read-only file left by an earlier extraction (a retried package, a
+    // name listed twice) would refuse both the delete and the overwrite.
+    ::SetFileAttributesW(pszPath, FILE_ATTRIBUTE_NORMAL);
     ::DeleteFileW(pszPath);
     CFileHandle file(
         ::CreateFileW(pszPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, entry.dwAttributes, NULL));
