@@ -131,6 +131,12 @@ int EntryProgress(int i, int nCount) {
 void RunInstallSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent,
                         HWND hWndOwner) {
     state.m_nProgress = 0;
+    // Without a drive every path would be relative to the current folder.
+    if (!state.m_szSetupPath[0] || !state.m_szTempPath[0] || !state.m_szUnInstallPath[0]) {
+        ReportFailure(state, view, L"无法确定安装位置");
+        LogError(L"[CSetupDlg::Execute] no install folder");
+        return;
+    }
 
     wchar_t szUrl[MAX_PATH];
     BuildServerUrl(szUrl, kSetupListPath);

@@ -46,6 +46,7 @@ TEST(GetDestPath, CreatesFoldersAndStartsAFreshLog) {
     ::CreateDirectoryW(L"C:\\temp", NULL);
     ASSERT_TRUE(WriteFileBytes(L"C:\\temp\\log.txt", Utf16Bytes(L"old run\r\n")));
     ::RemoveDirectoryW(L"C:\\UnInstall Tarvelo");
+    ForceRemoveTree(L"C:\\Tarvelo");  // left by other tests in this prefix
 
     wchar_t szSetup[MAX_PATH] = L"junk", szTemp[MAX_PATH] = L"", szUninst[MAX_PATH] = L"";
     GetDestPath(szSetup, szTemp, szUninst);
