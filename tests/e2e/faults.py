@@ -40,7 +40,7 @@ def rule(root, name, **rules):
 
 def window_pixels(wine, wid):
     """The window's pixels as (width, height, bytes RGB), through a PPM."""
-    res = subprocess.run(["import", "-window", wid, "ppm:-"], env=wine.env,
+    res = subprocess.run(["import", "-window", wid, "-depth", "8", "ppm:-"], env=wine.env,
                          capture_output=True, timeout=30)
     data = res.stdout
     # P6\n<w> <h>\n<max>\n<rgb...>; ImageMagick writes no comments.
@@ -51,13 +51,16 @@ def window_pixels(wine, wid):
     return w, h, fields[3]
 
 
-def red_pixels(wine, wid):
-    """How many pixels of the window are the failure text's red."""
-    _, _, rgb = window_pixels(wine, wid)
+def red_status_pixels(wine, wid):
+    """How many pixels of the status line (the band above the progress bar)
+    are the failure text's red."""
+    w, h, rgb = window_pixels(wine, wid)
     count = 0
-    for i in range(0, len(rgb) - 2, 3):
-        if rgb[i] > 180 and rgb[i + 1] < 90 and rgb[i + 2] < 90:
-            count += 1
+    for y in range(318, min(h, 344)):
+        row = rgb[3 * w * y: 3 * w * (y + 1)]
+        for i in range(0, len(row) - 2, 3):
+            if row[i] > 180 and row[i + 1] < 90 and row[i + 2] < 90:
+                count += 1
     return count
 
 

@@ -81,7 +81,6 @@ class FaultTest(unittest.TestCase):
         self.procs.append(self.proc)
         self.wid = self.wine.wait_window("", size=(530, 360))
         time.sleep(1)
-        self.red_before = faults.red_pixels(self.wine, self.wid)
         self.wine.click(self.wid, *INSTALL_BUTTON)
 
     def wait_log(self, text, timeout):
@@ -105,7 +104,7 @@ class FaultTest(unittest.TestCase):
         self.wait_log(log_line, timeout)
         time.sleep(1.5)
         self.assertIsNone(self.proc.poll(), "the window must stay to show the failure")
-        self.assertGreater(faults.red_pixels(self.wine, self.wid), self.red_before + 30,
+        self.assertGreater(faults.red_status_pixels(self.wine, self.wid), 40,
                            "no red failure text on the window")
         self.assertFalse(self.client_started())
         self.assertIsNone(self.wine.reg_export(faults.UNINSTALL_KEY))
@@ -113,14 +112,16 @@ class FaultTest(unittest.TestCase):
         self.assertIsNone(faults.find_window(self.wine, "询问", 3), "asked after a failure")
         self.proc.wait(timeout=60)
 
-    def assert_completed(self, timeout=180):
+    def assert_completed(self, timeout=180, clean=True):
         self.proc.wait(timeout=timeout)
         deadline = time.time() + 30
         while not self.client_started() and time.time() < deadline:
             time.sleep(0.3)
         self.assertTrue(self.client_started(), self.wine.read_log())
         self.assertIsNotNone(self.wine.reg_export(faults.UNINSTALL_KEY))
-        self.assertNotIn("[Error]", self.wine.read_log().split("download orbsetup.txt sccuss")[-1])
+        if clean:
+            log = self.wine.read_log()
+            self.assertNotIn("[Error]", log.split("download orbsetup.txt sccuss")[-1])
 
 
 class SetupListFaults(FaultTest):
@@ -234,10 +235,12 @@ class PackageFaults(FaultTest):
         faults.rule(self.root, "flaky.zip", fail_first=3)
         self.serve_list("base.zip;1;1", "flaky.zip;1;1")
         self.start_and_click_install()
-        self.assert_completed()
+        self.assert_completed(clean=False)
         log = self.wine.read_log()
-        for n in range(1, 4):
-            self.assertIn("[CSetupDlg::Execute] %d download flaky.zip failed" % n, log)
+        # WinINet may resend once by itself on a closed connection, so the
+        # installer sees some, not all, of the three refusals.
+        self.assertIn("[CSetupDlg::Execute] 1 download flaky.zip failed", log)
+        self.assertGreaterEqual(self.requests("flaky.zip"), 4)
         self.assertIn("[CSetupDlg::Execute] download flaky.zip sccuss", log)
         self.assertTrue(os.path.exists(self.wine.host_path("C:\\Tarvelo\\flaky.txt")))
 
@@ -290,6 +293,8 @@ class Interruptions(FaultTest):
         self.serve_three()
         self.start_and_click_install()
         self.wait_log("download base.zip sccuss", 60)
+        # No failure text while all goes well: the red count means something.
+        self.assertEqual(0, faults.red_status_pixels(self.wine, self.wid))
         self.wine.click(self.wid, *CLOSE_BUTTON)
         question = faults.find_window(self.wine, "询问", 20)
         self.assertIsNotNone(question, "no question before stopping")
@@ -329,6 +334,7 @@ def main():
     parser.add_argument("--bin", required=True)
     parser.add_argument("--client", required=True)
     parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--running-client")  # given to every e2e suite; unused here
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
