@@ -297,13 +297,15 @@ void CheckList(const Bytes& input) {
         std::wstring name;
         int nValue, nKind;
         if (IsPlainLine(line, &name, &nValue, &nKind)) {
-            while (nNext < list.size() && name != list[nNext].szName) ++nNext;
+            // Other lines may carry the same name: match the numbers too.
+            while (nNext < list.size() && (name != list[nNext].szName ||
+                                           list[nNext].nValue != nValue ||
+                                           list[nNext].nKind != nKind))
+                ++nNext;
             if (nNext == list.size()) {
-                Fail("a valid line was lost: %ls", name.c_str());
+                Fail("a valid line was lost or changed: %ls", name.c_str());
                 return;
             }
-            if (list[nNext].nValue != nValue || list[nNext].nKind != nKind)
-                Fail("numbers changed: %ls", name.c_str());
             ++nNext;
         }
         nStart = nEnd + 1;
