@@ -64,6 +64,33 @@ bool HasParentComponent(const wchar_t* pszName) {
     }
 }
 
+bool IsDeviceName(const wchar_t* psz, size_t cch) {
+    size_t n = 0;
+    while (n < cch && psz[n] != L'.') ++n;
+    while (n > 0 && psz[n - 1] == L' ') --n;
+    static const wchar_t* const kNames[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$",
+                                            L"CONOUT$"};
+    for (const wchar_t* pszDevice : kNames)
+        if (n == wcslen(pszDevice) && _wcsnicmp(psz, pszDevice, n) == 0) return true;
+    if (n == 4 && (_wcsnicmp(psz, L"COM", 3) == 0 || _wcsnicmp(psz, L"LPT", 3) == 0)) {
+        // Superscript one to three count as digits here too.
+        wchar_t ch = psz[3];
+        return (ch >= L'1' && ch <= L'9') || ch == 0xB9 || ch == 0xB2 || ch == 0xB3;
+    }
+    return false;
+}
+
+bool HasDeviceComponent(const wchar_t* pszName) {
+    const wchar_t* pszStart = pszName;
+    for (const wchar_t* p = pszName;; ++p) {
+        if (*p == 0 || IsPathSeparator(*p)) {
+            if (IsDeviceName(pszStart, p - pszStart)) return true;
+            if (*p == 0) return false;
+            pszStart = p + 1;
+        }
+    }
+}
+
 DWORD MapEntryAttributes(uint32_t nVersionMadeBy, uint32_t nExternal) {
     uint32_t nHost = (nVersionMadeBy >> 8) & 0xFF;
     bool bReadOnly, bHidden, bSystem, bDirectory, bArchive;

@@ -13,6 +13,12 @@ void SanitizeEntryName(wchar_t* pszName);
 // True when a component between separators could name the parent folder:
 // "..", or any run of dots and spaces with two dots or more.
 bool HasParentComponent(const wchar_t* pszName);
+// True when the cch characters at psz name a DOS device (CON, PRN, AUX, NUL,
+// COM1-9, LPT1-9, CONIN$, CONOUT$), with any extension or trailing spaces:
+// Windows opens the device instead of a file in whatever folder.
+bool IsDeviceName(const wchar_t* psz, size_t cch);
+// True when any component between separators is a device name.
+bool HasDeviceComponent(const wchar_t* pszName);
 
 // nVersionMadeBy's high byte is the host system; nExternal its attributes.
 DWORD MapEntryAttributes(uint32_t nVersionMadeBy, uint32_t nExternal);

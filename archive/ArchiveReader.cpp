@@ -280,6 +280,8 @@ ArchiveResult ArchiveExtractToFile(ArchiveReader* hArchive, int32_t nIndex,
     if (result != Ok) return SetResult(result);
     // Whatever the archive says, nothing is written above the target folder.
     if (HasParentComponent(pszName)) return SetResult(FileError);
+    // Nor into a device that a name such as "nul.txt" or "COM1" opens.
+    if (HasDeviceComponent(pszName)) return SetResult(FileError);
 
     bool bAbsolute = IsAbsolute(pszName);
     const wchar_t* pszRoot = bAbsolute ? NULL : hArchive->szTargetFolder;

@@ -3,6 +3,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "ArchiveEntryInfo.h"
+
 namespace {
 
 const size_t kMaxNameChars = 31;
@@ -23,6 +25,8 @@ SetupListResult Failure(const wchar_t* pszMessage, const wchar_t* pszLogLine) {
 bool IsSafeFileName(const std::wstring& name) {
     if (name.empty() || name.size() > kMaxNameChars) return false;
     if (name == L"." || name == L"..") return false;
+    // "nul.zip" or "COM1" would stage the download in a device, not a file.
+    if (IsDeviceName(name.c_str(), name.size())) return false;
     for (wchar_t ch : name) {
         if (ch < 0x20 || ch == 0x7F) return false;
         if (wcschr(L"\\/:*?\"<>|", ch)) return false;
