@@ -155,7 +155,8 @@ class SetupListFaults(FaultTest):
     def test_list_of_only_invalid_and_unsafe_lines(self):
         self.serve_list("..\\evil.zip;1;1", "../evil.zip;1;1", "C:evil.zip;1;1",
                         "sub/evil.zip;1;1", "a" * 32 + ";1;1", "evil.zip;1", "a;b;c;d",
-                        "nul\u0001.zip;1;1", "evil.zip;1;" + "1" * 20)
+                        "nul\u0001.zip;1;1", "evil.zip;1;" + "1" * 20,
+                        "nul.zip;1;1", "COM1;1;1")
         keep = self.keep_earlier_install()
         self.start_and_click_install()
         self.assert_failed_visibly(LIST_EMPTY)

@@ -71,12 +71,15 @@ void SaveFailure(const char* pszKind, const char* pszWhy) {
 
 const char* g_pszKind = "";
 
+bool g_bCurrentFailed = false;  // the input is saved once, at its first failure
+
 void Fail(const char* pszFormat, const wchar_t* pszDetail = L"") {
     ++g_nFailures;
     fprintf(stderr, "FAIL: ");
     fprintf(stderr, pszFormat, pszDetail);
     fprintf(stderr, "\n");
-    SaveFailure(g_pszKind, pszFormat);
+    if (!g_bCurrentFailed) SaveFailure(g_pszKind, pszFormat);
+    g_bCurrentFailed = true;
 }
 
 LONG WINAPI OnCrash(EXCEPTION_POINTERS* pInfo) {
@@ -241,6 +244,16 @@ void Mutate(Rng& rng, Bytes& data) {
 
 // ---- setup list ---------------------------------------------------------
 
+// The DOS device names that matter here, however spelt.
+bool IsDevice(const std::wstring& name) {
+    std::wstring base = name.substr(0, name.find(L'.'));
+    while (!base.empty() && base.back() == L' ') base.pop_back();
+    for (wchar_t& ch : base) ch = towupper(ch);
+    if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL") return true;
+    return base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0) &&
+           base[3] >= L'1' && base[3] <= L'9';
+}
+
 bool IsPlainLine(const std::wstring& line, std::wstring* pName, int* pnValue, int* pnKind) {
     // name;digits;digits with a plain ASCII name: the one shape whose
     // outcome is beyond doubt.
@@ -249,7 +262,8 @@ bool IsPlainLine(const std::wstring& line, std::wstring* pName, int* pnValue, in
         return false;
     std::wstring name = line.substr(0, a), v = line.substr(a + 1, b - a - 1),
                  k = line.substr(b + 1);
-    if (name.empty() || name.size() > 31 || name == L"." || name == L"..") return false;
+    if (name.empty() || name.size() > 31 || name == L"." || name == L".." || IsDevice(name))
+        return false;
     for (wchar_t ch : name)
         if (!(ch < 0x80 && isalnum(ch)) && ch != L'.' && ch != L'_' && ch != L'-') return false;
     if (v.empty() || k.empty() || v.size() > 9 || k.size() > 9) return false;
@@ -285,6 +299,8 @@ void CheckList(const Bytes& input) {
         for (wchar_t ch : name)
             if (ch < 0x20 || wcschr(L"\\/:*?\"<>|", ch)) Fail("an unsafe entry name %ls", e.szName);
         if (text.find(name + L";") == std::wstring::npos) Fail("a name not in the input: %ls", e.szName);
+        // A device name would stage the download in a device.
+        if (IsDevice(name)) Fail("a device entry name %ls", e.szName);
     }
     // Every plain line must be found, in order, with its numbers.
     size_t nNext = 0, nStart = 0;
@@ -375,6 +391,7 @@ void CheckZip(const Bytes& input) {
 void RunOne(bool bZip, const Bytes& input) {
     g_pCurrent = &input;
     g_pszKind = bZip ? "zip" : "txt";
+    g_bCurrentFailed = false;
     InterlockedIncrement(&g_nTick);
     if (bZip)
         CheckZip(input);

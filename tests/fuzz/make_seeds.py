@@ -69,7 +69,8 @@ SEEDS = {
     "list-unsafe.txt": setup_list(["..\\evil.zip;1;1", "../evil.zip;1;1", "C:evil.zip;1;1",
                                    "\\\\server\\evil.zip;1;1", "a/b.zip;1;1", "..;1;1", ".;1;1",
                                    "nul\u0001.zip;1;1", "x" * 32 + ";1;1",
-                                   "e.zip;1;" + "9" * 20, "ok.zip;1;1"]),
+                                   "e.zip;1;" + "9" * 20, "nul.zip;1;1", "COM1;1;1",
+                                   "Aux .zip;1;1", "ok.zip;1;1"]),
     "zip-escape-names.zip": build([entry(n, b"escaped " + n.encode()) for n in (
         "C:\\evil1.txt", "C:evil2.txt", "c:/evil3.txt", "/evil4.txt", "\\evil5.txt",
         "../evil6.txt", "..\\evil7.txt", "a/../../evil8.txt", "a\\..\\..\\evil9.txt",
@@ -96,6 +97,10 @@ SEEDS = {
                               entry("aes.txt", b"x" * 10, method=99, flag=1),
                               entry("implode.txt", b"x" * 10, method=6),
                               entry("plain.txt", b"plain")]),
+    # Names that Windows opens as devices, in any folder.
+    "zip-device-names.zip": build([entry(n, b"device") for n in (
+        "CON", "nul.txt", "NUL", "COM1", "aux.log", "sub/PRN", "LPT1.txt", "CONIN$",
+        "nul .txt", "com9", "sub/lpt3.dat/x.txt", "console.txt", "ok.txt")]),
     "zip-bad-crc.zip": build([entry("crc.txt", b"payload", crc=0x12345678),
                               entry("ok.txt", b"fine")]),
 }
