@@ -1,0 +1,355 @@
+#!/usr/bin/env python3
+"""Benchmark: setup.exe against curl + unzip on loopback, same run, same files.
+
+  bench/run_bench.py [--size MB] [--packages N] [--files N] [--rounds N]
+                     [--build DIR] [--build32 DIR] [--port N] [--out DIR]
+
+Publishes a synthetic release with tools/publish.py (half compressible text,
+half incompressible bytes), serves it on 127.0.0.1, and for each round times:
+
+  install   setup.exe from the install click to the client's launch, from its
+            log ("download orbsetup.txt sccuss" to "[CSetupDlg::WriteRegistry]";
+            the fixed 1 s launch timer after that is not counted). Without the
+            fixed per-package pause: the same figure minus 3000 ms per package
+            (the pause is one Sleep; see README).
+  baseline  curl then unzip, package by package, into a fresh folder (plus the
+            setup list and the uninstaller, as setup.exe fetches them).
+  download  bench_download.exe (HttpDownload plus the one-write staging file)
+            against curl -o for the same files.
+  extract   bench_extract.exe (the package extraction, no pause) against
+            unzip for the same zips.
+
+Timed programs are the x86-64 build under 64-bit Wine: this machine cannot run
+32-bit x86 code. The size reported is the shipped 32-bit setup.exe.
+Writes OUT/results.md (table) and OUT/results.txt (one "key value" a line);
+compare two runs with bench/compare.py A/results.txt B/results.txt.
+Benchmarks never fail on a time: the exit status only says whether it ran.
+"""
+import argparse
+import json
+import os
+import random
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+from datetime import datetime
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "servers"))
+import harness  # noqa: E402
+import testservers  # noqa: E402
+
+INSTALL_BUTTON = (272, 310)
+PAUSE_MS = 3000
+LOG_TIME = re.compile(r"\[(?:Normal|Error)\]\[(\d{4}-\d\d-\d\d) (\d\d:\d\d:\d\d):(\d{3})")
+
+
+# -- the synthetic release --------------------------------------------------
+
+def make_release(work, args, client_exe):
+    """Writes one folder per package and the release description."""
+    rng = random.Random(1234)
+    words = ["setup", "client", "window", "install", "package", "folder", "config",
+             "network", "remote", "display", "value", "string", "module", "render",
+             "buffer", "stream", "result", "handle", "thread", "event"]
+    # Text that deflates about 3:1, like logs and resources; slices of one pool
+    # further apart than deflate's 32 KiB window cost as much as fresh text.
+    pool = " ".join(rng.choice(words) + str(rng.randrange(1000))
+                    for _ in range(1 << 20)).encode()
+    total = args.size * 1024 * 1024
+    per_pkg = total // args.packages
+    files_per_pkg = max(2, args.files // args.packages)
+    packages = []
+    for p in range(args.packages):
+        folder = os.path.join(work, "release", "pkg%02d" % p)
+        sizes = [rng.randrange(1, 1000) for _ in range(files_per_pkg)]
+        scale = per_pkg / sum(sizes)
+        for f, weight in enumerate(sizes):
+            n = max(1, int(weight * scale))
+            sub = os.path.join(folder, "data%02d" % p, "d%02d" % (f % 16))
+            os.makedirs(sub, exist_ok=True)
+            if f % 2 == 0:
+                start = rng.randrange(len(pool) - n) if n < len(pool) else 0
+                data = (pool * (1 + n // len(pool)))[start:start + n]
+                path = os.path.join(sub, "f%05d.txt" % f)
+            else:
+                data = rng.randbytes(n)
+                path = os.path.join(sub, "f%05d.bin" % f)
+            with open(path, "wb") as fh:
+                fh.write(data)
+        if p == 0:
+            shutil.copy(client_exe, os.path.join(folder, "iKVTRemote.exe"))
+            with open(os.path.join(folder, "favicon.ico"), "wb") as fh:
+                fh.write(b"\0\0\1\0")
+        packages.append({"name": "pkg%02d.zip" % p, "kind": 1, "folders": [folder]})
+    desc = os.path.join(work, "release", "release.json")
+    with open(desc, "w") as fh:
+        json.dump({"packages": packages}, fh)
+    return desc
+
+
+def publish(args, work, bin_dir):
+    key = "s%d-p%d-f%d" % (args.size, args.packages, args.files)
+    pub = os.path.join(work, "published-" + key)
+    ex = os.path.join(pub, "EX")
+    if os.path.exists(os.path.join(ex, "orbsetup.txt")):
+        return ex
+    shutil.rmtree(os.path.join(work, "release"), ignore_errors=True)
+    print("bench: writing a %d MB release in %d packages" % (args.size, args.packages))
+    desc = make_release(work, args, os.path.join(args.build, "bench", "iKVTRemote.exe"))
+    res = subprocess.run([sys.executable, os.path.join(ROOT, "tools", "publish.py"), desc,
+                          "--out", pub, "--uninstaller", os.path.join(bin_dir, "UnInstall.exe")],
+                         capture_output=True, text=True)
+    if res.returncode != 0:
+        sys.exit("bench: publish failed:\n" + res.stdout + res.stderr)
+    shutil.rmtree(os.path.join(work, "release"), ignore_errors=True)
+    return ex
+
+
+def list_names(ex):
+    """Package names in list order, as setup.exe will fetch them."""
+    with open(os.path.join(ex, "orbsetup.txt"), "rb") as fh:
+        text = fh.read()[2:].decode("utf-16-le")
+    names = []
+    for line in text.split("\r\n"):
+        parts = line.split(";")
+        if len(parts) == 3 and parts[0]:
+            names.append(parts[0])
+    return names
+
+
+# -- measuring -----------------------------------------------------------------
+
+def wait_rusage(proc, timeout):
+    """Waits for proc; its own peak RSS in bytes (Linux ru_maxrss)."""
+    deadline = time.time() + timeout
+    while True:
+        pid, status, ru = os.wait4(proc.pid, os.WNOHANG)
+        if pid:
+            proc.returncode = os.waitstatus_to_exitcode(status)
+            return ru.ru_maxrss * 1024
+        if time.time() > deadline:
+            proc.kill()
+            raise TimeoutError("%s did not end" % proc.args)
+        time.sleep(0.05)
+
+
+def log_ms(line):
+    m = LOG_TIME.search(line)
+    t = datetime.strptime(m.group(1) + " " + m.group(2), "%Y-%m-%d %H:%M:%S")
+    return t.timestamp() * 1000 + int(m.group(3))
+
+
+def run_installer(wine, bin_dir, npkgs):
+    for path in ("C:\\Tarvelo", "C:\\temp"):
+        shutil.rmtree(wine.host_path(path), ignore_errors=True)
+    os.makedirs(wine.host_path("C:\\temp"), exist_ok=True)
+    proc = wine.start(os.path.join(bin_dir, "setup.exe"))
+    wid = wine.wait_window("", size=(530, 360))
+    time.sleep(0.5)
+    t_click = time.time()
+    wine.click(wid, *INSTALL_BUTTON)
+    peak = wait_rusage(proc, 600 + npkgs * 60)
+    wall = (time.time() - t_click) * 1000
+    log = wine.read_log()
+    start = [l for l in log.splitlines() if "download orbsetup.txt sccuss" in l]
+    end = [l for l in log.splitlines() if "[CSetupDlg::WriteRegistry]" in l]
+    if not start or not end:
+        raise RuntimeError("install did not finish; log:\n" + log)
+    ms = log_ms(end[-1]) - log_ms(start[0])
+    return {"install_ms": ms, "install_nopause_ms": ms - npkgs * PAUSE_MS,
+            "install_wall_ms": wall, "install_peak_rss": peak}
+
+
+def run_baseline(url, names, work):
+    dest = os.path.join(work, "baseline")
+    stage = os.path.join(work, "baseline-stage")
+    for d in (dest, stage):
+        shutil.rmtree(d, ignore_errors=True)
+        os.makedirs(d)
+    peak = 0
+    t0 = time.perf_counter()
+    for name in ["orbsetup.txt"] + names + ["UnInstall.exe"]:
+        target = os.path.join(stage, name)
+        p = subprocess.Popen(["curl", "-sSf", "-o", target, url + name])
+        peak = max(peak, wait_rusage(p, 600))
+        if p.returncode:
+            raise RuntimeError("curl failed for " + name)
+        if name.endswith(".zip"):
+            p = subprocess.Popen(["unzip", "-qo", target, "-d", dest])
+            peak = max(peak, wait_rusage(p, 600))
+            if p.returncode:
+                raise RuntimeError("unzip failed for " + name)
+            os.remove(target)
+    ms = (time.perf_counter() - t0) * 1000
+    return {"baseline_ms": ms, "baseline_peak_rss": peak}
+
+
+def parse_kv(path):
+    out = {}
+    with open(path, encoding="utf-8", errors="replace") as fh:
+        for line in fh:
+            parts = line.split()
+            if len(parts) == 2:
+                out[parts[0]] = float(parts[1])
+    return out
+
+
+def run_download_only(wine, bin_dir, url, names, work):
+    stage = wine.host_path("C:\\benchstage")
+    shutil.rmtree(stage, ignore_errors=True)
+    os.makedirs(stage)
+    proc = wine.start(os.path.join(bin_dir, "bench_download.exe"), "C:\\benchstage",
+                      *[url + n for n in names])
+    peak = wait_rusage(proc, 600)
+    kv = parse_kv(proc.out_path)
+    if proc.returncode or "download_ms" not in kv:
+        raise RuntimeError("bench_download failed: " + open(proc.out_path).read())
+    shutil.rmtree(stage, ignore_errors=True)
+    cstage = os.path.join(work, "curl-stage")
+    shutil.rmtree(cstage, ignore_errors=True)
+    os.makedirs(cstage)
+    t0 = time.perf_counter()
+    for n in names:
+        subprocess.run(["curl", "-sSf", "-o", os.path.join(cstage, n), url + n], check=True)
+    curl_ms = (time.perf_counter() - t0) * 1000
+    shutil.rmtree(cstage, ignore_errors=True)
+    return {"download_ms": kv["download_ms"], "stage_ms": kv["stage_ms"],
+            "download_peak_rss": peak, "curl_ms": curl_ms}
+
+
+def run_extract_only(wine, bin_dir, ex, names, work):
+    dest = wine.host_path("C:\\benchx")
+    shutil.rmtree(dest, ignore_errors=True)
+    zips = ["Z:" + os.path.join(ex, n).replace("/", "\\") for n in names]
+    proc = wine.start(os.path.join(bin_dir, "bench_extract.exe"), "C:\\benchx", *zips)
+    peak = wait_rusage(proc, 600)
+    kv = parse_kv(proc.out_path)
+    if proc.returncode or "extract_ms" not in kv:
+        raise RuntimeError("bench_extract failed: " + open(proc.out_path).read())
+    shutil.rmtree(dest, ignore_errors=True)
+    udest = os.path.join(work, "unzip-dest")
+    shutil.rmtree(udest, ignore_errors=True)
+    os.makedirs(udest)
+    t0 = time.perf_counter()
+    for n in names:
+        subprocess.run(["unzip", "-qo", os.path.join(ex, n), "-d", udest], check=True)
+    unzip_ms = (time.perf_counter() - t0) * 1000
+    shutil.rmtree(udest, ignore_errors=True)
+    return {"extract_ms": kv["extract_ms"], "extract_peak_rss": peak, "unzip_ms": unzip_ms}
+
+
+# -- report --------------------------------------------------------------------
+
+def report(out_dir, meta, rounds):
+    med = {k: statistics.median(r[k] for r in rounds) for k in rounds[0]}
+    med["ratio_install_vs_baseline"] = statistics.median(
+        r["install_nopause_ms"] / r["baseline_ms"] for r in rounds)
+    med["ratio_download_vs_curl"] = statistics.median(
+        (r["download_ms"] + r["stage_ms"]) / r["curl_ms"] for r in rounds)
+    med["ratio_extract_vs_unzip"] = statistics.median(
+        r["extract_ms"] / r["unzip_ms"] for r in rounds)
+    os.makedirs(out_dir, exist_ok=True)
+    with open(os.path.join(out_dir, "results.txt"), "w") as fh:
+        for k, v in meta.items():
+            fh.write("%s %s\n" % (k, v))
+        for k in sorted(med):
+            fh.write("%s %.3f\n" % (k, med[k]))
+        for i, r in enumerate(rounds):
+            for k in sorted(r):
+                fh.write("round%d.%s %.1f\n" % (i + 1, k, r[k]))
+    mb = 1024 * 1024
+    rows = [
+        ("setup.exe size (i686, shipped)", "%d bytes" % meta["setup_exe_bytes"], ""),
+        ("install, click to launch (log)", "%.0f ms" % med["install_ms"], ""),
+        ("install without the %d x 3 s pause" % meta["packages"],
+         "%.0f ms" % med["install_nopause_ms"], "%.0f ms" % med["baseline_ms"]),
+        ("ratio installer / baseline (median)", "%.2f" % med["ratio_install_vs_baseline"], ""),
+        ("download alone (+ staging write)",
+         "%.0f ms (+%.0f ms)" % (med["download_ms"], med["stage_ms"]), "%.0f ms" % med["curl_ms"]),
+        ("extraction alone", "%.0f ms" % med["extract_ms"], "%.0f ms" % med["unzip_ms"]),
+        ("peak RSS, install", "%.1f MiB" % (med["install_peak_rss"] / mb),
+         "%.1f MiB" % (med["baseline_peak_rss"] / mb)),
+        ("peak RSS, download / extract program",
+         "%.1f / %.1f MiB" % (med["download_peak_rss"] / mb, med["extract_peak_rss"] / mb), ""),
+    ]
+    lines = ["# Benchmark %s" % meta["date"], "",
+             "Release: %d MB in %d packages (%d files), %d bytes of zips; %d rounds, medians. "
+             "Timed: x86-64 build under 64-bit Wine (this machine runs no 32-bit code); "
+             "size: the 32-bit setup.exe." % (meta["size_mb"], meta["packages"], meta["files"],
+                                               meta["zip_bytes"], meta["rounds"]),
+             "Peak RSS under Wine includes Wine's own libraries.", "",
+             "| measure | installer | curl + unzip |", "|---|---|---|"]
+    lines += ["| %s | %s | %s |" % r for r in rows]
+    text = "\n".join(lines) + "\n"
+    with open(os.path.join(out_dir, "results.md"), "w") as fh:
+        fh.write(text)
+    print(text)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--size", type=int, default=200, help="release size in MB")
+    ap.add_argument("--packages", type=int, default=10)
+    ap.add_argument("--files", type=int, default=3000)
+    ap.add_argument("--rounds", type=int, default=3)
+    ap.add_argument("--build", default=os.path.join(ROOT, "build", "bench"),
+                    help="x86-64 MinSizeRel build with SETUP_BENCH=ON")
+    ap.add_argument("--build32", default=os.path.join(ROOT, "build", "win32"),
+                    help="32-bit build whose setup.exe size is reported")
+    ap.add_argument("--port", type=int, default=None,
+                    help="server port (default: the one the build's setup.exe uses)")
+    ap.add_argument("--out", default=None, help="results folder (default BUILD/bench-results)")
+    args = ap.parse_args()
+    args.build = os.path.abspath(args.build)
+    bin_dir = os.path.join(args.build, "bin")
+    out_dir = args.out or os.path.join(args.build, "bench-results")
+    if args.port is None:
+        cache = open(os.path.join(args.build, "CMakeCache.txt")).read()
+        args.port = int(re.search(r"SETUP_SERVER_HOST:STRING=[^:\n]*:(\d+)", cache).group(1))
+    exe32 = os.path.join(args.build32, "bin", "setup.exe")
+    if not os.path.exists(exe32):
+        sys.exit("bench: no %s (build the win32 preset first)" % exe32)
+
+    work = os.path.join(args.build, "bench-work")
+    os.makedirs(work, exist_ok=True)
+    ex = publish(args, work, bin_dir)
+    names = list_names(ex)
+    zip_bytes = sum(os.path.getsize(os.path.join(ex, n)) for n in names)
+    meta = {"date": datetime.now().strftime("%Y-%m-%d %H:%M"), "size_mb": args.size,
+            "packages": len(names), "files": args.files, "rounds": args.rounds,
+            "zip_bytes": zip_bytes, "setup_exe_bytes": os.path.getsize(exe32),
+            "setup_exe_x64_bytes": os.path.getsize(os.path.join(bin_dir, "setup.exe"))}
+    print("bench: %d packages, %d bytes of zips, port %d" % (len(names), zip_bytes, args.port))
+
+    envdir = os.path.join(args.build, "benchenv")
+    testenv = os.path.join(ROOT, "tests", "testenv")
+    subprocess.run(["bash", testenv, "setup", envdir], check=True, stdout=subprocess.DEVNULL)
+    server = testservers.DownloadServer(ex, port=args.port).start()
+    url = "http://127.0.0.1:%d/EX/" % args.port
+    rounds = []
+    try:
+        wine = harness.WineEnv(envdir)
+        for i in range(args.rounds):
+            r = {}
+            r.update(run_installer(wine, bin_dir, len(names)))
+            r.update(run_baseline(url, names, work))
+            r.update(run_download_only(wine, bin_dir, url, names, work))
+            r.update(run_extract_only(wine, bin_dir, ex, names, work))
+            print("bench: round %d: %s" % (i + 1, ", ".join(
+                "%s=%.0f" % (k, v) for k, v in sorted(r.items()))), flush=True)
+            rounds.append(r)
+    finally:
+        server.stop()
+        subprocess.run(["bash", testenv, "teardown", envdir], stdout=subprocess.DEVNULL)
+    report(out_dir, meta, rounds)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
