@@ -1,0 +1,279 @@
+#!/usr/bin/env python3
+"""End-to-end: a release published with tools/publish.py, installed by the
+real setup.exe, removed by the real UnInstall.exe, all under Wine.
+
+  test_uninstall.py --testenv DIR --bin DIR --client EXE --running-client EXE
+                    --port N [--shots DIR]
+"""
+import argparse
+import glob
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.join(HERE, "..", "..")
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "servers"))
+import harness  # noqa: E402
+import testservers  # noqa: E402
+
+ARGS = None
+INSTALL_BUTTON = (272, 310)
+ENTRY_KEY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvelo"
+SESSION_KEY = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager"
+CAPTION = "卸载塔维罗"
+EXIT_DONE, EXIT_REFUSED, EXIT_CANCELLED, EXIT_CLIENT_RUNNING = 0, 1, 2, 3
+
+
+class UninstallTest(unittest.TestCase):
+    def setUp(self):
+        self.wine = harness.WineEnv(ARGS.testenv)
+        self.work = tempfile.mkdtemp(prefix="e2e_uninst_", dir=ARGS.testenv)
+        self.procs = []
+        self.server = None
+        self.remove_installation_by_hand()
+
+    def tearDown(self):
+        for proc in self.procs:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait(timeout=30)
+        if self.server:
+            self.server.stop()
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    # -- the prefix -------------------------------------------------------
+
+    def programs_folder(self):
+        return os.path.join(self.wine.drive_c, "ProgramData", "Microsoft", "Windows",
+                            "Start Menu", "Programs", "塔维罗")
+
+    def desktop_links(self):
+        return glob.glob(os.path.join(self.wine.drive_c, "users", "*", "Desktop", "塔维罗.lnk"))
+
+    def remove_installation_by_hand(self):
+        """Earlier tests in this prefix may have installed; start clean."""
+        for path in ("C:\\Tarvelo", "C:\\UnInstall Tarvelo", "C:\\temp"):
+            shutil.rmtree(self.wine.host_path(path), ignore_errors=True)
+        shutil.rmtree(self.programs_folder(), ignore_errors=True)
+        for link in self.desktop_links():
+            os.remove(link)
+        self.wine.run("reg", "delete", ENTRY_KEY, "/f", timeout=60)
+        os.makedirs(self.wine.host_path("C:\\temp"), exist_ok=True)
+
+    def snapshot(self):
+        """Every file and folder a user would see, outside Wine's own folder
+        and the temporary folders and the system's web cache. The desktop folder is a link into HOME,
+        which is walked through it."""
+        seen = set()
+        temp_dirs = {os.path.normcase(self.wine.host_path("C:\\temp"))}
+        temp_dirs |= set(glob.glob(os.path.join(self.wine.drive_c, "users", "*", "Temp")))
+        temp_dirs |= set(glob.glob(os.path.join(self.wine.drive_c, "users", "*", "AppData",
+                                                "Local", "Temp")))
+        for dirpath, dirnames, filenames in os.walk(self.wine.drive_c, followlinks=True):
+            rel = os.path.relpath(dirpath, self.wine.drive_c)
+            if rel == "windows" or dirpath in temp_dirs or rel.startswith(".."):
+                dirnames[:] = []
+                continue
+            dirnames[:] = [d for d in dirnames if not (rel == "." and d == "windows")]
+            for name in dirnames + filenames:
+                seen.add(os.path.join(rel, name))
+            # WinINet's own cookie and cache store, which any download fills.
+            dirnames[:] = [d for d in dirnames if not d.startswith("INet")]
+        return seen
+
+    def temp_copies(self):
+        return glob.glob(os.path.join(self.wine.drive_c, "users", "*", "AppData", "Local",
+                                      "Temp", "UnInstall-Tarvelo-*.exe")) + \
+            glob.glob(os.path.join(self.wine.drive_c, "users", "*", "Temp",
+                                   "UnInstall-Tarvelo-*.exe"))
+
+    def pending_deletions(self):
+        """Paths in PendingFileRenameOperations (REG_MULTI_SZ, exported as
+        hex(7))."""
+        out = os.path.join(self.work, "session.reg")
+        self.wine.run("reg", "export", SESSION_KEY, "Z:" + out.replace("/", "\\"), "/y",
+                      timeout=60)
+        if not os.path.exists(out):
+            return []
+        with open(out, "rb") as f:
+            text = f.read().decode("utf-16")
+        m = re.search(r'"PendingFileRenameOperations"=hex\(7\):((?:[0-9a-f,\\\s])*)', text)
+        if not m:
+            return []
+        data = bytes(int(b, 16) for b in re.findall(r"[0-9a-f]{2}", m.group(1)))
+        return [s for s in data.decode("utf-16-le").split("\0") if s]
+
+    # -- publish and install ---------------------------------------------
+
+    def publish_and_install(self):
+        client = os.path.join(self.work, "release", "client")
+        os.makedirs(os.path.join(client, "config"))
+        shutil.copy(ARGS.client, os.path.join(client, "iKVTRemote.exe"))
+        with open(os.path.join(client, "favicon.ico"), "wb") as f:
+            f.write(b"\0\0\1\0")
+        with open(os.path.join(client, "config", "ORB.System.config"), "w") as f:
+            f.write("[Client]\r\nName=orb\r\n")
+        docs = os.path.join(self.work, "release", "docs", "docs")
+        os.makedirs(docs)
+        readonly = os.path.join(docs, "readonly.txt")
+        with open(readonly, "w") as f:
+            f.write("read-only")
+        os.chmod(readonly, 0o444)
+        desc = os.path.join(self.work, "release", "release.json")
+        with open(desc, "w") as f:
+            f.write('{"packages": ['
+                    '{"name": "client.zip", "kind": 1, "folders": ["client"]},'
+                    '{"name": "docs.zip", "kind": 1, "folders": ["docs"]}]}')
+        out = os.path.join(self.work, "server")
+        res = subprocess.run([sys.executable, os.path.join(ROOT, "tools", "publish.py"), desc,
+                              "--out", out, "--uninstaller",
+                              os.path.join(ARGS.bin, "UnInstall.exe")],
+                             capture_output=True, text=True, timeout=120)
+        self.assertEqual(0, res.returncode, res.stdout + res.stderr)
+        self.server = testservers.DownloadServer(os.path.join(out, "EX"),
+                                                 port=ARGS.port).start()
+
+        proc = self.wine.start(os.path.join(ARGS.bin, "setup.exe"))
+        self.procs.append(proc)
+        wid = self.wine.wait_window("", size=(530, 360))
+        time.sleep(1)
+        self.wine.click(wid, *INSTALL_BUTTON)
+        proc.wait(timeout=180)
+        started = self.wine.host_path("C:\\temp\\client_started.txt")
+        deadline = time.time() + 30
+        while not os.path.exists(started) and time.time() < deadline:
+            time.sleep(0.3)
+        self.server.stop()
+        self.server = None
+
+        # What the uninstaller is to remove is really there.
+        self.assertTrue(os.path.exists(self.wine.host_path("C:\\Tarvelo\\docs\\readonly.txt")))
+        self.assertIsNotNone(self.wine.reg_export(ENTRY_KEY))
+        self.assertTrue(os.path.exists(os.path.join(self.programs_folder(), "卸载塔维罗.lnk")))
+        self.assertEqual(1, len(self.desktop_links()))
+        self.assertTrue(os.path.exists(self.wine.host_path(
+            "C:\\UnInstall Tarvelo\\UnInstall.exe")))
+
+    # -- the uninstaller --------------------------------------------------
+
+    def start_uninstaller(self, argument):
+        proc = self.wine.start(self.wine.host_path("C:\\UnInstall Tarvelo\\UnInstall.exe"),
+                               argument)
+        self.procs.append(proc)
+        return proc
+
+    def answer(self, key, shot=None):
+        """Presses a key in the uninstaller's message box once it shows. A
+        window found while it is still being made may be gone before the key
+        is sent: then look again."""
+        deadline = time.time() + 90
+        while time.time() < deadline:
+            wid = self.wine.wait_window(CAPTION, timeout=max(1, deadline - time.time()))
+            time.sleep(0.5)
+            if shot and ARGS.shots:
+                os.makedirs(ARGS.shots, exist_ok=True)
+                self.wine.screenshot(os.path.join(ARGS.shots, shot))
+            self.wine.xdotool("windowfocus", "--sync", wid, check=False)
+            try:
+                self.wine.xdotool("key", "--window", wid, key)
+            except RuntimeError:
+                continue
+            while time.time() < deadline:
+                if wid not in self.wine.xdotool("search", "--all", "--onlyvisible", "--name",
+                                                CAPTION, check=False).split():
+                    return
+                time.sleep(0.2)
+        self.fail("no message box took %s" % key)
+
+    def assert_installation_whole(self):
+        self.assertTrue(os.path.exists(self.wine.host_path("C:\\Tarvelo\\iKVTRemote.exe")))
+        self.assertIsNotNone(self.wine.reg_export(ENTRY_KEY))
+        self.assertTrue(os.path.exists(os.path.join(self.programs_folder(), "塔维罗.lnk")))
+        self.assertEqual(1, len(self.desktop_links()))
+        self.assertTrue(os.path.exists(self.wine.host_path(
+            "C:\\UnInstall Tarvelo\\UnInstall.exe")))
+
+    def test_refusals_leave_the_installation_whole(self):
+        self.publish_and_install()
+
+        # Cancel at the question.
+        proc = self.start_uninstaller("C:\\Tarvelo")
+        self.answer("Escape", shot="uninstall_question.png")
+        self.assertEqual(EXIT_CANCELLED, proc.wait(timeout=60))
+        self.assert_installation_whole()
+
+        # A folder other than the recorded one, even an enclosing one.
+        for argument in ("C:\\Other", "C:\\", "C:\\Tarvelo\\docs"):
+            proc = self.start_uninstaller(argument)
+            self.answer("Return")
+            self.assertEqual(EXIT_REFUSED, proc.wait(timeout=60), argument)
+        self.assert_installation_whole()
+
+        # The client running, from wherever it was started.
+        elsewhere = self.wine.host_path("C:\\temp\\running")
+        os.makedirs(elsewhere, exist_ok=True)
+        shutil.copy(ARGS.running_client, os.path.join(elsewhere, "iKVTRemote.exe"))
+        client = self.wine.start(os.path.join(elsewhere, "iKVTRemote.exe"))
+        self.procs.append(client)
+        time.sleep(2)
+        proc = self.start_uninstaller("C:\\Tarvelo")
+        self.answer("Return")  # the question
+        self.answer("Return", shot="uninstall_client_running.png")
+        self.assertEqual(EXIT_CLIENT_RUNNING, proc.wait(timeout=60))
+        client.kill()
+        client.wait(timeout=30)
+        self.assert_installation_whole()
+        self.assertEqual([], self.temp_copies())
+
+    def test_publish_install_uninstall_leaves_only_the_log(self):
+        before = self.snapshot()
+        copies_before = set(self.temp_copies())
+        self.publish_and_install()
+
+        # The argument in another slash form and case is still the folder.
+        proc = self.start_uninstaller("c:/tarvelo/")
+        self.answer("Return")
+        self.assertEqual(EXIT_DONE, proc.wait(timeout=60))
+        # The copy in the temporary folder finishes the job.
+        self.answer("Return", shot="uninstall_done.png")
+        deadline = time.time() + 30
+        while os.path.exists(self.wine.host_path("C:\\UnInstall Tarvelo")) and \
+                time.time() < deadline:
+            time.sleep(0.3)
+
+        self.assertIsNone(self.wine.reg_export(ENTRY_KEY))
+        self.assertEqual([], self.desktop_links())
+        self.assertFalse(os.path.exists(self.programs_folder()))
+        after = self.snapshot()
+        self.assertEqual(set(), after - before, "left behind")
+        self.assertEqual(set(), before - after, "removed what was not ours")
+        # The log stays; the temporary copy goes at the next restart.
+        self.assertTrue(os.path.exists(self.wine.host_path("C:\\temp\\log.txt")))
+        copies = sorted(set(self.temp_copies()) - copies_before)
+        self.assertEqual(1, len(copies))
+        pending = self.pending_deletions()
+        self.assertTrue(any(p.endswith(os.path.basename(copies[0])) for p in pending), pending)
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--testenv", required=True)
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--client", required=True)
+    parser.add_argument("--running-client", required=True)
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--shots")
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()

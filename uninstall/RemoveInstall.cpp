@@ -1,0 +1,119 @@
+#include "RemoveInstall.h"
+
+#include <objbase.h>
+#include <objidl.h>
+#include <shlobj.h>
+
+#include "Handle.h"
+#include "ShellLinks.h"
+#include "StrFormat.h"
+
+namespace {
+
+const wchar_t kCommonShellFoldersKey[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+
+bool Exists(const wchar_t* psz) { return ::GetFileAttributesW(psz) != INVALID_FILE_ATTRIBUTES; }
+
+// A read-only file or folder refuses deletion until the flag is cleared.
+void MakeWritable(const wchar_t* psz, DWORD dwAttributes) {
+    if (dwAttributes & FILE_ATTRIBUTE_READONLY)
+        ::SetFileAttributesW(psz, dwAttributes & ~FILE_ATTRIBUTE_READONLY);
+}
+
+void DeleteChildren(const wchar_t* pszFolder) {
+    wchar_t szPattern[MAX_PATH];
+    if (!FormatInto(szPattern, L"%s\\*", pszFolder)) return;
+    WIN32_FIND_DATAW fd;
+    CFindHandle hFind(::FindFirstFileW(szPattern, &fd));
+    if (!hFind) return;
+    do {
+        if (!wcscmp(fd.cFileName, L".") || !wcscmp(fd.cFileName, L"..")) continue;
+        wchar_t szChild[MAX_PATH];
+        if (!FormatInto(szChild, L"%s\\%s", pszFolder, fd.cFileName)) continue;
+        MakeWritable(szChild, fd.dwFileAttributes);
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            // A junction or folder link is removed itself, never entered:
+            // what it points at is not ours.
+            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) DeleteChildren(szChild);
+            ::RemoveDirectoryW(szChild);
+        } else {
+            ::DeleteFileW(szChild);
+        }
+    } while (::FindNextFileW(hFind.Get(), &fd));
+}
+
+bool ReadCommonPrograms(wchar_t (&szPath)[MAX_PATH]) {
+    szPath[0] = 0;
+    HKEY hKey = NULL;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kCommonShellFoldersKey, 0, KEY_READ, &hKey) !=
+        ERROR_SUCCESS)
+        return false;
+    CRegKey key(hKey);
+    DWORD dwType = 0;
+    DWORD cbData = sizeof(szPath) - sizeof(wchar_t);
+    if (::RegQueryValueExW(key.Get(), L"Common Programs", NULL, &dwType,
+                           reinterpret_cast<BYTE*>(szPath), &cbData) != ERROR_SUCCESS ||
+        (dwType != REG_SZ && dwType != REG_EXPAND_SZ)) {
+        szPath[0] = 0;
+        return false;
+    }
+    szPath[cbData / sizeof(wchar_t)] = 0;
+    return szPath[0] != 0;
+}
+
+void DeleteLinkIfOurs(const wchar_t* pszFolder, const wchar_t* pszName, const wchar_t* pszTarget) {
+    wchar_t szLink[MAX_PATH];
+    if (!pszFolder[0] || !FormatInto(szLink, L"%s\\%s.lnk", pszFolder, pszName)) return;
+    if (Exists(szLink) && ShellLinkPointsAt(szLink, pszTarget)) ::DeleteFileW(szLink);
+}
+
+}  // namespace
+
+bool DeleteFolderTree(const wchar_t* pszFolder) {
+    DWORD dwAttributes = ::GetFileAttributesW(pszFolder);
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES) return true;
+    if (!(dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    MakeWritable(pszFolder, dwAttributes);
+    if (!(dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) DeleteChildren(pszFolder);
+    ::RemoveDirectoryW(pszFolder);
+    return !Exists(pszFolder);
+}
+
+bool ShellLinkPointsAt(const wchar_t* pszLink, const wchar_t* pszTarget) {
+    wchar_t szWanted[MAX_PATH];
+    if (!CopyInto(szWanted, pszTarget)) return false;
+    NormalizePath(szWanted, false);
+    CComPtr<IShellLinkW> link;
+    if (FAILED(::CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                  link.ReceiveVoid())))
+        return false;
+    CComPtr<IPersistFile> file;
+    if (FAILED(link->QueryInterface(IID_IPersistFile, file.ReceiveVoid()))) return false;
+    if (FAILED(file->Load(pszLink, STGM_READ))) return false;
+    wchar_t szStored[MAX_PATH] = {0};
+    if (FAILED(link->GetPath(szStored, MAX_PATH, NULL, SLGP_RAWPATH))) return false;
+    szStored[MAX_PATH - 1] = 0;
+    NormalizePath(szStored, false);
+    return szStored[0] && ::CompareStringOrdinal(szStored, -1, szWanted, -1, TRUE) == CSTR_EQUAL;
+}
+
+void RemoveShellLinks(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallExe) {
+    wchar_t szClient[MAX_PATH];
+    if (!FormatInto(szClient, L"%s/iKVTRemote.exe", pszSetupPath)) return;
+    CComScope com;
+
+    wchar_t szDesktop[MAX_PATH] = {0};
+    GetDesktopPath(szDesktop);
+    DeleteLinkIfOurs(szDesktop, L"塔维罗", szClient);
+
+    wchar_t szPrograms[MAX_PATH];
+    wchar_t szStartFolder[MAX_PATH];
+    if (!ReadCommonPrograms(szPrograms) ||
+        !FormatInto(szStartFolder, L"%s\\塔维罗", szPrograms))
+        return;
+    DeleteLinkIfOurs(szStartFolder, L"塔维罗", szClient);
+    DeleteLinkIfOurs(szStartFolder, L"卸载塔维罗", pszUnInstallExe);
+    // Fails, as it should, while anything else is left in the folder.
+    ::RemoveDirectoryW(szStartFolder);
+}

@@ -1,0 +1,193 @@
+// UnInstall.exe: removes the installation that setup.exe made.
+//
+//   UnInstall.exe "C:\Tarvelo"
+//
+// The one argument is the install folder, as the Uninstall entry and the
+// Start-menu shortcut pass it; any other folder is refused. After the user
+// confirms, and while the client is not running, it removes the shortcuts,
+// the install folder, the Uninstall entry and its own folder; the log folder
+// stays.
+//
+// Not leaving itself behind: a running program cannot delete its own file,
+// so the copy in the uninstall folder hands over to a copy of itself in the
+// temporary folder (command line: folder, "/continue", an inherited handle
+// to the first process). That copy waits for the first to end, deletes it
+// and the uninstall folder, and asks Windows to delete the copy itself at the
+// next restart (MoveFileEx with MOVEFILE_DELAY_UNTIL_REBOOT, which needs the
+// administrator rights the manifest asks for anyway).
+#include <windows.h>
+#include <shellapi.h>
+
+#include "Handle.h"
+#include "InstallRecord.h"
+#include "RemoveInstall.h"
+#include "RunningCheck.h"
+#include "StrFormat.h"
+
+namespace {
+
+enum ExitCode {
+    EXIT_DONE = 0,
+    EXIT_REFUSED = 1,
+    EXIT_CANCELLED = 2,
+    EXIT_CLIENT_RUNNING = 3,
+    EXIT_INCOMPLETE = 4,
+};
+
+const wchar_t kCaption[] = L"卸载塔维罗";
+const wchar_t kContinueSwitch[] = L"/continue";
+
+// Set once at start: this process is the copy in the temporary folder.
+bool g_bTemporaryCopy = false;
+
+int Message(const wchar_t* pszText, UINT uType) {
+    return ::MessageBoxW(NULL, pszText, kCaption, uType | MB_SETFOREGROUND | MB_TOPMOST);
+}
+
+int Refuse(const wchar_t* pszText, int nCode) {
+    Message(pszText, MB_OK | MB_ICONERROR);
+    return nCode;
+}
+
+bool ClientRunning(const wchar_t* pszSetupPath) {
+    return IsProcessRunning(L"iKVTRemote.exe", pszSetupPath);
+}
+
+// Starts a copy of this program in the temporary folder. True when the copy
+// runs and has taken over; false to carry on in this process.
+bool HandOver(const wchar_t* pszSetupPath) {
+    wchar_t szSelf[MAX_PATH], szTemp[MAX_PATH], szCopy[MAX_PATH];
+    DWORD cch = ::GetModuleFileNameW(NULL, szSelf, MAX_PATH);
+    if (!cch || cch >= MAX_PATH) return false;
+    cch = ::GetTempPathW(MAX_PATH, szTemp);
+    if (!cch || cch >= MAX_PATH) return false;
+    if (!FormatInto(szCopy, L"%sUnInstall-Tarvelo-%lu.exe", szTemp, ::GetCurrentProcessId()) ||
+        !::CopyFileW(szSelf, szCopy, FALSE))
+        return false;
+
+    HANDLE hSelf = NULL;
+    if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(),
+                           &hSelf, SYNCHRONIZE, TRUE, 0)) {
+        ::DeleteFileW(szCopy);
+        return false;
+    }
+    CHandle self(hSelf);
+    wchar_t szCommand[3 * MAX_PATH];
+    if (!FormatInto(szCommand, L"\"%s\" \"%s\" %s %llu", szCopy, pszSetupPath, kContinueSwitch,
+                    static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(hSelf)))) {
+        ::DeleteFileW(szCopy);
+        return false;
+    }
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!::CreateProcessW(szCopy, szCommand, NULL, NULL, TRUE, 0, NULL, szTemp, &si, &pi)) {
+        ::DeleteFileW(szCopy);
+        return false;
+    }
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    return true;
+}
+
+// The first process's file is locked until it has ended.
+void DeleteUninstaller(const CInstallRecord& record, HANDLE hFirst) {
+    if (hFirst) ::WaitForSingleObject(hFirst, 30000);
+    for (int i = 0; i < 50; ++i) {
+        DWORD dwAttributes = ::GetFileAttributesW(record.m_szUnInstallExe);
+        if (dwAttributes == INVALID_FILE_ATTRIBUTES) break;
+        if (dwAttributes & FILE_ATTRIBUTE_READONLY)
+            ::SetFileAttributesW(record.m_szUnInstallExe, dwAttributes & ~FILE_ATTRIBUTE_READONLY);
+        if (::DeleteFileW(record.m_szUnInstallExe)) break;
+        ::Sleep(100);
+    }
+    if (::GetFileAttributesW(record.m_szUnInstallExe) != INVALID_FILE_ATTRIBUTES)
+        ::MoveFileExW(record.m_szUnInstallExe, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    // The uninstall folder, when nothing but the uninstaller was in it.
+    wchar_t szFolder[MAX_PATH];
+    if (CopyInto(szFolder, record.m_szUnInstallExe)) {
+        wchar_t* pSlash = wcsrchr(szFolder, L'\\');
+        if (pSlash) {
+            *pSlash = 0;
+            if (IsRemovableFolder(szFolder)) ::RemoveDirectoryW(szFolder);
+        }
+    }
+}
+
+bool RunningFrom(const wchar_t* pszExe) {
+    wchar_t szSelf[MAX_PATH];
+    DWORD cch = ::GetModuleFileNameW(NULL, szSelf, MAX_PATH);
+    return cch && cch < MAX_PATH && IsSameFolder(szSelf, pszExe);
+}
+
+// The temporary copy goes at the next restart, whatever its outcome.
+void ScheduleSelfDeletion() {
+    wchar_t szSelf[MAX_PATH];
+    DWORD cch = ::GetModuleFileNameW(NULL, szSelf, MAX_PATH);
+    if (cch && cch < MAX_PATH) ::MoveFileExW(szSelf, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+int Uninstall(const CInstallRecord& record, HANDLE hFirst, bool bCopy) {
+    RemoveShellLinks(record.m_szSetupPath, record.m_szUnInstallExe);
+    if (!DeleteFolderTree(record.m_szSetupPath)) {
+        // The entry stays, so the user can run the uninstaller again.
+        return Refuse(L"有些文件无法删除，卸载未完成。请关闭正在使用这些文件的程序后再次卸载。",
+                      EXIT_INCOMPLETE);
+    }
+    DeleteInstallRecord();
+    if (bCopy || !RunningFrom(record.m_szUnInstallExe)) DeleteUninstaller(record, hFirst);
+    else ::MoveFileExW(record.m_szUnInstallExe, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    Message(L"塔维罗已从您的计算机中卸载。", MB_OK | MB_ICONINFORMATION);
+    return EXIT_DONE;
+}
+
+int Run() {
+    int argc = 0;
+    LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+    if (!argv) return EXIT_REFUSED;
+    bool bCopy = argc == 4 && !wcscmp(argv[2], kContinueSwitch);
+    g_bTemporaryCopy = bCopy;
+    if (argc != 2 && !bCopy) {
+        ::LocalFree(argv);
+        return Refuse(L"请从“控制面板”或“开始”菜单卸载塔维罗。", EXIT_REFUSED);
+    }
+    wchar_t szArgument[MAX_PATH];
+    bool bFits = CopyInto(szArgument, argv[1]);
+    HANDLE hFirst = bCopy ? reinterpret_cast<HANDLE>(
+                                static_cast<UINT_PTR>(_wcstoui64(argv[3], NULL, 10)))
+                          : NULL;
+    ::LocalFree(argv);
+    CHandle first(hFirst);
+
+    // Only the folder the installer recorded, and only one safe to delete.
+    CInstallRecord record;
+    if (!ReadInstallRecord(&record))
+        return Refuse(L"没有找到塔维罗的安装信息，无法卸载。", EXIT_REFUSED);
+    if (!bFits || !IsSameFolder(szArgument, record.m_szSetupPath) ||
+        !IsRemovableFolder(record.m_szSetupPath)) {
+        wchar_t szText[2 * MAX_PATH];
+        if (!FormatInto(szText, L"“%s”不是塔维罗的安装文件夹，无法卸载。",
+                        bFits ? szArgument : L""))
+            CopyInto(szText, L"指定的文件夹不是塔维罗的安装文件夹，无法卸载。");
+        return Refuse(szText, EXIT_REFUSED);
+    }
+
+    if (!bCopy) {
+        if (Message(L"确定要卸载塔维罗及其所有组件吗？", MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
+            return EXIT_CANCELLED;
+    }
+    if (ClientRunning(record.m_szSetupPath))
+        return Refuse(L"塔维罗正在运行，请先关闭塔维罗，然后再卸载。", EXIT_CLIENT_RUNNING);
+
+    if (!bCopy && RunningFrom(record.m_szUnInstallExe) && HandOver(record.m_szSetupPath))
+        return EXIT_DONE;
+    return Uninstall(record, first.Get(), bCopy);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+    int nCode = Run();
+    if (g_bTemporaryCopy) ScheduleSelfDeletion();
+    return nCode;
+}
