@@ -1,0 +1,162 @@
+#!/usr/bin/env python3
+"""The local demo: publishes the sample release, serves it on loopback and
+runs setup.exe under Wine in a Wine prefix of the demo's own.
+
+  run_demo.py --build DIR --port N [--headless]
+
+With a display (DISPLAY set, no --headless) the setup window opens there for
+you to click. Without one it runs in a virtual display, clicks install
+itself, saves screenshots and reports whether the installation succeeded.
+
+This machine cannot run 32-bit x86 code, so the demo runs the x86-64 build
+of setup.exe (same sources) under 64-bit Wine; build/win32/bin/setup.exe is
+the 32-bit program a real user downloads.
+"""
+import argparse
+import os
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "servers"))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+import harness  # noqa: E402
+import publish  # noqa: E402
+import testservers  # noqa: E402
+
+INSTALL_BUTTON = (272, 310)
+SETUP_WINDOW = (530, 360)
+ENTRY_KEY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvelo"
+
+
+def say(text):
+    print("demo: " + text, flush=True)
+
+
+def check_installation(wine):
+    """(ok, findings) from the files, the Uninstall entry and the log."""
+    findings = []
+    for path in ("C:\\Tarvelo\\iKVTRemote.exe", "C:\\Tarvelo\\favicon.ico",
+                 "C:\\Tarvelo\\config\\ORB.System.config", "C:\\Tarvelo\\docs\\readme.txt",
+                 "C:\\UnInstall Tarvelo\\UnInstall.exe"):
+        if not os.path.exists(wine.host_path(path)):
+            findings.append("missing " + path)
+    values = wine.reg_export(ENTRY_KEY) or {}
+    if "UninstallString" not in values:
+        findings.append("no Uninstall entry")
+    log = wine.read_log()
+    if "[Error]" in log:
+        findings += [l for l in log.splitlines() if "[Error]" in l]
+    return not findings, findings
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--build", required=True, help="the demo's x86-64 build folder")
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--headless", action="store_true")
+    args = parser.parse_args()
+    build = os.path.abspath(args.build)
+    user_display = None if args.headless else os.environ.get("DISPLAY")
+
+    say("publishing the sample release (demo/release/release.json)")
+    server_root = os.path.join(build, "demo", "server")
+    try:
+        packages = publish.publish(os.path.join(HERE, "release", "release.json"), server_root,
+                                   {"build": build}, os.path.join(build, "bin", "UnInstall.exe"))
+    except publish.Refused as e:
+        say("publishing refused:\n%s" % e)
+        return 1
+    for pkg in packages:
+        say("  %-16s kind %d  %7d bytes" % (pkg.name, pkg.kind, len(pkg.data)))
+
+    envdir = os.path.join(build, "demo", "wine")
+    say("making a Wine prefix of the demo's own in %s" % envdir)
+    subprocess.run([os.path.join(ROOT, "tests", "testenv"), "setup", envdir], check=True,
+                   stdout=subprocess.DEVNULL)
+    server = None
+    try:
+        wine = harness.WineEnv(envdir)
+        if user_display:
+            wine.env["DISPLAY"] = user_display
+        # A clean machine each run.
+        for path in ("C:\\Tarvelo", "C:\\UnInstall Tarvelo"):
+            subprocess.run(["rm", "-rf", wine.host_path(path)], check=False)
+        try:
+            server = testservers.DownloadServer(os.path.join(server_root, "EX"),
+                                                port=args.port).start()
+        except OSError as e:
+            say("cannot serve on 127.0.0.1:%d (%s); set DEMO_PORT to a free port" % (args.port, e))
+            return 1
+        say("serving %s as http://127.0.0.1:%d/EX/" % (os.path.join(server_root, "EX"),
+                                                      args.port))
+        setup = os.path.join(build, "bin", "setup.exe")
+        say("running %s under 64-bit Wine: this machine cannot execute 32-bit x86 code, so the "
+            "demo runs the x86-64 build of the same sources; build/win32/bin/setup.exe is the "
+            "32-bit program a real user downloads" % setup)
+        proc = wine.start(setup)
+        if user_display:
+            return run_on_display(wine, proc)
+        return run_headless(wine, proc, os.path.join(build, "demo", "shots"))
+    finally:
+        if server:
+            server.stop()
+        subprocess.run([os.path.join(ROOT, "tests", "testenv"), "teardown", envdir],
+                       check=False)
+
+
+def run_on_display(wine, proc):
+    say("the setup window is open on your display: click 安装 (install)")
+    proc.wait()
+    ok, findings = check_installation(wine)
+    say("installation %s" % ("succeeded" if ok else "did not succeed: " + "; ".join(findings)))
+    say("log: %s" % wine.host_path("C:\\temp\\log.txt"))
+    if sys.stdin.isatty():
+        input("demo: press Enter to close the demo client and end the demo ")
+    return 0 if ok else 1
+
+
+def run_headless(wine, proc, shots):
+    os.makedirs(shots, exist_ok=True)
+    say("no display: using a virtual one and clicking install myself")
+    wid = wine.wait_window("", size=SETUP_WINDOW, timeout=120)
+    time.sleep(1.5)
+    paths = {}
+    paths["idle"] = os.path.join(shots, "1-idle.png")
+    wine.screenshot(paths["idle"])
+    wine.click(wid, *INSTALL_BUTTON)
+    time.sleep(1.0)
+    paths["progress"] = os.path.join(shots, "2-progress.png")
+    wine.screenshot(paths["progress"])
+    try:
+        proc.wait(timeout=300)
+    except subprocess.TimeoutExpired:
+        say("setup.exe did not finish within 5 minutes")
+        proc.kill()
+    client_seen = True
+    try:
+        wine.wait_window("^塔维罗$", timeout=60)
+        time.sleep(1.5)
+    except TimeoutError:
+        client_seen = False
+    paths["client"] = os.path.join(shots, "3-client.png")
+    wine.screenshot(paths["client"])
+    ok, findings = check_installation(wine)
+    if not client_seen:
+        ok = False
+        findings.append("the demo client's window never appeared")
+    for label, path in paths.items():
+        say("screenshot (%s): %s" % (label, path))
+    say("installed files: %s" % wine.host_path("C:\\Tarvelo"))
+    say("log: %s" % wine.host_path("C:\\temp\\log.txt"))
+    say("installation %s" % ("SUCCEEDED: files, Uninstall entry and shortcuts written, the "
+                             "demo client started" if ok
+                             else "FAILED: " + "; ".join(findings)))
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
