@@ -34,6 +34,7 @@ import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 from datetime import datetime
 
@@ -46,7 +47,9 @@ import testservers  # noqa: E402
 
 INSTALL_BUTTON = (272, 310)
 PAUSE_MS = 3000
-LOG_TIME = re.compile(r"\[(?:Normal|Error)\]\[(\d{4}-\d\d-\d\d) (\d\d:\d\d:\d\d):(\d{3})")
+# "[Normal][12/8/2026 12:14:00 PM:856 016c:0174]...": the time of day in the
+# system locale's format, then the milliseconds.
+LOG_TIME = re.compile(r"^\[\w+\]\[\S+ (\d+):(\d\d):(\d\d)(?: ([AP]M))?:\s*(\d+) ")
 
 
 # -- the synthetic release --------------------------------------------------
@@ -125,43 +128,66 @@ def list_names(ex):
 
 # -- measuring -----------------------------------------------------------------
 
-def wait_rusage(proc, timeout):
-    """Waits for proc; its own peak RSS in bytes (Linux ru_maxrss)."""
-    deadline = time.time() + timeout
-    while True:
-        pid, status, ru = os.wait4(proc.pid, os.WNOHANG)
-        if pid:
-            proc.returncode = os.waitstatus_to_exitcode(status)
-            return ru.ru_maxrss * 1024
-        if time.time() > deadline:
-            proc.kill()
-            raise TimeoutError("%s did not end" % proc.args)
-        time.sleep(0.05)
+def start_timed(cmd, env=None, out=None):
+    """Starts cmd under GNU time, which records the peak RSS of cmd itself
+    (a fork of this Python process would count Python's own memory)."""
+    fd, tfile = tempfile.mkstemp(prefix="bench-rss.")
+    os.close(fd)
+    proc = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", tfile] + cmd, env=env,
+                            stdin=subprocess.DEVNULL, stdout=out or subprocess.DEVNULL,
+                            stderr=subprocess.STDOUT if out else None)
+    proc.rss_path = tfile
+    return proc
+
+
+def wait_peak(proc, timeout):
+    """Waits for proc; the peak RSS in bytes of the program it ran."""
+    try:
+        proc.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        raise
+    with open(proc.rss_path) as fh:
+        kb = int(fh.read().split()[-1])
+    os.remove(proc.rss_path)
+    return kb * 1024
+
+
+def start_wine(wine, exe, *args):
+    """Like harness.WineEnv.start, under GNU time."""
+    out = tempfile.NamedTemporaryFile(prefix="wine-out.", dir=wine.envdir, delete=False)
+    proc = start_timed([wine.wine, exe, *args], env=wine.env, out=out)
+    proc.out_path = out.name
+    out.close()
+    return proc
 
 
 def log_ms(line):
+    """Milliseconds since midnight of a log line."""
     m = LOG_TIME.search(line)
-    t = datetime.strptime(m.group(1) + " " + m.group(2), "%Y-%m-%d %H:%M:%S")
-    return t.timestamp() * 1000 + int(m.group(3))
+    h, mi, sec = int(m.group(1)), int(m.group(2)), int(m.group(3))
+    if m.group(4):
+        h = h % 12 + (12 if m.group(4) == "PM" else 0)
+    return ((h * 60 + mi) * 60 + sec) * 1000 + int(m.group(5))
 
 
 def run_installer(wine, bin_dir, npkgs):
     for path in ("C:\\Tarvelo", "C:\\temp"):
         shutil.rmtree(wine.host_path(path), ignore_errors=True)
     os.makedirs(wine.host_path("C:\\temp"), exist_ok=True)
-    proc = wine.start(os.path.join(bin_dir, "setup.exe"))
+    proc = start_wine(wine, os.path.join(bin_dir, "setup.exe"))
     wid = wine.wait_window("", size=(530, 360))
     time.sleep(0.5)
     t_click = time.time()
     wine.click(wid, *INSTALL_BUTTON)
-    peak = wait_rusage(proc, 600 + npkgs * 60)
+    peak = wait_peak(proc, 600 + npkgs * 60)
     wall = (time.time() - t_click) * 1000
     log = wine.read_log()
     start = [l for l in log.splitlines() if "download orbsetup.txt sccuss" in l]
     end = [l for l in log.splitlines() if "[CSetupDlg::WriteRegistry]" in l]
     if not start or not end:
         raise RuntimeError("install did not finish; log:\n" + log)
-    ms = log_ms(end[-1]) - log_ms(start[0])
+    ms = (log_ms(end[-1]) - log_ms(start[0])) % (24 * 3600 * 1000)
     return {"install_ms": ms, "install_nopause_ms": ms - npkgs * PAUSE_MS,
             "install_wall_ms": wall, "install_peak_rss": peak}
 
@@ -176,13 +202,13 @@ def run_baseline(url, names, work):
     t0 = time.perf_counter()
     for name in ["orbsetup.txt"] + names + ["UnInstall.exe"]:
         target = os.path.join(stage, name)
-        p = subprocess.Popen(["curl", "-sSf", "-o", target, url + name])
-        peak = max(peak, wait_rusage(p, 600))
+        p = start_timed(["curl", "-sSf", "-o", target, url + name])
+        peak = max(peak, wait_peak(p, 600))
         if p.returncode:
             raise RuntimeError("curl failed for " + name)
         if name.endswith(".zip"):
-            p = subprocess.Popen(["unzip", "-qo", target, "-d", dest])
-            peak = max(peak, wait_rusage(p, 600))
+            p = start_timed(["unzip", "-qo", target, "-d", dest])
+            peak = max(peak, wait_peak(p, 600))
             if p.returncode:
                 raise RuntimeError("unzip failed for " + name)
             os.remove(target)
@@ -204,9 +230,9 @@ def run_download_only(wine, bin_dir, url, names, work):
     stage = wine.host_path("C:\\benchstage")
     shutil.rmtree(stage, ignore_errors=True)
     os.makedirs(stage)
-    proc = wine.start(os.path.join(bin_dir, "bench_download.exe"), "C:\\benchstage",
+    proc = start_wine(wine, os.path.join(bin_dir, "bench_download.exe"), "C:\\benchstage",
                       *[url + n for n in names])
-    peak = wait_rusage(proc, 600)
+    peak = wait_peak(proc, 600)
     kv = parse_kv(proc.out_path)
     if proc.returncode or "download_ms" not in kv:
         raise RuntimeError("bench_download failed: " + open(proc.out_path).read())
@@ -227,8 +253,8 @@ def run_extract_only(wine, bin_dir, ex, names, work):
     dest = wine.host_path("C:\\benchx")
     shutil.rmtree(dest, ignore_errors=True)
     zips = ["Z:" + os.path.join(ex, n).replace("/", "\\") for n in names]
-    proc = wine.start(os.path.join(bin_dir, "bench_extract.exe"), "C:\\benchx", *zips)
-    peak = wait_rusage(proc, 600)
+    proc = start_wine(wine, os.path.join(bin_dir, "bench_extract.exe"), "C:\\benchx", *zips)
+    peak = wait_peak(proc, 600)
     kv = parse_kv(proc.out_path)
     if proc.returncode or "extract_ms" not in kv:
         raise RuntimeError("bench_extract failed: " + open(proc.out_path).read())
@@ -305,6 +331,9 @@ def main():
     ap.add_argument("--port", type=int, default=None,
                     help="server port (default: the one the build's setup.exe uses)")
     ap.add_argument("--out", default=None, help="results folder (default BUILD/bench-results)")
+    ap.add_argument("--work", default=None,
+                    help="folder for the release and scratch (default BUILD/bench-work); "
+                         "give two runs the same one to compare them on the same zips")
     args = ap.parse_args()
     args.build = os.path.abspath(args.build)
     bin_dir = os.path.join(args.build, "bin")
@@ -316,7 +345,7 @@ def main():
     if not os.path.exists(exe32):
         sys.exit("bench: no %s (build the win32 preset first)" % exe32)
 
-    work = os.path.join(args.build, "bench-work")
+    work = os.path.abspath(args.work or os.path.join(args.build, "bench-work"))
     os.makedirs(work, exist_ok=True)
     ex = publish(args, work, bin_dir)
     names = list_names(ex)
