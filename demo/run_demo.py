@@ -40,7 +40,7 @@ def check_installation(wine):
     """(ok, findings) from the files, the Uninstall entry and the log."""
     findings = []
     for path in ("C:\\Tarvelo\\iKVTRemote.exe", "C:\\Tarvelo\\favicon.ico",
-                 "C:\\Tarvelo\\config\\ORB.System.config", "C:\\Tarvelo\\docs\\readme.txt",
+                 "C:\\Tarvelo\\config\\ORB.System.config", "C:\\Tarvelo\\readme.txt",
                  "C:\\UnInstall Tarvelo\\UnInstall.exe"):
         if not os.path.exists(wine.host_path(path)):
             findings.append("missing " + path)
@@ -109,7 +109,7 @@ def main():
 
 
 def run_on_display(wine, proc):
-    say("the setup window is open on your display: click 安装 (install)")
+    say("the setup window is open on your display: click 立即安装 (install)")
     proc.wait()
     ok, findings = check_installation(wine)
     say("installation %s" % ("succeeded" if ok else "did not succeed: " + "; ".join(findings)))
