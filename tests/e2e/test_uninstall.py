@@ -273,6 +273,9 @@ def main():
     parser.add_argument("--running-client", required=True)
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--shots")
+    # The e2e tests share one command line; the planted DLL is the install
+    # tests' concern, not this one's.
+    parser.add_argument("--planted-dll")
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
