@@ -7,6 +7,7 @@ user who stops or kills the installer. Every case checks what the user sees
   test_faults.py --testenv DIR --bin DIR --client EXE --port N [-k PATTERN]
 """
 import argparse
+import glob
 import os
 import shutil
 import sys
@@ -18,8 +19,10 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "servers"))
+sys.path.insert(0, os.path.join(HERE, "..", "fuzz"))
 import faults  # noqa: E402
 import harness  # noqa: E402
+import make_seeds  # noqa: E402  (the byte-level zip builder)
 import testservers  # noqa: E402
 
 ARGS = None
@@ -229,6 +232,23 @@ class PackageFaults(FaultTest):
     def test_package_with_a_wrong_crc(self):
         self.check_package_fails("[CSetupDlg::Execute] extract bad.zip failed",
                                  data=faults.stored_zip("b.txt", b"payload", crc=0x12345678))
+
+    def test_hostile_package_writes_nothing_outside_and_fails(self):
+        names = ["../evil1.txt", "..\\evil2.txt", "a/../../evil3.txt", "C:\\evil4.txt",
+                 "/evil5.txt", "nul.txt", "COM1", "inside.txt"]
+        data = make_seeds.build([make_seeds.entry(n, b"hostile") for n in names])
+        drive_c = set(os.listdir(self.wine.drive_c))
+        self.check_package_fails("[CSetupDlg::Execute] extract bad.zip failed", data=data)
+        # The installer makes its own three folders; nothing else appears.
+        self.assertEqual(drive_c, set(os.listdir(self.wine.drive_c))
+                         - {"Tarvelo", "UnInstall Tarvelo"})
+        tarvelo = self.wine.host_path("C:\\Tarvelo") + os.sep
+        found = glob.glob(os.path.join(self.wine.drive_c, "**", "evil*.txt"), recursive=True)
+        found += glob.glob(os.path.join(os.getcwd(), "evil*.txt"))
+        self.assertEqual([], [p for p in found if not p.startswith(tarvelo)])
+        # A leading drive or separator is dropped: those land inside.
+        self.assertTrue(os.path.exists(self.wine.host_path("C:\\Tarvelo\\evil4.txt")))
+        self.assertTrue(os.path.exists(self.wine.host_path("C:\\Tarvelo\\inside.txt")))
 
     def test_transient_faults_are_retried_and_the_install_completes(self):
         self.serve_base()
