@@ -68,8 +68,7 @@ bool IsDeviceName(const wchar_t* psz, size_t cch) {
     size_t n = 0;
     while (n < cch && psz[n] != L'.') ++n;
     while (n > 0 && psz[n - 1] == L' ') --n;
-    static const wchar_t* const kNames[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$",
-                                            L"CONOUT$"};
+    static const wchar_t* const kNames[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
     for (const wchar_t* pszDevice : kNames)
         if (n == wcslen(pszDevice) && _wcsnicmp(psz, pszDevice, n) == 0) return true;
     if (n == 4 && (_wcsnicmp(psz, L"COM", 3) == 0 || _wcsnicmp(psz, L"LPT", 3) == 0)) {

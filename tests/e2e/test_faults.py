@@ -196,7 +196,8 @@ class PackageFaults(FaultTest):
         # What came before stays; nothing comes after.
         self.assertTrue(os.path.exists(self.wine.host_path("C:\\Tarvelo\\iKVTRemote.exe")))
         self.assertFalse(os.path.exists(self.wine.host_path("C:\\Tarvelo\\never.txt")))
-        self.assertFalse(os.path.exists(self.wine.host_path("C:\\UnInstall Tarvelo\\UnInstall.exe")))
+        uninstaller = self.wine.host_path("C:\\UnInstall Tarvelo\\UnInstall.exe")
+        self.assertFalse(os.path.exists(uninstaller))
         return log
 
     def test_package_answered_404(self):

@@ -9,12 +9,11 @@
 // on a result that contradicts the input or a write outside the target folder;
 // a crash (exit 2) or a hang (exit 3) stops at once. Each failing input is
 // saved as hex text in WORK and printed, so it can be kept as a regression.
-#include <windows.h>
-
-#include <stdint.h>
 #include <ctype.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <wchar.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -153,8 +152,8 @@ bool WriteWhole(const std::wstring& path, const Bytes& data) {
                              FILE_ATTRIBUTE_NORMAL, NULL);
     if (h == INVALID_HANDLE_VALUE) return false;
     DWORD cb = 0;
-    BOOL bOk = data.empty() || ::WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &cb,
-                                           NULL);
+    BOOL bOk =
+        data.empty() || ::WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &cb, NULL);
     ::CloseHandle(h);
     return bOk && cb == data.size();
 }
@@ -195,49 +194,51 @@ std::vector<std::wstring> List(const std::wstring& folder) {
 // ---- mutation ---------------------------------------------------------
 
 void Mutate(Rng& rng, Bytes& data) {
-    static const uint32_t kBoundary[] = {0,          1,          0x7F,       0x80,      0xFF,
-                                         0x7FFF,     0xFFFF,     0x10000,    0x7FFFFFFF,
-                                         0x80000000, 0xFFFFFFFE, 0xFFFFFFFF, 0x104,     0x105};
+    static const uint32_t kBoundary[] = {0,          1,          0x7F,    0x80,       0xFF,
+                                         0x7FFF,     0xFFFF,     0x10000, 0x7FFFFFFF, 0x80000000,
+                                         0xFFFFFFFE, 0xFFFFFFFF, 0x104,   0x105};
     int nSteps = 1 + rng.Below(4);
     for (int s = 0; s < nSteps; ++s) {
         uint32_t n = static_cast<uint32_t>(data.size());
         switch (rng.Below(7)) {
-        case 0:  // bit flip
-            if (n) data[rng.Below(n)] ^= static_cast<BYTE>(1u << rng.Below(8));
-            break;
-        case 1:  // random byte
-            if (n) data[rng.Below(n)] = static_cast<BYTE>(rng.Next());
-            break;
-        case 2:  // a 16- or 32-bit field set to a boundary value
-            if (n >= 4) {
-                uint32_t v = kBoundary[rng.Below(sizeof(kBoundary) / sizeof(kBoundary[0]))];
-                uint32_t nWidth = rng.Below(2) ? 4 : 2;
-                uint32_t nAt = rng.Below(n - nWidth + 1);
-                for (uint32_t i = 0; i < nWidth; ++i) data[nAt + i] = static_cast<BYTE>(v >> (8 * i));
-            }
-            break;
-        case 3:  // truncation
-            if (n) data.resize(rng.Below(n));
-            break;
-        case 4:  // a range removed
-            if (n > 1) {
-                uint32_t nAt = rng.Below(n), nLen = 1 + rng.Below(n - nAt);
-                data.erase(data.begin() + nAt, data.begin() + nAt + nLen);
-            }
-            break;
-        case 5:  // a range repeated
-            if (n > 1 && n < (1u << 20)) {
-                uint32_t nAt = rng.Below(n), nLen = 1 + rng.Below(n - nAt < 64 ? n - nAt : 64);
-                Bytes range(data.begin() + nAt, data.begin() + nAt + nLen);
-                data.insert(data.begin() + nAt, range.begin(), range.end());
-            }
-            break;
-        default:  // a separator or zip signature byte dropped in
-            if (n) {
-                static const BYTE kSpecial[] = {';', '\r', '\n', '.', '/', '\\', ':', 0, 'P', 'K'};
-                data[rng.Below(n)] = kSpecial[rng.Below(sizeof(kSpecial))];
-            }
-            break;
+            case 0:  // bit flip
+                if (n) data[rng.Below(n)] ^= static_cast<BYTE>(1u << rng.Below(8));
+                break;
+            case 1:  // random byte
+                if (n) data[rng.Below(n)] = static_cast<BYTE>(rng.Next());
+                break;
+            case 2:  // a 16- or 32-bit field set to a boundary value
+                if (n >= 4) {
+                    uint32_t v = kBoundary[rng.Below(sizeof(kBoundary) / sizeof(kBoundary[0]))];
+                    uint32_t nWidth = rng.Below(2) ? 4 : 2;
+                    uint32_t nAt = rng.Below(n - nWidth + 1);
+                    for (uint32_t i = 0; i < nWidth; ++i)
+                        data[nAt + i] = static_cast<BYTE>(v >> (8 * i));
+                }
+                break;
+            case 3:  // truncation
+                if (n) data.resize(rng.Below(n));
+                break;
+            case 4:  // a range removed
+                if (n > 1) {
+                    uint32_t nAt = rng.Below(n), nLen = 1 + rng.Below(n - nAt);
+                    data.erase(data.begin() + nAt, data.begin() + nAt + nLen);
+                }
+                break;
+            case 5:  // a range repeated
+                if (n > 1 && n < (1u << 20)) {
+                    uint32_t nAt = rng.Below(n), nLen = 1 + rng.Below(n - nAt < 64 ? n - nAt : 64);
+                    Bytes range(data.begin() + nAt, data.begin() + nAt + nLen);
+                    data.insert(data.begin() + nAt, range.begin(), range.end());
+                }
+                break;
+            default:  // a separator or zip signature byte dropped in
+                if (n) {
+                    static const BYTE kSpecial[] = {';',  '\r', '\n', '.', '/',
+                                                    '\\', ':',  0,    'P', 'K'};
+                    data[rng.Below(n)] = kSpecial[rng.Below(sizeof(kSpecial))];
+                }
+                break;
         }
     }
 }
@@ -250,7 +251,8 @@ bool IsDevice(const std::wstring& name) {
     while (!base.empty() && base.back() == L' ') base.pop_back();
     for (wchar_t& ch : base) ch = towupper(ch);
     if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL") return true;
-    return base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0) &&
+    return base.size() == 4 &&
+           (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0) &&
            base[3] >= L'1' && base[3] <= L'9';
 }
 
@@ -298,7 +300,8 @@ void CheckList(const Bytes& input) {
         if (name == L"." || name == L"..") Fail("an entry named %ls", e.szName);
         for (wchar_t ch : name)
             if (ch < 0x20 || wcschr(L"\\/:*?\"<>|", ch)) Fail("an unsafe entry name %ls", e.szName);
-        if (text.find(name + L";") == std::wstring::npos) Fail("a name not in the input: %ls", e.szName);
+        if (text.find(name + L";") == std::wstring::npos)
+            Fail("a name not in the input: %ls", e.szName);
         // A device name would stage the download in a device.
         if (IsDevice(name)) Fail("a device entry name %ls", e.szName);
     }
@@ -314,9 +317,9 @@ void CheckList(const Bytes& input) {
         int nValue, nKind;
         if (IsPlainLine(line, &name, &nValue, &nKind)) {
             // Other lines may carry the same name: match the numbers too.
-            while (nNext < list.size() && (name != list[nNext].szName ||
-                                           list[nNext].nValue != nValue ||
-                                           list[nNext].nKind != nKind))
+            while (nNext < list.size() &&
+                   (name != list[nNext].szName || list[nNext].nValue != nValue ||
+                    list[nNext].nKind != nKind))
                 ++nNext;
             if (nNext == list.size()) {
                 Fail("a valid line was lost or changed: %ls", name.c_str());
@@ -385,7 +388,8 @@ void CheckZip(const Bytes& input) {
     }
     for (const std::wstring& name : List(g_work + L"\\t"))
         if (name != L"out") Fail("written beside the target: %ls", name.c_str());
-    for (const std::wstring& name : List(g_cwd)) Fail("written to the current folder: %ls", name.c_str());
+    for (const std::wstring& name : List(g_cwd))
+        Fail("written to the current folder: %ls", name.c_str());
 }
 
 void RunOne(bool bZip, const Bytes& input) {

@@ -37,7 +37,8 @@ def build(entries):
     for e in entries:
         offset = len(out)
         out += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, e["flag"], e["method"], 0, 0x5321,
-                           e["crc"], e["csize"], e["usize"], len(e["name"]), 0) + e["name"] + e["body"]
+                           e["crc"], e["csize"], e["usize"], len(e["name"]), 0)
+        out += e["name"] + e["body"]
         central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, e["made_by"], 20, e["flag"],
                                e["method"], 0, 0x5321, e["crc"], e["csize"], e["usize"],
                                len(e["name"]), 0, 0, 0, 0, e["attr"], offset) + e["name"]
