@@ -32,12 +32,16 @@ class WineEnv:
         assert win_path[:3].upper() == "C:\\", win_path
         return os.path.join(self.drive_c, *win_path[3:].split("\\"))
 
-    def start(self, exe, *args):
+    def start(self, exe, *args, dll_overrides=None):
         """Starts a Windows program; its output goes to a file, not a pipe
-        (Wine's services would hold a pipe open)."""
+        (Wine's services would hold a pipe open). dll_overrides is added to
+        WINEDLLOVERRIDES."""
         out = tempfile.NamedTemporaryFile(
             prefix="wine-out.", dir=self.envdir, delete=False)
-        proc = subprocess.Popen([self.wine, exe, *args], env=self.env,
+        env = dict(self.env)
+        if dll_overrides:
+            env["WINEDLLOVERRIDES"] = env.get("WINEDLLOVERRIDES", "") + ";" + dll_overrides
+        proc = subprocess.Popen([self.wine, exe, *args], env=env,
                                 stdin=subprocess.DEVNULL, stdout=out,
                                 stderr=subprocess.STDOUT)
         proc.out_path = out.name

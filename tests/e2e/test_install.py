@@ -3,7 +3,7 @@
 server, driven with the mouse on the test display.
 
   test_install.py --testenv DIR --bin DIR --client EXE --running-client EXE
-                  --port N [--shots DIR]
+                  --planted-dll DLL --port N [--shots DIR]
 """
 import argparse
 import glob
@@ -182,6 +182,28 @@ class InstallerTest(unittest.TestCase):
         self.wait_exit(120)
         self.assertIn("[CSetupDlg::Execute] download base.zip sccuss", self.wine.read_log())
 
+    def test_dlls_planted_beside_setup_are_never_loaded(self):
+        # The download folder a user runs setup.exe from may hold anything.
+        downloads = os.path.join(self.root, "Downloads")
+        os.makedirs(downloads)
+        shutil.copy(os.path.join(ARGS.bin, "setup.exe"), downloads)
+        for name in ("gdiplus.dll", "wininet.dll"):
+            shutil.copy(ARGS.planted_dll, os.path.join(downloads, name))
+        mark = self.wine.host_path("C:\\temp\\planted_dll_loaded.txt")
+        self.serve("orbsetup.txt", harness.setup_list_bytes(["a;b"]))
+
+        # Wine prefers its own builtin DLLs; ask for files found on the
+        # search path first, as Windows does for these.
+        self.proc = self.wine.start(os.path.join(downloads, "setup.exe"),
+                                    dll_overrides="gdiplus,wininet=n,b")
+        wid = self.wine.wait_window("", size=(530, 360))
+        time.sleep(1)
+        self.wine.click(wid, *INSTALL_BUTTON)  # the download needs wininet
+        self.wait_log("[CSetupDlg::Execute]Setupconfig.txt no content", 60)
+        self.wine.click(wid, *CLOSE_BUTTON)
+        self.wait_exit(60)
+        self.assertFalse(os.path.exists(mark))
+
     def test_a_list_without_entries_stops_before_touching_the_installation(self):
         self.serve("orbsetup.txt", harness.setup_list_bytes(["only;two", "a;b;c;d"]))
         os.makedirs(self.wine.host_path("C:\\Tarvelo"), exist_ok=True)
@@ -209,6 +231,7 @@ def main():
     parser.add_argument("--bin", required=True)
     parser.add_argument("--client", required=True)
     parser.add_argument("--running-client", required=True)
+    parser.add_argument("--planted-dll", required=True)
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--shots")
     ARGS, rest = parser.parse_known_args()
