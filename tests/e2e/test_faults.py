@@ -356,7 +356,9 @@ def main():
     parser.add_argument("--bin", required=True)
     parser.add_argument("--client", required=True)
     parser.add_argument("--port", type=int, required=True)
-    parser.add_argument("--running-client")  # given to every e2e suite; unused here
+    # Given to every e2e suite; unused here.
+    parser.add_argument("--running-client")
+    parser.add_argument("--planted-dll")
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
