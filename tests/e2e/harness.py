@@ -113,6 +113,23 @@ class WineEnv:
             values[unescape(m.group(1))] = unescape(m.group(2))
         return values
 
+    def import_reg(self, text):
+        """Imports registry text with regedit, through a UTF-16 file
+        (the command line mangles Chinese names)."""
+        path = os.path.join(self.envdir, "import.reg")
+        with open(path, "wb") as f:
+            f.write(("Windows Registry Editor Version 5.00\r\n\r\n" + text.replace("\n", "\r\n"))
+                    .encode("utf-16"))
+        return self.run("regedit", "/S", "Z:" + path.replace("/", "\\"), timeout=60)
+
+    def pixel(self, png, x, y):
+        """(r, g, b) of one pixel of a screenshot."""
+        out = subprocess.run(["convert-im6.q16", png, "-crop", "1x1+%d+%d" % (x, y),
+                              "-depth", "8", "txt:-"], capture_output=True, text=True,
+                             timeout=30).stdout
+        m = re.search(r"\((\d+),(\d+),(\d+)", out.splitlines()[-1])
+        return tuple(int(v) for v in m.groups())
+
     def read_log(self):
         path = self.host_path("C:\\temp\\log.txt")
         if not os.path.exists(path):

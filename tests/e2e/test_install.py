@@ -204,6 +204,65 @@ class InstallerTest(unittest.TestCase):
         self.wait_exit(60)
         self.assertFalse(os.path.exists(mark))
 
+    def test_window_is_centred_skinned_and_dragged_by_its_body(self):
+        self.serve("orbsetup.txt", harness.setup_list_bytes(["a;b"]))
+        wid = self.start_setup()
+        time.sleep(1.5)
+        x, y, w, h = self.wine.geometry(wid)
+        self.assertEqual((530, 360), (w, h))
+        self.assertEqual(((1280 - 530) // 2, (1024 - 360) // 2), (x, y))
+        shot = os.path.join(self.root, "idle.png")
+        self.wine.screenshot(shot)
+        r, g, b = self.wine.pixel(shot, x + 200, y + 310)  # the red install button
+        self.assertTrue(r > 180 and g < 110 and b < 110, (r, g, b))
+        r, g, b = self.wine.pixel(shot, x + 100, y + 200)  # the blue field
+        self.assertTrue(b > r + 40, (r, g, b))
+
+        # Pressing on the body and moving drags the window.
+        self.wine.xdotool("mousemove", "--window", wid, "100", "200")
+        self.wine.xdotool("mousedown", "1")
+        for step in range(1, 6):
+            time.sleep(0.1)
+            self.wine.xdotool("mousemove", str(x + 100 + 12 * step), str(y + 200 + 8 * step))
+        self.wine.xdotool("mouseup", "1")
+        time.sleep(1)
+        nx, ny, _, _ = self.wine.geometry(wid)
+        self.assertEqual((x + 60, y + 40), (nx, ny))
+
+        # Installing: the first slide, the empty track, "0%"; then a failure.
+        self.wine.click(wid, *INSTALL_BUTTON)
+        self.wait_log("[Error]", 60)
+        time.sleep(1)
+        self.wine.screenshot(shot)
+        r, g, b = self.wine.pixel(shot, nx + 100, ny + 349)  # the grey track
+        self.assertTrue(abs(r - g) < 12 and abs(g - b) < 12 and 200 < r < 245, (r, g, b))
+        r, g, b = self.wine.pixel(shot, nx + 264, ny + 332)  # the status strip is white
+        self.assertTrue(min(r, g, b) > 200 or (r > 150 and g < 120), (r, g, b))
+        self.wine.click(wid, *CLOSE_BUTTON)
+        self.wait_exit(60)
+
+    def test_kind_two_applies_where_the_font_is_installed(self):
+        with open(ARGS.client, "rb") as f:
+            client = f.read()
+        self.serve("base.zip", make_zip({"iKVTRemote.exe": client}))
+        self.serve("yahei.zip", make_zip({"fonts/yahei.txt": "2"}))
+        self.serve("noyahei.zip", make_zip({"fonts/noyahei.txt": "3"}))
+        self.serve("UnInstall.exe", client)
+        self.serve("orbsetup.txt", harness.setup_list_bytes(
+            ["base.zip;1;1", "yahei.zip;1;2", "noyahei.zip;1;3"]))
+        key = "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\n"
+        self.wine.import_reg(key + '"微软雅黑"="WenQuanYi Micro Hei"\n')
+        try:
+            wid = self.start_setup()
+            time.sleep(1)
+            self.wine.click(wid, *INSTALL_BUTTON)
+            self.wait_exit(120)
+        finally:
+            self.wine.import_reg(key + '"微软雅黑"=-\n')
+        fonts = self.wine.host_path("C:\\Tarvelo\\fonts")
+        self.assertEqual(["yahei.txt"], sorted(os.listdir(fonts)))
+        self.assertNotIn("noyahei.zip", self.wine.read_log())
+
     def test_a_list_without_entries_stops_before_touching_the_installation(self):
         self.serve("orbsetup.txt", harness.setup_list_bytes(["only;two", "a;b;c;d"]))
         os.makedirs(self.wine.host_path("C:\\Tarvelo"), exist_ok=True)
