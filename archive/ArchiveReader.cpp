@@ -25,6 +25,7 @@ struct ArchiveReader {
         stream.hFile = INVALID_HANDLE_VALUE;
         stream.bError = false;
         szTargetFolder[0] = 0;
+        szMadeFolder[0] = 0;
     }
 
     unzFile uf;
@@ -36,6 +37,11 @@ struct ArchiveReader {
     unz_file_info64 cachedInfo;  // the core's record behind the cached entry
     std::unique_ptr<BYTE[]> pExtractBuf;
     wchar_t szTargetFolder[MAX_PATH];
+    // The folder last made for a file entry (target folder included): the
+    // entries of one folder follow each other, and asking the file system
+    // for every level of it again for each file is most of the cost of
+    // small files.
+    wchar_t szMadeFolder[MAX_PATH];
 };
 
 namespace {
@@ -176,10 +182,16 @@ ArchiveResult WriteEntryFile(ArchiveReader* pReader, const wchar_t* pszPath) {
     const unz_file_info64& info = pReader->cachedInfo;
     // A read-only file left by an earlier extraction (a retried package, a
     // name listed twice) would refuse both the delete and the overwrite.
-    ::SetFileAttributesW(pszPath, FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileW(pszPath);
+    // Only a file that is already there needs that: try the common case of
+    // a new file first and spare two file-system calls per entry.
     CFileHandle file(
-        ::CreateFileW(pszPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, entry.dwAttributes, NULL));
+        ::CreateFileW(pszPath, GENERIC_WRITE, 0, NULL, CREATE_NEW, entry.dwAttributes, NULL));
+    if (!file) {
+        ::SetFileAttributesW(pszPath, FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW(pszPath);
+        file.Reset(::CreateFileW(pszPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, entry.dwAttributes,
+                                 NULL));
+    }
     if (!file) return FileError;
 
     if (!pReader->pExtractBuf) {
@@ -304,8 +316,20 @@ ArchiveResult ArchiveExtractToFile(ArchiveReader* hArchive, int32_t nIndex,
     szFolderPart[cchFolder] = 0;
     if (!FormatInto(szFullPath, L"%s%s%s", pszRoot ? pszRoot : L"", szFolderPart, pszFile))
         return SetResult(FileError);
-    MakeFolderPath(pszRoot, szFolderPart);
-    return SetResult(WriteEntryFile(hArchive, szFullPath));
+    // szFullPath fits, so its folder part does too.
+    wchar_t szFolder[MAX_PATH];
+    FormatInto(szFolder, L"%s%s", pszRoot ? pszRoot : L"", szFolderPart);
+    if (wcscmp(szFolder, hArchive->szMadeFolder) != 0) {
+        MakeFolderPath(pszRoot, szFolderPart);
+        CopyInto(hArchive->szMadeFolder, szFolder);
+    }
+    result = WriteEntryFile(hArchive, szFullPath);
+    // The folder may have gone since it was made: make it again once.
+    if (result == FileError && ::GetLastError() == ERROR_PATH_NOT_FOUND) {
+        MakeFolderPath(pszRoot, szFolderPart);
+        result = WriteEntryFile(hArchive, szFullPath);
+    }
+    return SetResult(result);
 }
 
 ArchiveResult ArchiveClose(ArchiveReader* hArchive) {
