@@ -109,8 +109,7 @@ void RemoveShellLinks(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallEx
 
     wchar_t szPrograms[MAX_PATH];
     wchar_t szStartFolder[MAX_PATH];
-    if (!ReadCommonPrograms(szPrograms) ||
-        !FormatInto(szStartFolder, L"%s\\塔维罗", szPrograms))
+    if (!ReadCommonPrograms(szPrograms) || !FormatInto(szStartFolder, L"%s\\塔维罗", szPrograms))
         return;
     DeleteLinkIfOurs(szStartFolder, L"塔维罗", szClient);
     DeleteLinkIfOurs(szStartFolder, L"卸载塔维罗", pszUnInstallExe);

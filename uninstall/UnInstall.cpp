@@ -15,8 +15,8 @@
 // and the uninstall folder, and asks Windows to delete the copy itself at the
 // next restart (MoveFileEx with MOVEFILE_DELAY_UNTIL_REBOOT, which needs the
 // administrator rights the manifest asks for anyway).
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include "Handle.h"
 #include "InstallRecord.h"
@@ -135,8 +135,10 @@ int Uninstall(const CInstallRecord& record, HANDLE hFirst, bool bCopy) {
                       EXIT_INCOMPLETE);
     }
     DeleteInstallRecord();
-    if (bCopy || !RunningFrom(record.m_szUnInstallExe)) DeleteUninstaller(record, hFirst);
-    else ::MoveFileExW(record.m_szUnInstallExe, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (bCopy || !RunningFrom(record.m_szUnInstallExe))
+        DeleteUninstaller(record, hFirst);
+    else
+        ::MoveFileExW(record.m_szUnInstallExe, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
     Message(L"塔维罗已从您的计算机中卸载。", MB_OK | MB_ICONINFORMATION);
     return EXIT_DONE;
 }
@@ -153,9 +155,9 @@ int Run() {
     }
     wchar_t szArgument[MAX_PATH];
     bool bFits = CopyInto(szArgument, argv[1]);
-    HANDLE hFirst = bCopy ? reinterpret_cast<HANDLE>(
-                                static_cast<UINT_PTR>(_wcstoui64(argv[3], NULL, 10)))
-                          : NULL;
+    HANDLE hFirst =
+        bCopy ? reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(_wcstoui64(argv[3], NULL, 10)))
+              : NULL;
     ::LocalFree(argv);
     CHandle first(hFirst);
 

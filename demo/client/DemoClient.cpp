@@ -38,14 +38,14 @@ void Paint(HWND hWnd) {
 
 LRESULT CALLBACK WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
     switch (uMsg) {
-    case WM_PAINT:
-        Paint(hWnd);
-        return 0;
-    case WM_DESTROY:
-        ::PostQuitMessage(0);
-        return 0;
-    default:
-        return ::DefWindowProcW(hWnd, uMsg, wParam, lParam);
+        case WM_PAINT:
+            Paint(hWnd);
+            return 0;
+        case WM_DESTROY:
+            ::PostQuitMessage(0);
+            return 0;
+        default:
+            return ::DefWindowProcW(hWnd, uMsg, wParam, lParam);
     }
 }
 

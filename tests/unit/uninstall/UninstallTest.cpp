@@ -8,17 +8,19 @@
 
 TEST(InstallRecord, ParsesOnlyTheTwoQuotedPartsTheInstallerWrites) {
     CInstallRecord record;
-    ASSERT_TRUE(ParseUninstallString(L"\"C:\\UnInstall Tarvelo\\UnInstall.exe\" \"C:\\Tarvelo\"",
-                                     &record));
+    ASSERT_TRUE(
+        ParseUninstallString(L"\"C:\\UnInstall Tarvelo\\UnInstall.exe\" \"C:\\Tarvelo\"", &record));
     EXPECT_STREQ(L"C:\\UnInstall Tarvelo\\UnInstall.exe", record.m_szUnInstallExe);
     EXPECT_STREQ(L"C:\\Tarvelo", record.m_szSetupPath);
 
     // Anything else leaves the record empty: no folder to compare against.
-    const wchar_t* apszBad[] = {
-        L"C:\\UnInstall.exe C:\\Tarvelo",        L"\"C:\\UnInstall.exe\"",
-        L"\"C:\\UnInstall.exe\" \"\"",           L"\"C:\\UnInstall.exe\" \"C:\\Tarvelo",
-        L"\"C:\\a.exe\" \"C:\\Tarvelo\" \"C:\\x\"", L"\"C:\\a.exe\" \"C:\\Tarvelo\" extra",
-        L""};
+    const wchar_t* apszBad[] = {L"C:\\UnInstall.exe C:\\Tarvelo",
+                                L"\"C:\\UnInstall.exe\"",
+                                L"\"C:\\UnInstall.exe\" \"\"",
+                                L"\"C:\\UnInstall.exe\" \"C:\\Tarvelo",
+                                L"\"C:\\a.exe\" \"C:\\Tarvelo\" \"C:\\x\"",
+                                L"\"C:\\a.exe\" \"C:\\Tarvelo\" extra",
+                                L""};
     for (const wchar_t* psz : apszBad) {
         EXPECT_FALSE(ParseUninstallString(psz, &record)) << psz;
         EXPECT_EQ(0, record.m_szSetupPath[0]) << psz;
@@ -40,9 +42,15 @@ TEST(InstallRecord, SameFolderIgnoresSlashFormAndCaseButNotTheName) {
 TEST(InstallRecord, OnlyANamedFolderBelowADriveRootIsRemovable) {
     EXPECT_TRUE(IsRemovableFolder(L"C:\\Tarvelo"));
     EXPECT_TRUE(IsRemovableFolder(L"d:/Games/Tarvelo/"));
-    const wchar_t* apszRefused[] = {L"C:\\",          L"C:",           L"C:/",
-                                    L"C:\\..",        L"C:\\Tarvelo\\..", L"C:\\. .",
-                                    L"Tarvelo",       L"\\\\srv\\share", L"\\Tarvelo",
+    const wchar_t* apszRefused[] = {L"C:\\",
+                                    L"C:",
+                                    L"C:/",
+                                    L"C:\\..",
+                                    L"C:\\Tarvelo\\..",
+                                    L"C:\\. .",
+                                    L"Tarvelo",
+                                    L"\\\\srv\\share",
+                                    L"\\Tarvelo",
                                     L""};
     for (const wchar_t* psz : apszRefused) EXPECT_FALSE(IsRemovableFolder(psz)) << psz;
 }
