@@ -15,8 +15,9 @@
 // and the uninstall folder, and asks Windows to delete the copy itself at the
 // next restart (MoveFileEx with MOVEFILE_DELAY_UNTIL_REBOOT, which needs the
 // administrator rights the manifest asks for anyway).
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include "Handle.h"
 #include "InstallRecord.h"
