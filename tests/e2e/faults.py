@@ -1,23 +1,13 @@
 """Helpers for the fault-injection suite: packages good and broken, the
 server's rule files, what the user sees on the window, and the state of the
 machine after a run."""
-import io
 import os
 import struct
 import subprocess
 import time
-import zipfile
 import zlib
 
 UNINSTALL_KEY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvelo"
-
-
-def make_zip(files):
-    buf = io.BytesIO()
-    with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
-        for name, data in files.items():
-            z.writestr(name, data)
-    return buf.getvalue()
 
 
 def stored_zip(name, data, crc=None):

@@ -3,12 +3,15 @@
 The environment (prefix, HOME, display) is the one tests/testenv made; its
 folder is given in the TESTENV environment variable or --testenv.
 """
+import argparse
+import io
 import os
 import re
 import shlex
 import subprocess
 import tempfile
 import time
+import zipfile
 
 
 class WineEnv:
@@ -141,3 +144,26 @@ class WineEnv:
 def setup_list_bytes(lines):
     """The setup list as the server holds it: UTF-16LE with BOM, CR LF."""
     return b"\xff\xfe" + "".join(l + "\r\n" for l in lines).encode("utf-16-le")
+
+
+def make_zip(files):
+    """A deflated zip of {name: data}."""
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, data in files.items():
+            z.writestr(name, data)
+    return buf.getvalue()
+
+
+def parse_e2e_args():
+    """The command line CTest gives every end-to-end suite; each suite uses
+    what it needs. Returns (args, the rest for unittest)."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--testenv", required=True)
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--client", required=True)
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--running-client")
+    parser.add_argument("--planted-dll")
+    parser.add_argument("--shots")
+    return parser.parse_known_args()

@@ -6,7 +6,6 @@ user who stops or kills the installer. Every case checks what the user sees
 
   test_faults.py --testenv DIR --bin DIR --client EXE --port N [-k PATTERN]
 """
-import argparse
 import glob
 import os
 import shutil
@@ -64,7 +63,7 @@ class FaultTest(unittest.TestCase):
 
     def serve_base(self):
         """A good package carrying the client."""
-        self.serve("base.zip", faults.make_zip({"iKVTRemote.exe": self.client,
+        self.serve("base.zip", harness.make_zip({"iKVTRemote.exe": self.client,
                                                 "favicon.ico": b"\0\0\1\0"}))
 
     def requests(self, name):
@@ -168,7 +167,7 @@ class SetupListFaults(FaultTest):
 
     def test_list_larger_than_the_download_buffer_is_read_whole(self):
         self.serve_base()
-        self.serve("tail.zip", faults.make_zip({"tail.txt": b"end of list"}))
+        self.serve("tail.zip", harness.make_zip({"tail.txt": b"end of list"}))
         filler = ["# filler line %07d;;;;" % i for i in range(300000)]  # ~12 MiB
         self.serve_list("base.zip;1;1", *filler, "tail.zip;1;1")
         self.assertGreater(os.path.getsize(os.path.join(self.root, "orbsetup.txt")), 10485760)
@@ -180,10 +179,10 @@ class SetupListFaults(FaultTest):
 class PackageFaults(FaultTest):
     def check_package_fails(self, log_line, make_rules=None, data=None):
         self.serve_base()
-        self.serve("bad.zip", data if data is not None else faults.make_zip({"b.txt": b"b" * 5000}))
+        self.serve("bad.zip", data if data is not None else harness.make_zip({"b.txt": b"b" * 5000}))
         if make_rules:
             faults.rule(self.root, "bad.zip", **make_rules)
-        self.serve("never.zip", faults.make_zip({"never.txt": b"n"}))
+        self.serve("never.zip", harness.make_zip({"never.txt": b"n"}))
         self.serve_list("base.zip;1;1", "bad.zip;1;1", "never.zip;1;1")
         self.start_and_click_install()
         self.assert_failed_visibly(log_line, timeout=180)
@@ -226,7 +225,7 @@ class PackageFaults(FaultTest):
                                  data=b"<html>this is not a zip</html>" * 10)
 
     def test_package_truncated(self):
-        whole = faults.make_zip({"b.txt": os.urandom(20000)})
+        whole = harness.make_zip({"b.txt": os.urandom(20000)})
         self.check_package_fails("[CSetupDlg::Execute] extract bad.zip failed",
                                  data=whole[: len(whole) // 2])
 
@@ -253,7 +252,7 @@ class PackageFaults(FaultTest):
 
     def test_transient_faults_are_retried_and_the_install_completes(self):
         self.serve_base()
-        self.serve("flaky.zip", faults.make_zip({"flaky.txt": b"arrived"}))
+        self.serve("flaky.zip", harness.make_zip({"flaky.txt": b"arrived"}))
         faults.rule(self.root, "flaky.zip", fail_first=3)
         self.serve_list("base.zip;1;1", "flaky.zip;1;1")
         self.start_and_click_install()
@@ -307,8 +306,8 @@ class ProxyFaults(FaultTest):
 class Interruptions(FaultTest):
     def serve_three(self):
         self.serve_base()
-        self.serve("two.zip", faults.make_zip({"two/a.txt": b"2" * 300000}))
-        self.serve("three.zip", faults.make_zip({"three.txt": b"3"}))
+        self.serve("two.zip", harness.make_zip({"two/a.txt": b"2" * 300000}))
+        self.serve("three.zip", harness.make_zip({"three.txt": b"3"}))
         self.serve_list("base.zip;1;1", "two.zip;1;1", "three.zip;1;1")
 
     def test_user_stops_mid_install(self):
@@ -351,15 +350,7 @@ class Interruptions(FaultTest):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--testenv", required=True)
-    parser.add_argument("--bin", required=True)
-    parser.add_argument("--client", required=True)
-    parser.add_argument("--port", type=int, required=True)
-    # Given to every e2e suite; unused here.
-    parser.add_argument("--running-client")
-    parser.add_argument("--planted-dll")
-    ARGS, rest = parser.parse_known_args()
+    ARGS, rest = harness.parse_e2e_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 

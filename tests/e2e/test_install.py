@@ -5,16 +5,13 @@ server, driven with the mouse on the test display.
   test_install.py --testenv DIR --bin DIR --client EXE --running-client EXE
                   --planted-dll DLL --port N [--shots DIR]
 """
-import argparse
 import glob
-import io
 import os
 import shutil
 import sys
 import tempfile
 import time
 import unittest
-import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -26,13 +23,6 @@ ARGS = None
 INSTALL_BUTTON = (272, 310)
 CLOSE_BUTTON = (515, 16)
 
-
-def make_zip(files):
-    buf = io.BytesIO()
-    with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as z:
-        for name, data in files.items():
-            z.writestr(name, data)
-    return buf.getvalue()
 
 
 class InstallerTest(unittest.TestCase):
@@ -80,12 +70,12 @@ class InstallerTest(unittest.TestCase):
     def test_complete_install_registers_and_launches_the_client(self):
         with open(ARGS.client, "rb") as f:
             client = f.read()
-        self.serve("base.zip", make_zip({
+        self.serve("base.zip", harness.make_zip({
             "iKVTRemote.exe": client,
             "favicon.ico": b"\0\0\1\0",
             "config/ORB.System.config": "[Client]\r\nName=orb\r\n",
         }))
-        self.serve("extra.zip", make_zip({"data/readme.txt": "说明"}))
+        self.serve("extra.zip", harness.make_zip({"data/readme.txt": "说明"}))
         self.serve("UnInstall.exe", client)
         # Kind 2 needs a font this prefix lacks: listed, never fetched.
         self.serve("orbsetup.txt", harness.setup_list_bytes(
@@ -156,7 +146,7 @@ class InstallerTest(unittest.TestCase):
     def test_a_running_client_blocks_the_install_until_it_ends(self):
         with open(ARGS.client, "rb") as f:
             client = f.read()
-        self.serve("base.zip", make_zip({"iKVTRemote.exe": client}))
+        self.serve("base.zip", harness.make_zip({"iKVTRemote.exe": client}))
         self.serve("UnInstall.exe", client)
         self.serve("orbsetup.txt", harness.setup_list_bytes(["base.zip;1;1"]))
         # Another copy of the client, started from another folder.
@@ -244,9 +234,9 @@ class InstallerTest(unittest.TestCase):
     def test_kind_two_applies_where_the_font_is_installed(self):
         with open(ARGS.client, "rb") as f:
             client = f.read()
-        self.serve("base.zip", make_zip({"iKVTRemote.exe": client}))
-        self.serve("yahei.zip", make_zip({"fonts/yahei.txt": "2"}))
-        self.serve("noyahei.zip", make_zip({"fonts/noyahei.txt": "3"}))
+        self.serve("base.zip", harness.make_zip({"iKVTRemote.exe": client}))
+        self.serve("yahei.zip", harness.make_zip({"fonts/yahei.txt": "2"}))
+        self.serve("noyahei.zip", harness.make_zip({"fonts/noyahei.txt": "3"}))
         self.serve("UnInstall.exe", client)
         self.serve("orbsetup.txt", harness.setup_list_bytes(
             ["base.zip;1;1", "yahei.zip;1;2", "noyahei.zip;1;3"]))
@@ -285,15 +275,7 @@ class InstallerTest(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--testenv", required=True)
-    parser.add_argument("--bin", required=True)
-    parser.add_argument("--client", required=True)
-    parser.add_argument("--running-client", required=True)
-    parser.add_argument("--planted-dll", required=True)
-    parser.add_argument("--port", type=int, required=True)
-    parser.add_argument("--shots")
-    ARGS, rest = parser.parse_known_args()
+    ARGS, rest = harness.parse_e2e_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 

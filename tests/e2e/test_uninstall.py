@@ -5,7 +5,6 @@ real setup.exe, removed by the real UnInstall.exe, all under Wine.
   test_uninstall.py --testenv DIR --bin DIR --client EXE --running-client EXE
                     --port N [--shots DIR]
 """
-import argparse
 import glob
 import os
 import re
@@ -276,17 +275,7 @@ class UninstallTest(unittest.TestCase):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--testenv", required=True)
-    parser.add_argument("--bin", required=True)
-    parser.add_argument("--client", required=True)
-    parser.add_argument("--running-client", required=True)
-    parser.add_argument("--port", type=int, required=True)
-    parser.add_argument("--shots")
-    # The e2e tests share one command line; the planted DLL is the install
-    # tests' concern, not this one's.
-    parser.add_argument("--planted-dll")
-    ARGS, rest = parser.parse_known_args()
+    ARGS, rest = harness.parse_e2e_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 
