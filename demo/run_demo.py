@@ -128,7 +128,9 @@ def run_headless(wine, proc, shots):
     paths["idle"] = os.path.join(shots, "1-idle.png")
     wine.screenshot(paths["idle"])
     wine.click(wid, *INSTALL_BUTTON)
-    time.sleep(1.0)
+    # Each package waits 3 s before it unpacks: by now the first is in and
+    # the bar has moved.
+    time.sleep(4.5)
     paths["progress"] = os.path.join(shots, "2-progress.png")
     wine.screenshot(paths["progress"])
     try:
