@@ -44,6 +44,17 @@ void SetProgress(CInstallState& state, IInstallView& view, int nProgress) {
     view.ShowProgress(nProgress);
 }
 
+// Counts one failed attempt of an entry. On the last one the entry's
+// failure (pszFormat over its name) is shown and true returned: stop.
+bool LastAttempt(CInstallState& state, IInstallView& view, int* pnAttempt,
+                 const wchar_t* pszFormat, const wchar_t* pszName) {
+    if (++*pnAttempt < kAttemptsPerEntry) return false;
+    wchar_t szMessage[64];
+    FormatInto(szMessage, pszFormat, pszName);
+    ReportFailure(state, view, szMessage);
+    return true;
+}
+
 // Downloads into the state's buffer from a clean, zeroed start.
 BOOL Download(CInstallState& state, const wchar_t* pszUrl, HWND hWndOwner) {
     if (state.m_pDownloadBuf) memset(state.m_pDownloadBuf, 0, state.m_nDownloadBufSize);
@@ -71,10 +82,7 @@ bool InstallEntry(CInstallState& state, IInstallView& view, const SetupListEntry
     }
     for (int nAttempt = 0;;) {
         if (!Download(state, szUrl, hWndOwner)) {
-            ++nAttempt;
-            if (nAttempt >= kAttemptsPerEntry) {
-                FormatInto(szMessage, L"下载%s失败", entry.szName);
-                ReportFailure(state, view, szMessage);
+            if (LastAttempt(state, view, &nAttempt, L"下载%s失败", entry.szName)) {
                 LogError(L"[CSetupDlg::Execute] download %s failed", entry.szName);
                 return false;
             }
@@ -88,10 +96,7 @@ bool InstallEntry(CInstallState& state, IInstallView& view, const SetupListEntry
                                      &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
         if (hFile == INVALID_HANDLE_VALUE) {
             DWORD dwError = ::GetLastError();
-            ++nAttempt;
-            if (nAttempt >= kAttemptsPerEntry) {
-                FormatInto(szMessage, L"安装%s失败", entry.szName);
-                ReportFailure(state, view, szMessage);
+            if (LastAttempt(state, view, &nAttempt, L"安装%s失败", entry.szName)) {
                 LogNormal(L"[CSetupDlg::Execute] %s CreateFile(%s) Error(%d)", entry.szName,
                           szStaging, static_cast<int>(dwError));
                 return false;
@@ -110,10 +115,7 @@ bool InstallEntry(CInstallState& state, IInstallView& view, const SetupListEntry
         // CRC) would leave a broken installation reported as a success. A body
         // cut without a length header arrives looking whole, so fetch again;
         // stop with the entry's failure when it never unpacks.
-        ++nAttempt;
-        if (nAttempt >= kAttemptsPerEntry) {
-            FormatInto(szMessage, L"安装%s失败", entry.szName);
-            ReportFailure(state, view, szMessage);
+        if (LastAttempt(state, view, &nAttempt, L"安装%s失败", entry.szName)) {
             LogError(L"[CSetupDlg::Execute] extract %s failed", entry.szName);
             return false;
         }
