@@ -9,8 +9,10 @@ import os
 import re
 import shlex
 import subprocess
+import sys
 import tempfile
 import time
+import unittest
 import zipfile
 
 
@@ -167,3 +169,11 @@ def parse_e2e_args():
     parser.add_argument("--planted-dll")
     parser.add_argument("--shots")
     return parser.parse_known_args()
+
+
+def run_suite(suite_globals):
+    """Runs the calling suite's tests with the shared command line parsed
+    into its ARGS."""
+    args, rest = parse_e2e_args()
+    suite_globals["ARGS"] = args
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

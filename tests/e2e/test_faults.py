@@ -348,11 +348,5 @@ class Interruptions(FaultTest):
                               if n.endswith(".zip")])
 
 
-def main():
-    global ARGS
-    ARGS, rest = harness.parse_e2e_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    harness.run_suite(globals())

@@ -273,11 +273,5 @@ class InstallerTest(unittest.TestCase):
         self.wait_exit(60)
 
 
-def main():
-    global ARGS
-    ARGS, rest = harness.parse_e2e_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    harness.run_suite(globals())

@@ -268,11 +268,5 @@ class UninstallTest(unittest.TestCase):
         self.assertTrue(any(p.endswith(os.path.basename(copies[0])) for p in pending), pending)
 
 
-def main():
-    global ARGS
-    ARGS, rest = harness.parse_e2e_args()
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    harness.run_suite(globals())
