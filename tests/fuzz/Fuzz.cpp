@@ -21,6 +21,7 @@
 #include "ArchiveEntryInfo.h"
 #include "ArchiveReader.h"
 #include "SetupList.h"
+#include "TestUtil.h"
 
 namespace {
 
@@ -109,13 +110,9 @@ DWORD WINAPI Watchdog(LPVOID) {
 // ---- files ------------------------------------------------------------
 
 bool ReadWhole(const std::wstring& path, Bytes* pOut) {
-    FILE* f = _wfopen(path.c_str(), L"rb");
-    if (!f) return false;
-    BYTE buf[65536];
-    size_t n;
-    pOut->clear();
-    while ((n = fread(buf, 1, sizeof(buf), f)) > 0) pOut->insert(pOut->end(), buf, buf + n);
-    fclose(f);
+    std::string bytes;
+    if (!ReadFileBytes(path, &bytes)) return false;
+    pOut->assign(bytes.begin(), bytes.end());
     return true;
 }
 
@@ -145,50 +142,6 @@ Bytes FromHex(const Bytes& text) {
         }
     }
     return out;
-}
-
-bool WriteWhole(const std::wstring& path, const Bytes& data) {
-    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, NULL);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    DWORD cb = 0;
-    BOOL bOk =
-        data.empty() || ::WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &cb, NULL);
-    ::CloseHandle(h);
-    return bOk && cb == data.size();
-}
-
-void DeleteTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW fd;
-    HANDLE h = ::FindFirstFileW((folder + L"\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = fd.cFileName;
-            if (name == L"." || name == L"..") continue;
-            std::wstring path = folder + L"\\" + name;
-            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                DeleteTree(path);
-            else
-                ::DeleteFileW(path.c_str());
-        } while (::FindNextFileW(h, &fd));
-        ::FindClose(h);
-    }
-    ::RemoveDirectoryW(folder.c_str());
-}
-
-// Names directly in a folder.
-std::vector<std::wstring> List(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = ::FindFirstFileW((folder + L"\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return names;
-    do {
-        std::wstring name = fd.cFileName;
-        if (name != L"." && name != L"..") names.push_back(name);
-    } while (::FindNextFileW(h, &fd));
-    ::FindClose(h);
-    return names;
 }
 
 // ---- mutation ---------------------------------------------------------
@@ -342,9 +295,9 @@ bool IsInside(const std::wstring& path) {
 }
 
 void CheckZip(const Bytes& input) {
-    DeleteTree(g_target);
+    ForceRemoveTree(g_target);
     ::CreateDirectoryW(g_target.c_str(), NULL);
-    if (!WriteWhole(g_zipPath, input)) {
+    if (!WriteFileBytes(g_zipPath, std::string(input.begin(), input.end()))) {
         Fail("cannot write the input");
         return;
     }
@@ -382,13 +335,13 @@ void CheckZip(const Bytes& input) {
         ArchiveClose(pReader);
     }
     // Nothing beside the input and the target, nothing in the current folder.
-    for (const std::wstring& name : List(g_work)) {
+    for (const std::wstring& name : ListFolder(g_work)) {
         if (name != L"in.zip" && name != L"t" && name != L"cwd" && name.find(L"failure-") != 0)
             Fail("written outside the target: %ls", name.c_str());
     }
-    for (const std::wstring& name : List(g_work + L"\\t"))
+    for (const std::wstring& name : ListFolder(g_work + L"\\t"))
         if (name != L"out") Fail("written beside the target: %ls", name.c_str());
-    for (const std::wstring& name : List(g_cwd))
+    for (const std::wstring& name : ListFolder(g_cwd))
         Fail("written to the current folder: %ls", name.c_str());
 }
 
@@ -422,7 +375,7 @@ int wmain(int argc, wchar_t** argv) {
     int nIterations = argc > 3 ? _wtoi(argv[3]) : 200;
     uint64_t nSeed = argc > 4 ? _wcstoui64(argv[4], NULL, 10) : 20261208;
 
-    DeleteTree(g_work);
+    ForceRemoveTree(g_work);
     ::CreateDirectoryW(g_work.c_str(), NULL);
     ::CreateDirectoryW((g_work + L"\\t").c_str(), NULL);
     g_target = g_work + L"\\t\\out";
@@ -434,7 +387,7 @@ int wmain(int argc, wchar_t** argv) {
     ::SetUnhandledExceptionFilter(OnCrash);
     ::CreateThread(NULL, 0, Watchdog, NULL, 0, NULL);
 
-    std::vector<std::wstring> names = List(seeds);
+    std::vector<std::wstring> names = ListFolder(seeds);
     int nRuns = 0, nInputs = 0;
     for (const std::wstring& name : names) {
         Bytes data;
@@ -462,7 +415,7 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
     g_pCurrent = NULL;
-    DeleteTree(g_target);
+    ForceRemoveTree(g_target);
     fprintf(stdout, "%d inputs, %d mutations, %d failures\n", nInputs, nRuns, g_nFailures);
     if (nInputs == 0) return 1;
     return g_nFailures ? 1 : 0;

@@ -1,5 +1,7 @@
 #include "TestUtil.h"
 
+#include <algorithm>
+
 CTempFolder::CTempFolder(const wchar_t* pszTag) {
     wchar_t szBase[MAX_PATH];
     DWORD n = ::GetTempPathW(MAX_PATH, szBase);
@@ -44,6 +46,20 @@ bool FileExists(const std::wstring& path) {
 bool FolderExists(const std::wstring& path) {
     DWORD a = ::GetFileAttributesW(path.c_str());
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::vector<std::wstring> ListFolder(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = ::FindFirstFileW((folder + L"\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+        std::wstring name = fd.cFileName;
+        if (name != L"." && name != L"..") names.push_back(name);
+    } while (::FindNextFileW(h, &fd));
+    ::FindClose(h);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 void ForceRemoveTree(const std::wstring& path) {

@@ -32,21 +32,6 @@ private:
     ArchiveReader* m_h;
 };
 
-// Sorted names in a folder.
-std::vector<std::wstring> ListFolder(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = ::FindFirstFileW((folder + L"\\*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return names;
-    do {
-        std::wstring name = fd.cFileName;
-        if (name != L"." && name != L"..") names.push_back(name);
-    } while (::FindNextFileW(h, &fd));
-    ::FindClose(h);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 const char kDosStamp[] = "2021-06-15 10:20:30";  // local time, as the archives store it
 
 }  // namespace
