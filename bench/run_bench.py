@@ -226,47 +226,50 @@ def parse_kv(path):
     return out
 
 
-def run_download_only(wine, bin_dir, url, names, work):
-    stage = wine.host_path("C:\\benchstage")
-    shutil.rmtree(stage, ignore_errors=True)
-    os.makedirs(stage)
-    proc = start_wine(wine, os.path.join(bin_dir, "bench_download.exe"), "C:\\benchstage",
-                      *[url + n for n in names])
+def run_bench_program(wine, bin_dir, exe, folder, args, key):
+    """Runs one bench program into a fresh folder of the prefix; its
+    key/value output and peak RSS."""
+    host = wine.host_path(folder)
+    shutil.rmtree(host, ignore_errors=True)
+    os.makedirs(host)
+    proc = start_wine(wine, os.path.join(bin_dir, exe), folder, *args)
     peak = wait_peak(proc, 600)
     kv = parse_kv(proc.out_path)
-    if proc.returncode or "download_ms" not in kv:
-        raise RuntimeError("bench_download failed: " + open(proc.out_path).read())
-    shutil.rmtree(stage, ignore_errors=True)
-    cstage = os.path.join(work, "curl-stage")
-    shutil.rmtree(cstage, ignore_errors=True)
-    os.makedirs(cstage)
+    if proc.returncode or key not in kv:
+        raise RuntimeError("%s failed: %s" % (exe, open(proc.out_path).read()))
+    shutil.rmtree(host, ignore_errors=True)
+    return kv, peak
+
+
+def time_host_tool(work, sub, command_for):
+    """Milliseconds the host tool takes over every item: command_for(folder)
+    lists the commands, run into a fresh folder."""
+    folder = os.path.join(work, sub)
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
     t0 = time.perf_counter()
-    for n in names:
-        subprocess.run(["curl", "-sSf", "-o", os.path.join(cstage, n), url + n], check=True)
-    curl_ms = (time.perf_counter() - t0) * 1000
-    shutil.rmtree(cstage, ignore_errors=True)
+    for command in command_for(folder):
+        subprocess.run(command, check=True)
+    ms = (time.perf_counter() - t0) * 1000
+    shutil.rmtree(folder, ignore_errors=True)
+    return ms
+
+
+def run_download_only(wine, bin_dir, url, names, work):
+    kv, peak = run_bench_program(wine, bin_dir, "bench_download.exe", "C:\\benchstage",
+                                 [url + n for n in names], "download_ms")
+    curl_ms = time_host_tool(work, "curl-stage", lambda folder: [
+        ["curl", "-sSf", "-o", os.path.join(folder, n), url + n] for n in names])
     return {"download_ms": kv["download_ms"], "stage_ms": kv["stage_ms"],
             "download_peak_rss": peak, "curl_ms": curl_ms}
 
 
 def run_extract_only(wine, bin_dir, ex, names, work):
-    dest = wine.host_path("C:\\benchx")
-    shutil.rmtree(dest, ignore_errors=True)
     zips = ["Z:" + os.path.join(ex, n).replace("/", "\\") for n in names]
-    proc = start_wine(wine, os.path.join(bin_dir, "bench_extract.exe"), "C:\\benchx", *zips)
-    peak = wait_peak(proc, 600)
-    kv = parse_kv(proc.out_path)
-    if proc.returncode or "extract_ms" not in kv:
-        raise RuntimeError("bench_extract failed: " + open(proc.out_path).read())
-    shutil.rmtree(dest, ignore_errors=True)
-    udest = os.path.join(work, "unzip-dest")
-    shutil.rmtree(udest, ignore_errors=True)
-    os.makedirs(udest)
-    t0 = time.perf_counter()
-    for n in names:
-        subprocess.run(["unzip", "-qo", os.path.join(ex, n), "-d", udest], check=True)
-    unzip_ms = (time.perf_counter() - t0) * 1000
-    shutil.rmtree(udest, ignore_errors=True)
+    kv, peak = run_bench_program(wine, bin_dir, "bench_extract.exe", "C:\\benchx", zips,
+                                 "extract_ms")
+    unzip_ms = time_host_tool(work, "unzip-dest", lambda folder: [
+        ["unzip", "-qo", os.path.join(ex, n), "-d", folder] for n in names])
     return {"extract_ms": kv["extract_ms"], "extract_peak_rss": peak, "unzip_ms": unzip_ms}
 
 
