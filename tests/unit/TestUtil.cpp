@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "Log.h"
+
 CTempFolder::CTempFolder(const wchar_t* pszTag) {
     wchar_t szBase[MAX_PATH];
     DWORD n = ::GetTempPathW(MAX_PATH, szBase);
@@ -84,4 +86,46 @@ void ForceRemoveTree(const std::wstring& path) {
 
 std::string Utf16Bytes(const std::wstring& text) {
     return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
+
+CLogFile::CLogFile() : m_folder(new CTempFolder(L"log")), m_nOldLevel(g_nLogLevel) {
+    m_path = m_folder->Sub(L"log.txt");
+    lstrcpynW(g_szLogPath, m_path.c_str(), MAX_PATH);
+    g_nLogLevel = LOG_NORMAL;
+}
+
+CLogFile::CLogFile(const std::wstring& path) : m_path(path), m_nOldLevel(g_nLogLevel) {
+    ::DeleteFileW(path.c_str());
+    lstrcpynW(g_szLogPath, path.c_str(), MAX_PATH);
+    g_nLogLevel = LOG_NORMAL;
+}
+
+CLogFile::~CLogFile() {
+    g_szLogPath[0] = 0;
+    g_nLogLevel = m_nOldLevel;
+}
+
+std::wstring CLogFile::Text() const {
+    std::string bytes;
+    if (!ReadFileBytes(m_path, &bytes)) return std::wstring();
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()),
+                        bytes.size() / sizeof(wchar_t));
+}
+
+int CLogFile::Count(const std::wstring& fragment) const {
+    std::wstring text = Text();
+    int n = 0;
+    for (size_t pos = text.find(fragment); pos != std::wstring::npos;
+         pos = text.find(fragment, pos + 1))
+        ++n;
+    return n;
+}
+
+std::wstring CLogFile::LineEndingWith(const std::wstring& message) const {
+    std::wstring text = Text();
+    size_t nEnd = text.find(message + L"\r\n");
+    if (nEnd == std::wstring::npos) return L"";
+    size_t nStart = text.rfind(L"\r\n", nEnd);
+    nStart = nStart == std::wstring::npos ? 0 : nStart + 2;
+    return text.substr(nStart, nEnd + message.size() - nStart);
 }

@@ -2,6 +2,7 @@
 // Helpers shared by the unit tests.
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,3 +31,24 @@ std::vector<std::wstring> ListFolder(const std::wstring& folder);
 void ForceRemoveTree(const std::wstring& path);
 // UTF-16LE bytes of a wide string, without terminator.
 std::string Utf16Bytes(const std::wstring& text);
+
+// Points the installer's log at a fresh file for the life of the object (in
+// a temp folder of its own unless a path is given), at the normal level.
+class CLogFile {
+public:
+    CLogFile();
+    explicit CLogFile(const std::wstring& path);
+    ~CLogFile();
+    CLogFile(const CLogFile&) = delete;
+    CLogFile& operator=(const CLogFile&) = delete;
+    std::wstring Text() const;
+    // How many times the fragment occurs in the log.
+    int Count(const std::wstring& fragment) const;
+    // The whole line (without CR LF) that ends in this message, or "".
+    std::wstring LineEndingWith(const std::wstring& message) const;
+
+private:
+    std::unique_ptr<CTempFolder> m_folder;
+    std::wstring m_path;
+    int m_nOldLevel;
+};

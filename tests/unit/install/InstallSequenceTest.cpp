@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "InstallSequence.h"
-#include "Log.h"
 #include "TestUtil.h"
 
 namespace {
@@ -25,41 +24,27 @@ public:
 
 TEST(InstallSequence, WithoutADriveItFailsVisiblyAndWritesNothing) {
     CTempFolder tmp(L"seq");
-    std::wstring log = tmp.Sub(L"log.txt");
-    wcscpy(g_szLogPath, log.c_str());
     wchar_t szCwd[MAX_PATH];
     ::GetCurrentDirectoryW(MAX_PATH, szCwd);
     ::SetCurrentDirectoryW(tmp.Path().c_str());
-
-    CInstallState state;  // paths empty, as when no drive could be chosen
-    state.m_setInstallKind = {1, 3};
-    HANDLE hStop = ::CreateEventW(NULL, FALSE, FALSE, NULL);
     CRecordingView view;
-    RunInstallSequence(state, view, hStop, NULL);
-    ::CloseHandle(hStop);
-    ::SetCurrentDirectoryW(szCwd);
-    g_szLogPath[0] = 0;
-
+    CInstallState state;  // paths empty, as when no drive could be chosen
+    {
+        CLogFile log(tmp.Sub(L"log.txt"));
+        state.m_setInstallKind = {1, 3};
+        HANDLE hStop = ::CreateEventW(NULL, FALSE, FALSE, NULL);
+        RunInstallSequence(state, view, hStop, NULL);
+        ::CloseHandle(hStop);
+        ::SetCurrentDirectoryW(szCwd);
+        EXPECT_EQ(1, log.Count(L"[Error]["));
+        EXPECT_EQ(1, log.Count(L"][CSetupDlg::Execute] no install folder\r\n"));
+    }
     ASSERT_EQ(1u, view.m_calls.size());
     EXPECT_EQ(L"failure:无法确定安装位置", view.m_calls[0]);
     EXPECT_EQ(0, state.m_bConfirmStop);
     EXPECT_EQ(0u, state.m_nDownloadLen);  // nothing fetched
-    std::string bytes;
-    ASSERT_TRUE(ReadFileBytes(log, &bytes));
-    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
-    EXPECT_NE(std::wstring::npos, text.find(L"[Error]["));
-    EXPECT_NE(std::wstring::npos, text.find(L"][CSetupDlg::Execute] no install folder\r\n"));
     // Nothing appeared in the current folder but the log.
-    WIN32_FIND_DATAW fd;
-    HANDLE hFind = ::FindFirstFileW((tmp.Path() + L"\\*").c_str(), &fd);
-    int nItems = 0;
-    if (hFind != INVALID_HANDLE_VALUE) {
-        do {
-            if (wcscmp(fd.cFileName, L".") && wcscmp(fd.cFileName, L"..")) ++nItems;
-        } while (::FindNextFileW(hFind, &fd));
-        ::FindClose(hFind);
-    }
-    EXPECT_EQ(1, nItems);
+    EXPECT_EQ(std::vector<std::wstring>{L"log.txt"}, ListFolder(tmp.Path()));
 }
 
 TEST(InstallSequence, StateStartsWithAZeroedTenMegabyteBuffer) {

@@ -6,7 +6,6 @@
 #include <winternl.h>
 
 #include "Handle.h"
-#include "Log.h"
 #include "TestUtil.h"
 
 CRegValueOverride::CRegValueOverride(HKEY hRoot, const wchar_t* pszSubKey, const wchar_t* pszName)
@@ -48,29 +47,6 @@ bool CRegValueOverride::Remove() {
     if (!m_hKey) return false;
     LONG r = ::RegDeleteValueW(m_hKey, m_name.c_str());
     return r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND;
-}
-
-CLogFile::CLogFile(const std::wstring& path) : m_path(path) {
-    ::DeleteFileW(path.c_str());
-    lstrcpynW(g_szLogPath, path.c_str(), MAX_PATH);
-}
-
-CLogFile::~CLogFile() { g_szLogPath[0] = 0; }
-
-std::wstring CLogFile::Text() const {
-    std::string bytes;
-    ReadFileBytes(m_path, &bytes);
-    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()),
-                        bytes.size() / sizeof(wchar_t));
-}
-
-std::wstring CLogFile::LineEndingWith(const std::wstring& message) const {
-    std::wstring text = Text();
-    size_t nEnd = text.find(message + L"\r\n");
-    if (nEnd == std::wstring::npos) return L"";
-    size_t nStart = text.rfind(L"\r\n", nEnd);
-    nStart = nStart == std::wstring::npos ? 0 : nStart + 2;
-    return text.substr(nStart, nEnd + message.size() - nStart);
 }
 
 LinkInfo LoadLink(const std::wstring& path) {

@@ -25,21 +25,6 @@ private:
     std::string m_data;
 };
 
-// Points the log at a fresh file for the life of the object.
-class CLogFile {
-public:
-    explicit CLogFile(const std::wstring& path);
-    ~CLogFile();
-    CLogFile(const CLogFile&) = delete;
-    CLogFile& operator=(const CLogFile&) = delete;
-    std::wstring Text() const;
-    // The whole line (without CR LF) that ends in this message, or "".
-    std::wstring LineEndingWith(const std::wstring& message) const;
-
-private:
-    std::wstring m_path;
-};
-
 struct LinkInfo {
     bool bLoaded = false;
     std::wstring target;  // as stored (raw)

@@ -31,7 +31,7 @@ protected:
 
     std::unique_ptr<CProxySettings> m_proxy;
     CDownloadBuffer m_buf{4096};
-    CLogCapture m_log;
+    CLogFile m_log;
 };
 
 }  // namespace

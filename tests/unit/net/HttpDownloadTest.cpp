@@ -13,7 +13,7 @@ protected:
     void SetUp() override {
         if (!HaveServers()) GTEST_SKIP() << "needs tests/servers/with_servers.py";
     }
-    CLogCapture m_log;
+    CLogFile m_log;
 };
 
 // Each test serves its own names, so the server's per-path counters and
@@ -75,7 +75,7 @@ TEST_F(HttpDownloadTest, BodiesArriveByteExactAndAppendAfterHeldData) {
                              buf.szUser, buf.szPassword, NULL));
     EXPECT_EQ("headtail", buf.Data());
     // A successful download writes no log line of its own.
-    EXPECT_EQ(L"", m_log.Read());
+    EXPECT_EQ(L"", m_log.Text());
 }
 
 TEST_F(HttpDownloadTest, GrowsOnlyPastTheBlockWithOneMebibyteOfZeroedHeadroom) {

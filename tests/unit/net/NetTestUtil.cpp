@@ -3,7 +3,6 @@
 #include <string.h>
 
 #include "HttpDownload.h"
-#include "Log.h"
 
 namespace {
 const wchar_t kInternetSettings[] =
@@ -90,28 +89,6 @@ void CProxySettings::Restore(const wchar_t* pszName, const Saved& saved) {
     }
     ::RegSetValueExW(m_hKey, pszName, 0, saved.dwType, saved.data.data(),
                      static_cast<DWORD>(saved.data.size()));
-}
-
-CLogCapture::CLogCapture() : m_path(m_folder.Sub(L"log.txt")) {
-    wcscpy(g_szLogPath, m_path.c_str());
-    g_nLogLevel = 1;
-}
-
-CLogCapture::~CLogCapture() { g_szLogPath[0] = 0; }
-
-std::wstring CLogCapture::Read() const {
-    std::string bytes;
-    if (!ReadFileBytes(m_path, &bytes)) return std::wstring();
-    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
-}
-
-int CLogCapture::Count(const std::wstring& fragment) const {
-    std::wstring text = Read();
-    int n = 0;
-    for (size_t pos = text.find(fragment); pos != std::wstring::npos;
-         pos = text.find(fragment, pos + 1))
-        ++n;
-    return n;
 }
 
 CDownloadBuffer::CDownloadBuffer(DWORD nCap) : pBuf(NULL), nSize(0), nCapacity(nCap) {

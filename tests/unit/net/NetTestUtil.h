@@ -45,19 +45,6 @@ private:
     Saved m_enable, m_server;
 };
 
-// The log written to a file of the test's own.
-class CLogCapture {
-public:
-    CLogCapture();
-    ~CLogCapture();
-    std::wstring Read() const;
-    int Count(const std::wstring& fragment) const;
-
-private:
-    CTempFolder m_folder{L"netlog"};
-    std::wstring m_path;
-};
-
 // A caller's download buffer: block from new[], held and allocated size.
 struct CDownloadBuffer {
     explicit CDownloadBuffer(DWORD nCapacity);

@@ -46,7 +46,7 @@ protected:
 
     static int s_nTest;
     std::unique_ptr<CProxySettings> m_proxy;
-    CLogCapture m_log;
+    CLogFile m_log;
     std::wstring m_user, m_password, m_name;
     std::string m_body;
 };
