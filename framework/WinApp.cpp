@@ -1,5 +1,7 @@
 #include "WinApp.h"
 
+#include "DllSearch.h"
+
 namespace {
 CWinApp* g_pApp = NULL;
 }
@@ -20,23 +22,6 @@ int CWinApp::Run() {
 }
 
 CWinApp* AfxGetApp() { return g_pApp; }
-
-// Keeps DLLs planted beside the program (a download folder) from ever being
-// loaded: from here on only the system folder is searched. The DLLs that
-// are not the system's known DLLs are delay-loaded, so none of them is
-// loaded before this runs.
-static void RestrictDllSearchPath() {
-    typedef BOOL(WINAPI * PFN_SetDefaultDllDirectories)(DWORD);
-    HMODULE hKernel = ::GetModuleHandleW(L"kernel32.dll");
-    PFN_SetDefaultDllDirectories pfn =
-        hKernel ? reinterpret_cast<PFN_SetDefaultDllDirectories>(
-                      reinterpret_cast<void*>(::GetProcAddress(hKernel, "SetDefaultDllDirectories")))
-                : NULL;
-    if (!pfn || !pfn(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-        // Older systems: at least take the current folder out of the search.
-        ::SetDllDirectoryW(L"");
-    }
-}
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int) {
     RestrictDllSearchPath();

@@ -19,6 +19,7 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include "DllSearch.h"
 #include "Handle.h"
 #include "InstallRecord.h"
 #include "RemoveInstall.h"
@@ -190,6 +191,8 @@ int Run() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+    // The copy runs from the temporary folder, where anyone may drop a DLL.
+    RestrictDllSearchPath();
     int nCode = Run();
     if (g_bTemporaryCopy) ScheduleSelfDeletion();
     return nCode;
