@@ -238,6 +238,23 @@ class UninstallTest(unittest.TestCase):
         # Refused before the hand-over: no copy in the temporary folder.
         self.assertEqual(copies_before, set(self.temp_copies()))
 
+    def test_dlls_planted_beside_the_uninstaller_are_never_loaded(self):
+        # Its copy runs from the temporary folder, where anyone may drop a
+        # DLL; uxtheme.dll is one loaded at run time, once a box is shown.
+        folder = self.wine.host_path("C:\\temp\\planted")
+        os.makedirs(folder)
+        shutil.copy(os.path.join(ARGS.bin, "UnInstall.exe"), folder)
+        shutil.copy(ARGS.planted_dll, os.path.join(folder, "uxtheme.dll"))
+        # Wine prefers its own builtin DLLs; ask for files found on the
+        # search path first, as Windows does.
+        proc = self.wine.start(os.path.join(folder, "UnInstall.exe"),
+                               dll_overrides="uxtheme=n,b")
+        self.procs.append(proc)
+        self.answer("Return")  # no folder argument: refused in a message box
+        self.assertEqual(EXIT_REFUSED, proc.wait(timeout=60))
+        mark = self.wine.host_path("C:\\temp\\planted_dll_loaded.txt")
+        self.assertFalse(os.path.exists(mark))
+
     def test_publish_install_uninstall_leaves_only_the_log(self):
         before = self.snapshot()
         copies_before = set(self.temp_copies())
