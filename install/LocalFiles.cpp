@@ -3,8 +3,22 @@
 #include "Handle.h"
 #include "StrFormat.h"
 
-bool DeleteFolder(const wchar_t* pszPath) {
+namespace {
+
+void ClearReadOnly(const wchar_t* pszPath, DWORD dwAttributes) {
+    if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_READONLY))
+        ::SetFileAttributesW(pszPath, dwAttributes & ~FILE_ATTRIBUTE_READONLY);
+}
+
+}  // namespace
+
+bool DeleteFolder(const wchar_t* pszPath, bool bClearReadOnly) {
     if (!pszPath || !pszPath[0]) return false;
+    DWORD dwAttributes = ::GetFileAttributesW(pszPath);
+    if (bClearReadOnly) ClearReadOnly(pszPath, dwAttributes);
+    // Never follow a link out of the tree being wiped, nor into one.
+    if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return ::RemoveDirectoryW(pszPath) != FALSE;
     wchar_t szPattern[MAX_PATH];
     if (FormatInto(szPattern, L"%s//*.*", pszPath)) {
         WIN32_FIND_DATAW fd;
@@ -17,13 +31,9 @@ bool DeleteFolder(const wchar_t* pszPath) {
                 // A name that does not fit is left alone; its folder then stays too.
                 if (!FormatInto(szFull, L"%s//%s", pszPath, pszName)) continue;
                 if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-                        // Never follow a link out of the tree being wiped.
-                        ::RemoveDirectoryW(szFull);
-                    } else {
-                        DeleteFolder(szFull);
-                    }
+                    DeleteFolder(szFull, bClearReadOnly);
                 } else {
+                    if (bClearReadOnly) ClearReadOnly(szFull, fd.dwFileAttributes);
                     ::DeleteFileW(szFull);
                 }
             } while (::FindNextFileW(hFind.Get(), &fd));

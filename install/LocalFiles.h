@@ -4,9 +4,11 @@
 
 // Deletes a folder tree depth first. True only if the folder itself was
 // removed. Items it cannot delete (or whose path would not fit) stay, and
-// so does every folder above them. A folder link (junction, symbolic link)
-// is removed as a link; what it points to is never touched.
-bool DeleteFolder(const wchar_t* pszPath);
+// so does every folder above them. A folder link (junction, symbolic link),
+// the folder itself included, is removed as a link; what it points to is
+// never touched. bClearReadOnly: read-only items are made writable first
+// (the uninstaller); the installer leaves them, and so their folders.
+bool DeleteFolder(const wchar_t* pszPath, bool bClearReadOnly = false);
 
 // Writes [Client] Version=<nVersion> into "<setup>/config/ORB.System.config".
 // Nothing is written when the config folder is missing; failures are silent.

@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include "Handle.h"
+#include "LocalFiles.h"
 #include "ShellLinks.h"
 #include "StrFormat.h"
 
@@ -14,34 +15,6 @@ const wchar_t kCommonShellFoldersKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
 bool Exists(const wchar_t* psz) { return ::GetFileAttributesW(psz) != INVALID_FILE_ATTRIBUTES; }
-
-// A read-only file or folder refuses deletion until the flag is cleared.
-void MakeWritable(const wchar_t* psz, DWORD dwAttributes) {
-    if (dwAttributes & FILE_ATTRIBUTE_READONLY)
-        ::SetFileAttributesW(psz, dwAttributes & ~FILE_ATTRIBUTE_READONLY);
-}
-
-void DeleteChildren(const wchar_t* pszFolder) {
-    wchar_t szPattern[MAX_PATH];
-    if (!FormatInto(szPattern, L"%s\\*", pszFolder)) return;
-    WIN32_FIND_DATAW fd;
-    CFindHandle hFind(::FindFirstFileW(szPattern, &fd));
-    if (!hFind) return;
-    do {
-        if (!wcscmp(fd.cFileName, L".") || !wcscmp(fd.cFileName, L"..")) continue;
-        wchar_t szChild[MAX_PATH];
-        if (!FormatInto(szChild, L"%s\\%s", pszFolder, fd.cFileName)) continue;
-        MakeWritable(szChild, fd.dwFileAttributes);
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            // A junction or folder link is removed itself, never entered:
-            // what it points at is not ours.
-            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) DeleteChildren(szChild);
-            ::RemoveDirectoryW(szChild);
-        } else {
-            ::DeleteFileW(szChild);
-        }
-    } while (::FindNextFileW(hFind.Get(), &fd));
-}
 
 bool ReadCommonPrograms(wchar_t (&szPath)[MAX_PATH]) {
     szPath[0] = 0;
@@ -74,9 +47,7 @@ bool DeleteFolderTree(const wchar_t* pszFolder) {
     DWORD dwAttributes = ::GetFileAttributesW(pszFolder);
     if (dwAttributes == INVALID_FILE_ATTRIBUTES) return true;
     if (!(dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
-    MakeWritable(pszFolder, dwAttributes);
-    if (!(dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) DeleteChildren(pszFolder);
-    ::RemoveDirectoryW(pszFolder);
+    DeleteFolder(pszFolder, true);
     return !Exists(pszFolder);
 }
 
