@@ -39,9 +39,6 @@ enum ExitCode {
 const wchar_t kCaption[] = L"卸载塔维罗";
 const wchar_t kContinueSwitch[] = L"/continue";
 
-// Set once at start: this process is the copy in the temporary folder.
-bool g_bTemporaryCopy = false;
-
 int Message(const wchar_t* pszText, UINT uType) {
     return ::MessageBoxW(NULL, pszText, kCaption, uType | MB_SETFOREGROUND | MB_TOPMOST);
 }
@@ -145,12 +142,12 @@ int Uninstall(const CInstallRecord& record, HANDLE hFirst, bool bCopy) {
     return EXIT_DONE;
 }
 
-int Run() {
+// *pbCopy: this process is the copy in the temporary folder.
+int Run(bool* pbCopy) {
     int argc = 0;
     LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
     if (!argv) return EXIT_REFUSED;
-    bool bCopy = argc == 4 && !wcscmp(argv[2], kContinueSwitch);
-    g_bTemporaryCopy = bCopy;
+    bool bCopy = *pbCopy = argc == 4 && !wcscmp(argv[2], kContinueSwitch);
     if (argc != 2 && !bCopy) {
         ::LocalFree(argv);
         return Refuse(L"请从“控制面板”或“开始”菜单卸载塔维罗。", EXIT_REFUSED);
@@ -193,7 +190,8 @@ int Run() {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     // The copy runs from the temporary folder, where anyone may drop a DLL.
     RestrictDllSearchPath();
-    int nCode = Run();
-    if (g_bTemporaryCopy) ScheduleSelfDeletion();
+    bool bCopy = false;
+    int nCode = Run(&bCopy);
+    if (bCopy) ScheduleSelfDeletion();
     return nCode;
 }

@@ -153,12 +153,7 @@ class UninstallTest(unittest.TestCase):
         self.server = None
 
         # What the uninstaller is to remove is really there.
-        self.assertTrue(os.path.exists(self.wine.host_path("C:\\Tarvelo\\docs\\readonly.txt")))
-        self.assertIsNotNone(self.wine.reg_export(ENTRY_KEY))
-        self.assertTrue(os.path.exists(os.path.join(self.programs_folder(), "卸载塔维罗.lnk")))
-        self.assertEqual(1, len(self.desktop_links()))
-        self.assertTrue(os.path.exists(self.wine.host_path(
-            "C:\\UnInstall Tarvelo\\UnInstall.exe")))
+        self.assert_installation_whole()
 
     # -- the uninstaller --------------------------------------------------
 
@@ -197,9 +192,11 @@ class UninstallTest(unittest.TestCase):
         self.fail("no message box took %s" % key)
 
     def assert_installation_whole(self):
-        self.assertTrue(os.path.exists(self.wine.host_path("C:\\Tarvelo\\iKVTRemote.exe")))
+        for path in ("C:\\Tarvelo\\iKVTRemote.exe", "C:\\Tarvelo\\docs\\readonly.txt"):
+            self.assertTrue(os.path.exists(self.wine.host_path(path)), path)
         self.assertIsNotNone(self.wine.reg_export(ENTRY_KEY))
-        self.assertTrue(os.path.exists(os.path.join(self.programs_folder(), "塔维罗.lnk")))
+        for link in ("塔维罗.lnk", "卸载塔维罗.lnk"):
+            self.assertTrue(os.path.exists(os.path.join(self.programs_folder(), link)), link)
         self.assertEqual(1, len(self.desktop_links()))
         self.assertTrue(os.path.exists(self.wine.host_path(
             "C:\\UnInstall Tarvelo\\UnInstall.exe")))
