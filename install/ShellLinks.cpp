@@ -56,7 +56,12 @@ void SaveShellLink(const wchar_t* pszName, const wchar_t* pszWorkFolder, const w
     file->Save(szFolder, TRUE);
 }
 
-// A REG_SZ value whole and terminated, or an empty buffer and an error code.
+bool SameNameIgnoringCase(const wchar_t* pszA, const wchar_t* pszB) {
+    return ::CompareStringOrdinal(pszA, -1, pszB, -1, TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
 LONG ReadRegString(HKEY hKey, const wchar_t* pszName, wchar_t (&szValue)[MAX_PATH]) {
     wmemset(szValue, 0, MAX_PATH);
     DWORD dwType = 0;
@@ -71,12 +76,6 @@ LONG ReadRegString(HKEY hKey, const wchar_t* pszName, wchar_t (&szValue)[MAX_PAT
     if (nResult != ERROR_SUCCESS) wmemset(szValue, 0, MAX_PATH);
     return nResult;
 }
-
-bool SameNameIgnoringCase(const wchar_t* pszA, const wchar_t* pszB) {
-    return ::CompareStringOrdinal(pszA, -1, pszB, -1, TRUE) == CSTR_EQUAL;
-}
-
-}  // namespace
 
 wchar_t* NormalizePath(wchar_t* pszPath, size_t cchPath, bool bTrailingSlash) {
     if (!pszPath) return NULL;

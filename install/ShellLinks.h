@@ -26,6 +26,10 @@ void CreateShellLink(const wchar_t* pszName, const wchar_t* pszWorkFolder, const
                      const wchar_t* pszIcon, wchar_t (&szFolder)[MAX_PATH],
                      const wchar_t* pszArguments);
 
+// A REG_SZ value whole and terminated, or an empty buffer and an error code
+// (ERROR_INVALID_DATA for another type, ERROR_MORE_DATA when it does not fit).
+LONG ReadRegString(HKEY hKey, const wchar_t* pszName, wchar_t (&szValue)[MAX_PATH]);
+
 // The "Desktop" value of the user's Shell Folders key; szPath stays empty
 // when the value is missing, not a string or does not fit. True when the key
 // could be opened.

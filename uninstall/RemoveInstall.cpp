@@ -23,16 +23,7 @@ bool ReadCommonPrograms(wchar_t (&szPath)[MAX_PATH]) {
         ERROR_SUCCESS)
         return false;
     CRegKey key(hKey);
-    DWORD dwType = 0;
-    DWORD cbData = sizeof(szPath) - sizeof(wchar_t);
-    if (::RegQueryValueExW(key.Get(), L"Common Programs", NULL, &dwType,
-                           reinterpret_cast<BYTE*>(szPath), &cbData) != ERROR_SUCCESS ||
-        (dwType != REG_SZ && dwType != REG_EXPAND_SZ)) {
-        szPath[0] = 0;
-        return false;
-    }
-    szPath[cbData / sizeof(wchar_t)] = 0;
-    return szPath[0] != 0;
+    return ReadRegString(key.Get(), L"Common Programs", szPath) == ERROR_SUCCESS && szPath[0];
 }
 
 void DeleteLinkIfOurs(const wchar_t* pszFolder, const wchar_t* pszName, const wchar_t* pszTarget) {
