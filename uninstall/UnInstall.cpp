@@ -52,13 +52,18 @@ bool ClientRunning(const wchar_t* pszSetupPath) {
     return IsProcessRunning(L"iKVTRemote.exe", pszSetupPath);
 }
 
+// This program's own path; false when it does not fit.
+bool GetSelfPath(wchar_t (&szSelf)[MAX_PATH]) {
+    DWORD cch = ::GetModuleFileNameW(NULL, szSelf, MAX_PATH);
+    return cch && cch < MAX_PATH;
+}
+
 // Starts a copy of this program in the temporary folder. True when the copy
 // runs and has taken over; false to carry on in this process.
 bool HandOver(const wchar_t* pszSetupPath) {
     wchar_t szSelf[MAX_PATH], szTemp[MAX_PATH], szCopy[MAX_PATH];
-    DWORD cch = ::GetModuleFileNameW(NULL, szSelf, MAX_PATH);
-    if (!cch || cch >= MAX_PATH) return false;
-    cch = ::GetTempPathW(MAX_PATH, szTemp);
+    if (!GetSelfPath(szSelf)) return false;
+    DWORD cch = ::GetTempPathW(MAX_PATH, szTemp);
     if (!cch || cch >= MAX_PATH) return false;
     if (!FormatInto(szCopy, L"%sUnInstall-Tarvelo-%lu.exe", szTemp, ::GetCurrentProcessId()) ||
         !::CopyFileW(szSelf, szCopy, FALSE))
@@ -115,15 +120,13 @@ void DeleteUninstaller(const CInstallRecord& record, HANDLE hFirst) {
 
 bool RunningFrom(const wchar_t* pszExe) {
     wchar_t szSelf[MAX_PATH];
-    DWORD cch = ::GetModuleFileNameW(NULL, szSelf, MAX_PATH);
-    return cch && cch < MAX_PATH && IsSameFolder(szSelf, pszExe);
+    return GetSelfPath(szSelf) && IsSameFolder(szSelf, pszExe);
 }
 
 // The temporary copy goes at the next restart, whatever its outcome.
 void ScheduleSelfDeletion() {
     wchar_t szSelf[MAX_PATH];
-    DWORD cch = ::GetModuleFileNameW(NULL, szSelf, MAX_PATH);
-    if (cch && cch < MAX_PATH) ::MoveFileExW(szSelf, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (GetSelfPath(szSelf)) ::MoveFileExW(szSelf, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
 int Uninstall(const CInstallRecord& record, HANDLE hFirst, bool bCopy) {
