@@ -2,7 +2,6 @@
 
 #include <string.h>
 #include <wchar.h>
-#include <wininet.h>
 
 #include <new>
 
@@ -10,12 +9,13 @@
 #include "Log.h"
 #include "ProxyAuthDlg.h"
 #include "StrFormat.h"
+#include "WinInet.h"
 
 namespace {
 
 struct InternetHandleTraits {
     static HINTERNET Invalid() { return NULL; }
-    static void Close(HINTERNET h) { ::InternetCloseHandle(h); }
+    static void Close(HINTERNET h) { WinInet::InternetCloseHandle(h); }
 };
 typedef CHandleOwner<HINTERNET, InternetHandleTraits> CInternetHandle;
 
@@ -27,14 +27,15 @@ const DWORD kReadChunk = 1000;
 const DWORD kGrowthHeadroom = 0x100000;
 
 void SetDwordOption(HINTERNET hInternet, DWORD dwOption, DWORD dwValue) {
-    ::InternetSetOptionExW(hInternet, dwOption, &dwValue, sizeof(dwValue), 0);
+    WinInet::InternetSetOptionExW(hInternet, dwOption, &dwValue, sizeof(dwValue), 0);
 }
 
 // The status line's code as text, into a zeroed 64-character buffer.
 bool QueryStatus(HINTERNET hRequest, wchar_t (&szStatus)[64]) {
     wmemset(szStatus, 0, 64);
     DWORD cbStatus = sizeof(szStatus) - sizeof(wchar_t);
-    if (::HttpQueryInfoW(hRequest, HTTP_QUERY_STATUS_CODE, szStatus, &cbStatus, NULL)) return true;
+    if (WinInet::HttpQueryInfoW(hRequest, HTTP_QUERY_STATUS_CODE, szStatus, &cbStatus, NULL))
+        return true;
     LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  error=%lu", ::GetLastError());
     return false;
 }
@@ -62,7 +63,7 @@ bool GetProxyCredentials(wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[
 bool QueryContentLength(HINTERNET hRequest, ULONGLONG* pullLength) {
     wchar_t szLength[32] = {0};
     DWORD cbLength = sizeof(szLength) - sizeof(wchar_t);
-    if (!::HttpQueryInfoW(hRequest, HTTP_QUERY_CONTENT_LENGTH, szLength, &cbLength, NULL))
+    if (!WinInet::HttpQueryInfoW(hRequest, HTTP_QUERY_CONTENT_LENGTH, szLength, &cbLength, NULL))
         return false;
     wchar_t* pEnd = NULL;
     *pullLength = _wcstoui64(szLength, &pEnd, 10);
@@ -74,7 +75,8 @@ bool QueryContentLength(HINTERNET hRequest, ULONGLONG* pullLength) {
 BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapacity,
                   wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64], HWND hWndParent) {
     HTTP_VERSION_INFO version = {1, 1};
-    if (!::InternetSetOptionExW(NULL, INTERNET_OPTION_HTTP_VERSION, &version, sizeof(version), 0)) {
+    if (!WinInet::InternetSetOptionExW(NULL, INTERNET_OPTION_HTTP_VERSION, &version,
+                                       sizeof(version), 0)) {
         LogError(L"[HttpDownload  InternetSetOptionEx]  error=%lu", ::GetLastError());
         return FALSE;
     }
@@ -88,7 +90,8 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
         return FALSE;
     }
 
-    CInternetHandle hInternet(::InternetOpenW(NULL, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0));
+    CInternetHandle hInternet(
+        WinInet::InternetOpenW(NULL, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0));
     if (!hInternet) {
         LogError(L"[HttpDownload  InternetOpen]  error=%lu", ::GetLastError());
         return FALSE;
@@ -102,7 +105,8 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
     SetDwordOption(hInternet.Get(), INTERNET_OPTION_DATA_SEND_TIMEOUT, kTimeoutMs);
 
     // Declared after the Internet handle, so it is closed first.
-    CInternetHandle hRequest(::InternetOpenUrlW(hInternet.Get(), lpUrl, NULL, 0, kRequestFlags, 1));
+    CInternetHandle hRequest(
+        WinInet::InternetOpenUrlW(hInternet.Get(), lpUrl, NULL, 0, kRequestFlags, 1));
     if (!hRequest) {
         LogError(L"[HttpDownload  InternetOpenUrl]  error=%lu lpUrl=%s", ::GetLastError(), lpUrl);
         return FALSE;
@@ -121,11 +125,12 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
                 L"password cancle");
             return FALSE;
         }
-        ::InternetSetOptionExW(hRequest.Get(), INTERNET_OPTION_PROXY_USERNAME, szProxyUser,
-                               static_cast<DWORD>(wcslen(szProxyUser) + 1), 0);
-        ::InternetSetOptionExW(hRequest.Get(), INTERNET_OPTION_PROXY_PASSWORD, szProxyPassword,
-                               static_cast<DWORD>(wcslen(szProxyPassword) + 1), 0);
-        ::HttpSendRequestW(hRequest.Get(), NULL, 0, NULL, 0);
+        WinInet::InternetSetOptionExW(hRequest.Get(), INTERNET_OPTION_PROXY_USERNAME, szProxyUser,
+                                      static_cast<DWORD>(wcslen(szProxyUser) + 1), 0);
+        WinInet::InternetSetOptionExW(hRequest.Get(), INTERNET_OPTION_PROXY_PASSWORD,
+                                      szProxyPassword,
+                                      static_cast<DWORD>(wcslen(szProxyPassword) + 1), 0);
+        WinInet::HttpSendRequestW(hRequest.Get(), NULL, 0, NULL, 0);
         if (!QueryStatus(hRequest.Get(), szStatus)) return FALSE;
         // Only a second 407 means the credentials were rejected; any other
         // failing status is the server's answer about the file.
@@ -154,7 +159,7 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
     DWORD dwRecv = 0;
     for (;;) {
         memset(scratch, 0, sizeof(scratch));
-        if (!::InternetReadFile(hRequest.Get(), scratch, kReadChunk, &dwRecv)) {
+        if (!WinInet::InternetReadFile(hRequest.Get(), scratch, kReadChunk, &dwRecv)) {
             LogError(L"[HttpDownload  InternetReadFile]  error=%lu  size=%lu", ::GetLastError(),
                      dwRecv);
             return FALSE;
