@@ -74,9 +74,9 @@ def press_enter_on(wine, wid):
 def set_proxy(wine, port):
     key = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"
     if port:
-        wine.run("reg", "add", key, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "1", "/f")
-        wine.run("reg", "add", key, "/v", "ProxyServer", "/t", "REG_SZ", "/d",
+        wine.reg("add", key, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "1", "/f")
+        wine.reg("add", key, "/v", "ProxyServer", "/t", "REG_SZ", "/d",
                  "127.0.0.1:%d" % port, "/f")
     else:
-        wine.run("reg", "add", key, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "0", "/f")
-        wine.run("reg", "delete", key, "/v", "ProxyServer", "/f")
+        wine.reg("add", key, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "0", "/f")
+        wine.reg("delete", key, "/v", "ProxyServer", "/f")

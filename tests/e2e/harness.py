@@ -8,6 +8,7 @@ import io
 import os
 import re
 import shlex
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -29,6 +30,9 @@ class WineEnv:
                     key, _, value = item.partition("=")
                     self.env[key] = value
         self.wine = self.env["WINE"]
+        # The programs keep a program's default registry view: for a 32-bit
+        # one, HKLM\Software is the 32-bit view (WOW6432Node).
+        self.reg_view = "/reg:32" if self.env.get("SETUP_ARCH") == "i686" else "/reg:64"
         self.prefix = self.env["WINEPREFIX"]
         self.drive_c = os.path.join(self.prefix, "drive_c")
 
@@ -99,6 +103,10 @@ class WineEnv:
                        timeout=30, check=False,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
+    def reg(self, *args, timeout=60):
+        """Wine's reg command in the programs' registry view."""
+        return self.run("reg", *args, self.reg_view, timeout=timeout)
+
     def reg_export(self, key):
         """The key's values as {name: data} (REG_SZ only), read through a
         UTF-16 export (reg query mangles Chinese)."""
@@ -106,7 +114,7 @@ class WineEnv:
         if os.path.exists(out):
             os.remove(out)
         win_out = "Z:" + out.replace("/", "\\")
-        self.run("reg", "export", key, win_out, "/y", timeout=60)
+        self.reg("export", key, win_out, "/y")
         if not os.path.exists(out):
             return None
         with open(out, "rb") as f:
@@ -141,6 +149,24 @@ class WineEnv:
             return ""
         with open(path, "rb") as f:
             return f.read().decode("utf-16-le")
+
+
+def pe_machine(path):
+    """The machine field of a Windows program's or DLL's PE header."""
+    with open(path, "rb") as f:
+        data = f.read(4096)
+    pe = int.from_bytes(data[0x3C:0x40], "little")
+    return int.from_bytes(data[pe + 4:pe + 6], "little")
+
+
+def plant_dll(dll, exe, names):
+    """Copies the test DLL beside exe under each name. It must be built for
+    exe's own architecture: the loader skips a DLL of the other one, so
+    planting that would prove nothing."""
+    if pe_machine(dll) != pe_machine(exe):
+        raise AssertionError("%s is not built for the architecture of %s" % (dll, exe))
+    for name in names:
+        shutil.copy(dll, os.path.join(os.path.dirname(exe), name))
 
 
 def setup_list_bytes(lines):

@@ -39,7 +39,7 @@ class FaultTest(unittest.TestCase):
         for path in ("C:\\Tarvelo", "C:\\temp", "C:\\UnInstall Tarvelo"):
             shutil.rmtree(self.wine.host_path(path), ignore_errors=True)
         os.makedirs(self.wine.host_path("C:\\temp"), exist_ok=True)
-        self.wine.run("reg", "delete", faults.UNINSTALL_KEY, "/f")
+        self.wine.reg("delete", faults.UNINSTALL_KEY, "/f")
         with open(ARGS.client, "rb") as f:
             self.client = f.read()
         self.serve("UnInstall.exe", self.client)

@@ -177,8 +177,8 @@ class InstallerTest(unittest.TestCase):
         downloads = os.path.join(self.root, "Downloads")
         os.makedirs(downloads)
         shutil.copy(os.path.join(ARGS.bin, "setup.exe"), downloads)
-        for name in ("gdiplus.dll", "wininet.dll"):
-            shutil.copy(ARGS.planted_dll, os.path.join(downloads, name))
+        harness.plant_dll(ARGS.planted_dll, os.path.join(downloads, "setup.exe"),
+                          ("gdiplus.dll", "wininet.dll"))
         mark = self.wine.host_path("C:\\temp\\planted_dll_loaded.txt")
         self.serve("orbsetup.txt", harness.setup_list_bytes(["a;b"]))
 

@@ -63,7 +63,7 @@ class UninstallTest(unittest.TestCase):
         shutil.rmtree(self.programs_folder(), ignore_errors=True)
         for link in self.desktop_links():
             os.remove(link)
-        self.wine.run("reg", "delete", ENTRY_KEY, "/f", timeout=60)
+        self.wine.reg("delete", ENTRY_KEY, "/f")
         os.makedirs(self.wine.host_path("C:\\temp"), exist_ok=True)
 
     def snapshot(self):
@@ -97,8 +97,7 @@ class UninstallTest(unittest.TestCase):
         """Paths in PendingFileRenameOperations (REG_MULTI_SZ, exported as
         hex(7))."""
         out = os.path.join(self.work, "session.reg")
-        self.wine.run("reg", "export", SESSION_KEY, "Z:" + out.replace("/", "\\"), "/y",
-                      timeout=60)
+        self.wine.reg("export", SESSION_KEY, "Z:" + out.replace("/", "\\"), "/y")
         if not os.path.exists(out):
             return []
         with open(out, "rb") as f:
@@ -241,7 +240,8 @@ class UninstallTest(unittest.TestCase):
         folder = self.wine.host_path("C:\\temp\\planted")
         os.makedirs(folder)
         shutil.copy(os.path.join(ARGS.bin, "UnInstall.exe"), folder)
-        shutil.copy(ARGS.planted_dll, os.path.join(folder, "uxtheme.dll"))
+        harness.plant_dll(ARGS.planted_dll, os.path.join(folder, "UnInstall.exe"),
+                          ("uxtheme.dll",))
         # Wine prefers its own builtin DLLs; ask for files found on the
         # search path first, as Windows does.
         proc = self.wine.start(os.path.join(folder, "UnInstall.exe"),
