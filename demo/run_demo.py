@@ -8,9 +8,10 @@ With a display (DISPLAY set, no --headless) the setup window opens there for
 you to click. Without one it runs in a virtual display, clicks install
 itself, saves screenshots and reports whether the installation succeeded.
 
-This machine cannot run 32-bit x86 code, so the demo runs the x86-64 build
-of setup.exe (same sources) under 64-bit Wine; build/win32/bin/setup.exe is
-the 32-bit program a real user downloads.
+It runs the setup.exe of the build folder it is given, under Wine's 32-bit
+subsystem when that is an i686 program (scripts/demo gives the shipped
+build/win32 where this machine executes 32-bit code) and under 64-bit Wine
+when it is the x86-64 build of the same sources (where it cannot).
 """
 import argparse
 import os
@@ -29,6 +30,7 @@ import testservers  # noqa: E402
 
 INSTALL_BUTTON = (272, 310)
 SETUP_WINDOW = (530, 360)
+I386 = 0x14C  # the PE machine field of a 32-bit x86 program
 ENTRY_KEY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvelo"
 
 
@@ -55,7 +57,7 @@ def check_installation(wine):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--build", required=True, help="the demo's x86-64 build folder")
+    parser.add_argument("--build", required=True, help="the build folder whose setup.exe runs")
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--headless", action="store_true")
     args = parser.parse_args()
@@ -73,9 +75,11 @@ def main():
     for pkg in packages:
         say("  %-16s kind %d  %7d bytes" % (pkg.name, pkg.kind, len(pkg.data)))
 
+    setup = os.path.join(build, "bin", "setup.exe")
+    arch = "i686" if harness.pe_machine(setup) == I386 else "x86_64"
     envdir = os.path.join(build, "demo", "wine")
     say("making a Wine prefix of the demo's own in %s" % envdir)
-    subprocess.run([os.path.join(ROOT, "tests", "testenv"), "setup", envdir], check=True,
+    subprocess.run([os.path.join(ROOT, "tests", "testenv"), "setup", envdir, arch], check=True,
                    stdout=subprocess.DEVNULL)
     server = None
     try:
@@ -93,10 +97,15 @@ def main():
             return 1
         say("serving %s as http://127.0.0.1:%d/EX/" % (os.path.join(server_root, "EX"),
                                                       args.port))
-        setup = os.path.join(build, "bin", "setup.exe")
-        say("running %s under 64-bit Wine: this machine cannot execute 32-bit x86 code, so the "
-            "demo runs the x86-64 build of the same sources; build/win32/bin/setup.exe is the "
-            "32-bit program a real user downloads" % setup)
+        if arch == "i686":
+            say("running %s, the 32-bit program a user downloads%s, under Wine's 32-bit "
+                "subsystem: this machine executes 32-bit x86 code" %
+                (setup, "" if build == os.path.join(ROOT, "build", "win32")
+                 else " (built for port %d)" % args.port))
+        else:
+            say("running %s under 64-bit Wine: this machine cannot execute 32-bit x86 code, so "
+                "the demo runs the x86-64 build of the same sources; build/win32/bin/setup.exe "
+                "is the 32-bit program a real user downloads" % setup)
         proc = wine.start(setup)
         if user_display:
             return run_on_display(wine, proc)
