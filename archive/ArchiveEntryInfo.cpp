@@ -1,6 +1,7 @@
 #include "ArchiveEntryInfo.h"
 
 #include <wchar.h>
+#include <zlib.h>
 
 namespace {
 
@@ -19,6 +20,11 @@ bool DropThrough(wchar_t* pszName, const wchar_t* pszPattern) {
 }
 
 bool ApplyOneRule(wchar_t* pszName) {
+    // "./" (bsdtar writes one) is the target folder itself.
+    if (pszName[0] == L'.' && (pszName[1] == 0 || IsPathSeparator(pszName[1]))) {
+        DropLeading(pszName, 2);
+        return true;
+    }
     if (pszName[0] && pszName[1] == L':') {
         DropLeading(pszName, 2);
         return true;
@@ -93,6 +99,11 @@ bool HasDeviceComponent(const wchar_t* pszName) {
 DWORD MapEntryAttributes(uint32_t nVersionMadeBy, uint32_t nExternal) {
     uint32_t nHost = (nVersionMadeBy >> 8) & 0xFF;
     bool bReadOnly, bHidden, bSystem, bDirectory, bArchive;
+    if (nHost != 0 && nHost != 7 && nHost != 11 && nHost != 14 && (nExternal >> 16) == 0) {
+        // A Unix-like host that recorded no mode says nothing: an ordinary
+        // writable file, not a read-only one.
+        return FILE_ATTRIBUTE_ARCHIVE;
+    }
     if (nHost == 0 || nHost == 7 || nHost == 11 || nHost == 14) {
         bReadOnly = (nExternal & 0x01) != 0;
         bHidden = (nExternal & 0x02) != 0;
@@ -163,4 +174,85 @@ void ApplyExtendedTimestamp(const BYTE* pExtra, size_t cbExtra, FILETIME* pftWri
         }
         return;
     }
+}
+
+namespace {
+
+bool HasHighBit(const char* pRaw, size_t cbRaw) {
+    for (size_t i = 0; i < cbRaw; ++i)
+        if (static_cast<unsigned char>(pRaw[i]) >= 0x80) return true;
+    return false;
+}
+
+// The whole of pRaw into pszOut with its terminator; false when the bytes
+// are not valid in the code page (strictly checked for UTF-8) or the result
+// does not fit.
+bool Convert(UINT nCodePage, const char* pRaw, size_t cbRaw, wchar_t* pszOut, size_t cchOut,
+             NameResult* pResult) {
+    if (cbRaw == 0) {
+        pszOut[0] = 0;
+        return true;
+    }
+    DWORD dwFlags = nCodePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
+    int cch = ::MultiByteToWideChar(nCodePage, dwFlags, pRaw, static_cast<int>(cbRaw), pszOut,
+                                    static_cast<int>(cchOut - 1));
+    if (cch <= 0) {
+        *pResult = ::GetLastError() == ERROR_INSUFFICIENT_BUFFER ? NameTooLong : NameInvalid;
+        return false;
+    }
+    pszOut[cch] = 0;
+    // A NUL inside the stored bytes would hide what follows it.
+    if (wcslen(pszOut) != static_cast<size_t>(cch)) {
+        *pResult = NameInvalid;
+        return false;
+    }
+    return true;
+}
+
+// Info-ZIP's Unicode Path field (0x7075, version 1) when it belongs to this
+// raw name (its CRC-32 matches): its UTF-8 name, else NULL.
+const BYTE* FindUnicodePath(const char* pRaw, size_t cbRaw, const BYTE* pExtra, size_t cbExtra,
+                            size_t* pcbName) {
+    size_t nOffset = 0;
+    while (pExtra && nOffset + 4 <= cbExtra) {
+        size_t cbData = ReadLe16(pExtra + nOffset + 2);
+        if (nOffset + 4 + cbData > cbExtra) return NULL;
+        const BYTE* pData = pExtra + nOffset + 4;
+        if (ReadLe16(pExtra + nOffset) == 0x7075 && cbData >= 5 && pData[0] == 1) {
+            uLong nCrc = crc32(0L, reinterpret_cast<const Bytef*>(pRaw), static_cast<uInt>(cbRaw));
+            if (ReadLe32(pData + 1) != nCrc) return NULL;
+            *pcbName = cbData - 5;
+            return pData + 5;
+        }
+        nOffset += 4 + cbData;
+    }
+    return NULL;
+}
+
+}  // namespace
+
+NameResult DecodeEntryName(uint32_t nFlags, uint32_t nVersionMadeBy, const char* pRaw, size_t cbRaw,
+                           const BYTE* pExtra, size_t cbExtra, wchar_t* pszOut, size_t cchOut) {
+    NameResult result = NameOk;
+    pszOut[0] = 0;
+    if (nFlags & 0x800)
+        return Convert(CP_UTF8, pRaw, cbRaw, pszOut, cchOut, &result) ? NameOk : result;
+    size_t cbUnicode = 0;
+    const BYTE* pUnicode = FindUnicodePath(pRaw, cbRaw, pExtra, cbExtra, &cbUnicode);
+    if (pUnicode) {
+        return Convert(CP_UTF8, reinterpret_cast<const char*>(pUnicode), cbUnicode, pszOut, cchOut,
+                       &result)
+                   ? NameOk
+                   : result;
+    }
+    // Info-ZIP's zip on Unix stores the file system's UTF-8 bytes and says so nowhere.
+    if (((nVersionMadeBy >> 8) & 0xFF) == 3 && HasHighBit(pRaw, cbRaw) &&
+        Convert(CP_UTF8, pRaw, cbRaw, pszOut, cchOut, &result))
+        return NameOk;
+    result = NameOk;
+    return Convert(CP_ACP, pRaw, cbRaw, pszOut, cchOut, &result) ? NameOk : result;
+}
+
+bool NameNeedsUnicodePath(uint32_t nFlags, const char* pRaw, size_t cbRaw) {
+    return !(nFlags & 0x800) && HasHighBit(pRaw, cbRaw);
 }

@@ -59,6 +59,25 @@ bool PathExists(const wchar_t* pszPath) {
     return ::GetFileAttributesW(pszPath) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool IsFolder(const wchar_t* pszPath) {
+    DWORD dwAttributes = ::GetFileAttributesW(pszPath);
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Ok when the folder is there; PlaceTaken when a file holds its name.
+ArchiveResult FolderResult(const wchar_t* pszPath) {
+    if (IsFolder(pszPath)) return Ok;
+    return PathExists(pszPath) ? PlaceTaken : FileError;
+}
+
+// The folder's length as CreateDirectoryW counts it: without a trailing
+// separator.
+size_t FolderPathLength(const wchar_t* pszPath) {
+    size_t cch = wcslen(pszPath);
+    while (cch > 0 && IsPathSeparator(pszPath[cch - 1])) --cch;
+    return cch;
+}
+
 // Copies at most 259 characters and makes sure the folder ends in a
 // separator. False, and the buffer untouched, when that does not fit.
 bool SetFolderWithSeparator(wchar_t (&szFolder)[MAX_PATH], const wchar_t* pszFolder) {
@@ -105,6 +124,31 @@ bool IsBareEmptyArchive(HANDLE hFile) {
 
 int32_t ClampToInt32(ZPOS64_T n) { return n > INT32_MAX ? INT32_MAX : static_cast<int32_t>(n); }
 
+// The entry's name in UTF-16, decoded as the archive's maker meant it.
+ArchiveResult DecodeName(ArchiveReader* pReader, const unz_file_info64& info, const char* szRaw,
+                         wchar_t (&szName)[MAX_PATH]) {
+    std::vector<BYTE> extra;
+    size_t cbRaw = info.size_filename;
+    // Only a name that is neither ASCII nor flagged UTF-8 needs the central
+    // extra field, where Info-ZIP keeps its UTF-8 copy.
+    if (NameNeedsUnicodePath(info.flag, szRaw, cbRaw) && info.size_file_extra > 0) {
+        extra.resize(info.size_file_extra);
+        unz_file_info64 again;
+        if (unzGetCurrentFileInfo64(pReader->uf, &again, NULL, 0, extra.data(),
+                                    static_cast<uLong>(extra.size()), NULL, 0) != UNZ_OK)
+            return BadEntryHeader;
+    }
+    switch (DecodeEntryName(info.flag, static_cast<uint32_t>(info.version), szRaw, cbRaw,
+                            extra.data(), extra.size(), szName, MAX_PATH)) {
+        case NameOk:
+            return Ok;
+        case NameTooLong:
+            return PathTooLong;
+        default:
+            return NameRefused;
+    }
+}
+
 // Reads the record of the core's current entry (nIndex) into the cache.
 ArchiveResult ReadCurrentRecord(ArchiveReader* pReader, int32_t nIndex) {
     unz_file_info64 info;
@@ -114,9 +158,12 @@ ArchiveResult ReadCurrentRecord(ArchiveReader* pReader, int32_t nIndex) {
         return BadEntryHeader;
     // Longer names would be cut by the core: refuse them rather than
     // extract under a different name.
-    if (info.size_filename >= kNameBufSize) return BadEntryHeader;
+    if (info.size_filename >= kNameBufSize) return PathTooLong;
     if (info.compression_method != 0 && info.compression_method != Z_DEFLATED)
-        return BadEntryHeader;
+        return MethodUnsupported;
+    ArchiveEntry entry = {};
+    ArchiveResult nameResult = DecodeName(pReader, info, szName, entry.szEntryName);
+    if (nameResult != Ok) return nameResult;
     // Opening the entry raw makes the core check its local header against
     // the central record and tells where the local extra field lies.
     if (unzOpenCurrentFile2(pReader->uf, NULL, NULL, 1) != UNZ_OK) return BadEntryHeader;
@@ -131,12 +178,14 @@ ArchiveResult ReadCurrentRecord(ArchiveReader* pReader, int32_t nIndex) {
     }
     unzCloseCurrentFile(pReader->uf);
 
-    ArchiveEntry entry = {};
     entry.nIndex = nIndex;
-    if (::MultiByteToWideChar(CP_ACP, 0, szName, -1, entry.szEntryName, MAX_PATH) == 0)
-        entry.szEntryName[0] = 0;
+    size_t cchName = wcslen(entry.szEntryName);
+    // By zip convention a name ending in a separator is a folder, whatever
+    // the attributes say (jar writes none at all).
+    bool bFolder = cchName > 0 && IsPathSeparator(entry.szEntryName[cchName - 1]);
     SanitizeEntryName(entry.szEntryName);
     entry.dwAttributes = MapEntryAttributes(info.version, info.external_fa);
+    if (bFolder) entry.dwAttributes |= FILE_ATTRIBUTE_DIRECTORY;
     entry.nCompressedSize = ClampToInt32(info.compressed_size);
     entry.nUncompressedSize = ClampToInt32(info.uncompressed_size);
     entry.ftWriteTime = DosTimeToFileTime(info.dosDate);
@@ -256,7 +305,8 @@ ArchiveReader* ArchiveOpen(const wchar_t* pszPath) {
 }
 
 ArchiveResult ArchiveSetTargetFolder(ArchiveReader* hArchive, const wchar_t* pszFolder) {
-    if (!hArchive || !pszFolder) return SetResult(BadArgument);
+    // An empty folder would become "/", the drive's root.
+    if (!hArchive || !pszFolder || !pszFolder[0]) return SetResult(BadArgument);
     // A cut folder would be a different folder: refuse it.
     if (!SetFolderWithSeparator(hArchive->szTargetFolder, pszFolder)) return SetResult(BadArgument);
     return SetResult(Ok);
@@ -291,34 +341,37 @@ ArchiveResult ArchiveExtractToFile(ArchiveReader* hArchive, int32_t nIndex,
     ArchiveResult result = LoadEntry(hArchive, nIndex);
     if (result != Ok) return SetResult(result);
     // Whatever the archive says, nothing is written above the target folder.
-    if (HasParentComponent(pszName)) return SetResult(FileError);
+    if (HasParentComponent(pszName)) return SetResult(NameRefused);
     // Nor into a device that a name such as "nul.txt" or "COM1" opens.
-    if (HasDeviceComponent(pszName)) return SetResult(FileError);
+    if (HasDeviceComponent(pszName)) return SetResult(NameRefused);
 
     bool bAbsolute = IsAbsolute(pszName);
     const wchar_t* pszRoot = bAbsolute ? NULL : hArchive->szTargetFolder;
     wchar_t szFullPath[MAX_PATH];
     if (hArchive->cached.dwAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (!FormatInto(szFullPath, L"%s%s", pszRoot ? pszRoot : L"", pszName) ||
+            FolderPathLength(szFullPath) > kMaxFolderPath)
+            return SetResult(PathTooLong);
         MakeFolderPath(pszRoot, pszName);
-        bool bComposed = FormatInto(szFullPath, L"%s%s", pszRoot ? pszRoot : L"", pszName);
         // A folder that is not there after all is a failure, not an empty success.
-        return SetResult(bComposed && PathExists(szFullPath) ? Ok : FileError);
+        return SetResult(FolderResult(szFullPath));
     }
 
     const wchar_t* pszFile = pszName;
     for (const wchar_t* p = pszName; *p; ++p)
         if (IsPathSeparator(*p)) pszFile = p + 1;
-    if (*pszFile == 0) return SetResult(FileError);
+    if (*pszFile == 0) return SetResult(NameRefused);
     wchar_t szFolderPart[MAX_PATH];
     size_t cchFolder = pszFile - pszName;
-    if (cchFolder >= MAX_PATH) return SetResult(FileError);
+    if (cchFolder >= MAX_PATH) return SetResult(PathTooLong);
     wmemcpy(szFolderPart, pszName, cchFolder);
     szFolderPart[cchFolder] = 0;
     if (!FormatInto(szFullPath, L"%s%s%s", pszRoot ? pszRoot : L"", szFolderPart, pszFile))
-        return SetResult(FileError);
+        return SetResult(PathTooLong);
     // szFullPath fits, so its folder part does too.
     wchar_t szFolder[MAX_PATH];
     FormatInto(szFolder, L"%s%s", pszRoot ? pszRoot : L"", szFolderPart);
+    if (FolderPathLength(szFolder) > kMaxFolderPath) return SetResult(PathTooLong);
     if (wcscmp(szFolder, hArchive->szMadeFolder) != 0) {
         MakeFolderPath(pszRoot, szFolderPart);
         CopyInto(hArchive->szMadeFolder, szFolder);
@@ -329,6 +382,9 @@ ArchiveResult ArchiveExtractToFile(ArchiveReader* hArchive, int32_t nIndex,
         MakeFolderPath(pszRoot, szFolderPart);
         result = WriteEntryFile(hArchive, szFullPath);
     }
+    // Access denied is also what a locked file gives: look at what is there.
+    if (result == FileError && (IsFolder(szFullPath) || FolderResult(szFolder) == PlaceTaken))
+        result = PlaceTaken;
     return SetResult(result);
 }
 
@@ -340,6 +396,40 @@ ArchiveResult ArchiveClose(ArchiveReader* hArchive) {
     }
     delete hArchive;  // closes the archive file and frees the buffer
     return SetResult(Ok);
+}
+
+bool IsUnusableEntry(ArchiveResult result) {
+    return result == NameRefused || result == PathTooLong || result == MethodUnsupported ||
+           result == PlaceTaken;
+}
+
+const wchar_t* DescribeArchiveResult(ArchiveResult result) {
+    switch (result) {
+        case Ok:
+            return L"ok";
+        case NameRefused:
+            return L"name refused";
+        case PathTooLong:
+            return L"path too long";
+        case MethodUnsupported:
+            return L"compression method not supported";
+        case PlaceTaken:
+            return L"a folder and a file of the same name";
+        case FileError:
+            return L"file error";
+        case WriteError:
+            return L"write error";
+        case BadEntryHeader:
+            return L"bad entry header";
+        case ReadError:
+            return L"read error";
+        case PasswordError:
+            return L"password error";
+        case InflateError:
+            return L"data damaged";
+        default:
+            return L"bad argument";
+    }
 }
 
 void MakeFolderPath(const wchar_t* pszRoot, const wchar_t* pszPath) {

@@ -24,8 +24,27 @@ enum ArchiveResult : int32_t {
     ReadError = 0x800,
     PasswordError = 0x1000,
     BadArgument = 0x10000,
+    // The entry can never be extracted, however often the package is
+    // fetched again: its name is refused (a parent or device component, not
+    // decodable), its path exceeds the limits, its method is not stored or
+    // deflated, or a folder stands where its file goes (or a file where its
+    // folder goes).
+    NameRefused = 0x20000,
+    PathTooLong = 0x40000,
+    MethodUnsupported = 0x80000,
+    PlaceTaken = 0x100000,
     InflateError = 0x5000000,
 };
+
+// The unusable results above, as opposed to a damaged archive or a failing
+// disk, which another download or another try may mend.
+bool IsUnusableEntry(ArchiveResult result);
+// A short English reason for a result, for the log.
+const wchar_t* DescribeArchiveResult(ArchiveResult result);
+
+// Folders whose paths reach this length cannot be created on Windows
+// (CreateDirectoryW's limit, which Wine does not enforce).
+enum { kMaxFolderPath = 247 };
 
 // The result of the last operation of any reader.
 extern int32_t g_nArchiveLastResult;
@@ -35,12 +54,13 @@ struct ArchiveReader;
 // Null on failure (g_nArchiveLastResult = FileError).
 ArchiveReader* ArchiveOpen(const wchar_t* pszPath);
 // Relative entry names are extracted below this folder (default: the
-// current directory). A folder that does not fit is refused.
+// current directory). An empty folder, or one that does not fit, is refused.
 ArchiveResult ArchiveSetTargetFolder(ArchiveReader* hArchive, const wchar_t* pszFolder);
 // nIndex -1 asks for the count only (in nIndex). The last record read is cached.
 ArchiveResult ArchiveGetEntry(ArchiveReader* hArchive, int32_t nIndex, ArchiveEntry* pEntry);
 // Extracts entry nIndex to pszName, below the target folder unless absolute.
-// A name with a ".." component is refused.
+// A name with a ".." component is refused. An entry whose name ends in a
+// separator is a folder, whatever its attributes.
 ArchiveResult ArchiveExtractToFile(ArchiveReader* hArchive, int32_t nIndex, const wchar_t* pszName);
 ArchiveResult ArchiveClose(ArchiveReader* hArchive);
 

@@ -1,28 +1,39 @@
 #include "PackageExtract.h"
 
 #include "ArchiveReader.h"
+#include "Log.h"
 
-bool ExtractPackage(const wchar_t* szZipPath, const wchar_t* szFolder, DWORD dwPauseMs) {
-    if (!szZipPath || !szFolder) return false;
+PackageResult ExtractPackage(const wchar_t* szZipPath, const wchar_t* szFolder, DWORD dwPauseMs) {
+    // Without its folder the package would land in the current directory,
+    // or with an empty one at the drive's root.
+    if (!szZipPath || !szFolder || !szFolder[0]) return PackageUnusable;
     ArchiveReader* hArchive = ArchiveOpen(szZipPath);
-    if (!hArchive) return false;
-    // Without its folder the package would land in the current directory.
+    if (!hArchive) return PackageDamaged;
     if (ArchiveSetTargetFolder(hArchive, szFolder) != Ok) {
         ArchiveClose(hArchive);
-        return false;
+        return PackageUnusable;
     }
     ArchiveEntry entry = {};
     ArchiveGetEntry(hArchive, -1, &entry);
     int32_t nCount = entry.nIndex;
-    bool bFailed = false, bFirst = true;
+    PackageResult result = PackageExtracted;
+    bool bFirst = true;
     for (int32_t i = 0; i < nCount; ++i) {
         ArchiveGetEntry(hArchive, i, &entry);
         if (bFirst) {
             ::Sleep(dwPauseMs);
             bFirst = false;
         }
-        if (ArchiveExtractToFile(hArchive, i, entry.szEntryName) != Ok) bFailed = true;
+        ArchiveResult entryResult = ArchiveExtractToFile(hArchive, i, entry.szEntryName);
+        if (entryResult == Ok) continue;
+        if (IsUnusableEntry(entryResult)) {
+            LogError(L"[ExtractPackage] %s entry %d \"%s\" refused: %s", szZipPath,
+                     static_cast<int>(i), entry.szEntryName, DescribeArchiveResult(entryResult));
+            result = PackageUnusable;
+        } else if (result == PackageExtracted) {
+            result = PackageDamaged;
+        }
     }
     ArchiveClose(hArchive);
-    return !bFailed;
+    return result;
 }

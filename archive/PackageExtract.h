@@ -4,8 +4,19 @@
 
 enum { kPackagePauseMs = 3000 };
 
-// True when every entry was extracted; false for a null argument, an archive
-// that cannot be opened, or any failed entry (the others are still
-// extracted). Pauses dwPauseMs once, before the first entry is written.
-bool ExtractPackage(const wchar_t* szZipPath, const wchar_t* szFolder,
-                    DWORD dwPauseMs = kPackagePauseMs);
+enum PackageResult {
+    PackageExtracted,  // every entry is in place
+    // Not a zip, cut short, data that does not inflate to its CRC, a file
+    // that could not be written: another download or another try may mend it.
+    PackageDamaged,
+    // An entry that can never be extracted (its name is refused, its path
+    // too long, its method unsupported, a folder where its file goes), or no
+    // folder to extract into: the same package fails the same way every time.
+    PackageUnusable,
+};
+
+// Extracts every entry it can, also after one has failed, and returns the
+// worst outcome (unusable before damaged). Each unusable entry is logged
+// with its reason. Pauses dwPauseMs once, before the first entry is written.
+PackageResult ExtractPackage(const wchar_t* szZipPath, const wchar_t* szFolder,
+                             DWORD dwPauseMs = kPackagePauseMs);

@@ -15,7 +15,7 @@ int wmain(int argc, wchar_t** argv) {
     int nFailed = 0;
     for (int i = 2; i < argc; ++i) {
         double t0 = NowMs();
-        if (!ExtractPackage(argv[i], argv[1], 0)) ++nFailed;
+        if (ExtractPackage(argv[i], argv[1], 0) != PackageExtracted) ++nFailed;
         double t1 = NowMs();
         dTotal += t1 - t0;
         printf("zip %ls extract_ms %.1f\n", argv[i], t1 - t0);

@@ -53,9 +53,12 @@ MAX_ENTRY_NAME = 259 - len("C:\\Tarvelo/") - 1
 # Package names become URL paths (sent verbatim) and temp file names.
 NAME_RE = re.compile(r"^[A-Za-z0-9][A-Za-z0-9._-]*$")
 RESERVED_NAMES = {"orbsetup.txt", "uninstall.exe", "log.txt"}
-# Names the reader maps through the ANSI code page of the user's machine:
-# only printable ASCII means the same on every one.
-ENTRY_CHAR_RE = re.compile(r"^[\x20-\x7e]+$")
+# Entry names are written as UTF-8 with the zip's UTF-8 flag (bit 11), which
+# setup.exe honours: any printable character means the same on every machine.
+# The reader takes at most 259 bytes of a stored name, and Windows makes no
+# folder whose path reaches 248 characters.
+MAX_ENTRY_NAME_BYTES = 259
+MAX_FOLDER_PATH = 247
 BAD_ENTRY_CHARS = set('\\:*?"<>|')
 CLIENT_EXE = "iKVTRemote.exe"
 # Unix times the "UT" block can hold and DOS dates can express.
@@ -96,9 +99,13 @@ def check_entry_name(rel, package, problems):
     where = "package %s: file %r" % (package, rel)
     if len(rel) > MAX_ENTRY_NAME:
         problems.append("%s: path longer than %d characters" % (where, MAX_ENTRY_NAME))
-    if not ENTRY_CHAR_RE.match(rel):
-        problems.append("%s: use printable ASCII only (setup.exe reads names in the "
-                        "machine's ANSI code page)" % where)
+    if not rel.isprintable() or any(0xD800 <= ord(c) <= 0xDFFF for c in rel):
+        problems.append("%s: contains a control or unpaired surrogate character" % where)
+    elif len(rel.encode("utf-8")) > MAX_ENTRY_NAME_BYTES:
+        problems.append("%s: name longer than %d bytes in UTF-8" % (where, MAX_ENTRY_NAME_BYTES))
+    folder = rel.rpartition("/")[0]
+    if folder and len("C:\\Tarvelo/" + folder) > MAX_FOLDER_PATH:
+        problems.append("%s: folder path longer than %d characters" % (where, MAX_FOLDER_PATH))
     if BAD_ENTRY_CHARS & set(rel):
         problems.append("%s: contains a character Windows refuses in file names" % where)
     for part in rel.split("/"):
@@ -313,14 +320,18 @@ def check_entry(raw, info, rel, host, package):
     sig, _, flags, method, _, _, crc, csize, usize, nlen, xlen = struct.unpack_from(
         "<IHHHHHIIIHH", raw, off)
     if sig != 0x04034B50 or method not in (0, 8) or method != info.compress_type or \
-            nlen != len(info.filename.encode("ascii")):
+            nlen != len(info.filename.encode("utf-8")):
         return ["%s: local header does not match" % where]
     if not flags & 8 and (crc, csize, usize) != (info.CRC, info.compress_size, info.file_size):
         problems.append("%s: local sizes or CRC do not match" % where)
     if flags & 1:
         problems.append("%s: encrypted" % where)
-    name = raw[off + 30:off + 30 + nlen].decode("ascii")
-    if setuplist.sanitise_entry_name(name) != rel:
+    name = setuplist.decode_entry_name(info.flag_bits, info.create_version |
+                                       (info.create_system << 8), raw[off + 30:off + 30 + nlen],
+                                       info.extra)
+    if name is None:
+        problems.append("%s: setup.exe could not read its name" % where)
+    elif setuplist.sanitise_entry_name(name) != rel:
         problems.append("%s: setup.exe would unpack it as %s" % (where, name))
     local_extra = raw[off + 30 + nlen:off + 30 + nlen + xlen]
     mtime = int(os.stat(host).st_mtime)

@@ -6,6 +6,7 @@ ValidateSetupList) and archive/ArchiveEntryInfo.cpp (name sanitising, the
 "UT" block, attribute mapping). When those change, change this too.
 """
 import struct
+import zlib
 
 # setup.exe holds each download in one block of this size (grown only when a
 # body does not fit); the list must end before the block does.
@@ -90,7 +91,9 @@ def validate_setup_list(data, buffer_size=DOWNLOAD_BUFFER):
 def sanitise_entry_name(name):
     """The reader's name rules, repeated until none applies."""
     while True:
-        if len(name) >= 2 and name[1] == ":":
+        if name == "." or name.startswith("./") or name.startswith(".\\"):
+            name = name[2:]
+        elif len(name) >= 2 and name[1] == ":":
             name = name[2:]
         elif name.startswith("\\") or name.startswith("/"):
             name = name[1:]
@@ -111,6 +114,8 @@ def entry_attributes(made_by, external):
     host = made_by >> 8
     if host in DOS_HOSTS:
         return external & 0x37
+    if not external >> 16:  # no mode recorded: an ordinary writable file
+        return 0x20
     attrs = 0x20
     if external & 0x40000000:
         attrs |= 0x10
@@ -138,3 +143,32 @@ def ut_times(local_extra):
             return times
         off += 4 + size
     return {}
+
+
+def decode_entry_name(flags, made_by, raw, central_extra=b""):
+    """The stored name as the reader decodes it: UTF-8 when flag bit 11 is
+    set; the UTF-8 of an Info-ZIP Unicode Path field whose CRC-32 matches
+    the raw name; a Unix host's valid UTF-8; else the machine's ANSI code
+    page, which only ASCII survives the same everywhere (None otherwise).
+    None too for invalid UTF-8 where the archive declares UTF-8."""
+    def utf8(b):
+        try:
+            return b.decode("utf-8")
+        except UnicodeDecodeError:
+            return None
+    if flags & 0x800:
+        return utf8(raw)
+    off = 0
+    while off + 4 <= len(central_extra):
+        head, size = struct.unpack_from("<HH", central_extra, off)
+        data = central_extra[off + 4:off + 4 + size]
+        if off + 4 + size > len(central_extra):
+            break
+        if head == 0x7075 and size >= 5 and data[0] == 1:
+            if struct.unpack_from("<I", data, 1)[0] == zlib.crc32(raw):
+                return utf8(data[5:])
+            break
+        off += 4 + size
+    if made_by >> 8 == 3 and any(b >= 0x80 for b in raw) and utf8(raw) is not None:
+        return utf8(raw)
+    return raw.decode("ascii") if all(b < 0x80 for b in raw) else None

@@ -64,12 +64,12 @@ class Cipher:
 class Entry:
     def __init__(self, name, data=b"", method=8, dos=STAMP, made_by=20, attr=0, extra=b"",
                  central_extra=b"", crc=None, local_crc=None, encrypt=None, descriptor=False,
-                 packed=None, usize=None):
+                 packed=None, usize=None, flags=0):
         self.__dict__.update(locals())
         del self.__dict__["self"]
 
 
-def build(path, entries):
+def build(path, entries, check=True):
     """Writes a zip of Entry objects: local headers, data, central directory."""
     body, central = bytearray(), bytearray()
     for e in entries:
@@ -82,7 +82,7 @@ def build(path, entries):
             packed = co.compress(e.data) + co.flush()
         else:
             packed = e.data
-        flags = (1 if e.encrypt else 0) | (8 if e.descriptor else 0)
+        flags = (1 if e.encrypt else 0) | (8 if e.descriptor else 0) | e.flags
         if e.encrypt:
             check = (e.dos >> 8) & 0xFF if e.descriptor else crc >> 24
             if e.encrypt == "badcheck":
@@ -111,7 +111,8 @@ def build(path, entries):
                        len(body), 0)
     with open(os.path.join(OUT, path), "wb") as f:
         f.write(body + central + eocd)
-    zipfile.ZipFile(os.path.join(OUT, path)).infolist()  # a structure zipfile accepts
+    if check:
+        zipfile.ZipFile(os.path.join(OUT, path)).infolist()  # a structure zipfile accepts
 
 
 def payload(archive, name, data):
@@ -202,7 +203,44 @@ def main():
                          ["../x.txt", "a/../../y.txt", "..\\z.txt", "..", "a/..", ".. /v.txt",
                           "a/.../w.txt", "ok.txt"]])
     build("long.zip", [Entry("n" * 255 + ".txt", b"l"), Entry("n" * 256 + ".txt", b"l"),
-                       Entry("d/" * 150, method=0)])
+                       Entry("d/", method=0)])
+
+    # Folder entries whatever their attributes, "./", hosts without modes.
+    build("folders.zip", [
+        Entry("jar/", method=0, made_by=20, attr=0),          # jar: host 0, attributes 0
+        Entry("jar/in.txt", b"j", made_by=20, attr=0),
+        Entry("unix0/", method=0, made_by=unix, attr=0),      # Unix host, no mode
+        Entry("unix0/plain.txt", b"u", made_by=unix, attr=0),
+        Entry("./", method=0, made_by=unix, attr=0o040755 << 16),  # bsdtar's
+        Entry("./inplace.txt", b"p", made_by=unix, attr=0o100644 << 16),
+    ])
+
+    # Name encodings: Info-ZIP's Unicode Path field (right and stale CRC),
+    # the UTF-8 flag over bytes that are not UTF-8.
+    gbk, utf8 = "文档.txt".encode("gbk"), "文档.txt".encode("utf-8")
+    upath = struct.pack("<HHBI", 0x7075, 5 + len(utf8), 1, zlib.crc32(gbk)) + utf8
+    stale = struct.pack("<HHBI", 0x7075, 10, 1, zlib.crc32(b"s" + gbk) ^ 1) + b"x.txt"
+    build("encodings.zip", [
+        Entry(gbk, b"e", central_extra=upath),
+        Entry(b"s" + gbk, b"e", central_extra=stale),
+        Entry(gbk, b"e", flags=0x800),
+    ], check=False)  # zipfile itself cannot read the last name
+
+    # The same folder packed by the real tools users have: Info-ZIP's zip
+    # (raw UTF-8, Unix host, no flag), 7-Zip and jar (flag), bsdtar ("./").
+    tree = {"中文目录/文件.txt": "文件内容\n", "说明.txt": "说明\n", "plain/a.txt": "a\n"}
+    src = os.path.join(OUT, "payload", "realtools")
+    for name, text in tree.items():
+        payload("realtools", name, text.encode("utf-8"))
+    env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8")
+    for zip_name, argv in (
+            ("tool-zip.zip", ["zip", "-q", "-r", "{out}", "."]),
+            ("tool-7z.zip", ["7z", "a", "-tzip", "-bso0", "-bsp0", "{out}", "."]),
+            ("tool-jar.zip", ["jar", "cfM", "{out}", "."]),
+            ("tool-bsdtar.zip", ["bsdtar", "--format", "zip", "-cf", "{out}", "."])):
+        out = os.path.join(OUT, zip_name)
+        subprocess.run([a.replace("{out}", out) for a in argv], cwd=src, env=env, check=True,
+                       stdout=subprocess.DEVNULL)
 
     text = b"encrypted with the empty password\r\n" * 40
     build("encrypted.zip", [

@@ -12,6 +12,7 @@ import sys
 import tempfile
 import unittest
 import zipfile
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOOLS = os.path.join(HERE, "..", "..", "tools")
@@ -66,6 +67,7 @@ class PublishOutputTest(PublishTestBase):
         self.write("client/config/ORB.System.config", "[Client]\r\n", stamp + 10)
         ro = self.write("client/data/readonly.dat", b"\x00\x01", stamp + 20)
         os.chmod(ro, 0o444)
+        self.write("client/说明/文档.txt", "中文", stamp)
         self.write("yahei/ui/font.ini", "Font=yahei", stamp)
         code, out = self.run_tool(self.release([
             {"name": "client.zip", "kind": 1, "value": 7, "folders": ["client"]},
@@ -84,8 +86,11 @@ class PublishOutputTest(PublishTestBase):
             raw = f.read()
         z = zipfile.ZipFile(io.BytesIO(raw))
         names = [i.filename for i in z.infolist()]
-        self.assertEqual(["config/ORB.System.config", "data/readonly.dat", "iKVTRemote.exe"],
-                         names)
+        self.assertEqual(["config/ORB.System.config", "data/readonly.dat", "iKVTRemote.exe",
+                          "说明/文档.txt"], names)
+        # Non-ASCII names go out as UTF-8 with the flag that says so.
+        self.assertEqual([False, False, False, True],
+                         [bool(i.flag_bits & 0x800) for i in z.infolist()])
         for info in z.infolist():
             self.assertEqual(zipfile.ZIP_DEFLATED, info.compress_type)
             nlen, xlen = struct.unpack_from("<HH", raw, info.header_offset + 26)
@@ -151,7 +156,7 @@ class PublishRefusalTest(PublishTestBase):
         self.write("client/iKVTRemote.exe", b"MZ")
         self.write("docs/readme.txt", "x")
         os.makedirs(os.path.join(self.dir, "empty"))
-        self.write("cn/说明.txt", "x")
+        self.write("ctl/a\x01.txt", "x")
         self.write("dot/notes./a.txt", "x")
         self.write("case/A.txt", "x")
         self.write("case/a.txt", "y")
@@ -171,8 +176,8 @@ class PublishRefusalTest(PublishTestBase):
                                                "folders": ["docs"]}], "never installs"),
             ("no packages", [], "list empty"),
             ("duplicate name", [client, dict(client)], "used twice"),
-            ("non-ASCII file name", [client, {"name": "c.zip", "kind": 1, "folders": ["cn"]}],
-             "ASCII"),
+            ("control character", [client, {"name": "c.zip", "kind": 1, "folders": ["ctl"]}],
+             "control"),
             ("trailing dot", [client, {"name": "d.zip", "kind": 1, "folders": ["dot"]}],
              "ends in a dot"),
             ("case clash", [client, {"name": "c.zip", "kind": 1, "folders": ["case"]}],
@@ -226,7 +231,8 @@ class SetupListRulesTest(unittest.TestCase):
     def test_entry_names_and_times_as_the_reader_takes_them(self):
         for stored, taken in (("C:\\data\\a.txt", "data\\a.txt"), ("/etc/x", "etc/x"),
                               ("\\\\srv\\a", "srv\\a"), ("a/../b.txt", "b.txt"),
-                              ("x/y/../z", "z"), ("plain.txt", "plain.txt")):
+                              ("x/y/../z", "z"), ("plain.txt", "plain.txt"),
+                              ("./a/b", "a/b"), ("./", "")):
             self.assertEqual(taken, setuplist.sanitise_entry_name(stored))
         other = b"XY" + struct.pack("<H", 3) + b"abc"
         ut = b"UT" + struct.pack("<HBi", 5, 1, 1234)
@@ -235,6 +241,18 @@ class SetupListRulesTest(unittest.TestCase):
         self.assertEqual({}, setuplist.ut_times(b"UT" + struct.pack("<HB", 1, 1) + b"\0" * 4))
         self.assertEqual(0x30, setuplist.entry_attributes(3 << 8, 0x41ED0000))
         self.assertEqual(0x23, setuplist.entry_attributes(0, 0x23))
+        self.assertEqual(0x20, setuplist.entry_attributes(3 << 8, 0))  # no mode: writable
+
+        # Name encodings, in the reader's order.
+        utf8, gbk = "文档.txt".encode("utf-8"), "文档.txt".encode("gbk")
+        field = struct.pack("<HHBI", 0x7075, 5 + len(utf8), 1, zlib.crc32(gbk)) + utf8
+        stale = struct.pack("<HHBI", 0x7075, 5 + len(utf8), 1, 0) + utf8
+        self.assertEqual("文档.txt", setuplist.decode_entry_name(0x800, 0, utf8))
+        self.assertIsNone(setuplist.decode_entry_name(0x800, 0, gbk))  # flagged, not UTF-8
+        self.assertEqual("文档.txt", setuplist.decode_entry_name(0, 0, gbk, field))
+        self.assertIsNone(setuplist.decode_entry_name(0, 0, gbk, stale))  # field of another name
+        self.assertEqual("文档.txt", setuplist.decode_entry_name(0, 3 << 8, utf8))
+        self.assertIsNone(setuplist.decode_entry_name(0, 0, utf8))  # the ANSI code page's
 
 
 if __name__ == "__main__":

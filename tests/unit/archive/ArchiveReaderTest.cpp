@@ -195,10 +195,10 @@ TEST(ArchiveReader, DamagedEntriesFailWithTheirCodes) {
     EXPECT_EQ(Ok, zip.Extract(0));
     EXPECT_EQ(InflateError, zip.Extract(1));  // whole data, wrong CRC-32
     // Local header disagrees with the central record; bzip2 is not supported.
-    for (int32_t i : {2, 3}) {
-        EXPECT_EQ(0, zip.Entry(i, BadEntryHeader).szEntryName[0]);
-        EXPECT_EQ(BadEntryHeader, ArchiveExtractToFile(zip.Get(), i, L"x.txt"));
-    }
+    EXPECT_EQ(0, zip.Entry(2, BadEntryHeader).szEntryName[0]);
+    EXPECT_EQ(BadEntryHeader, ArchiveExtractToFile(zip.Get(), 2, L"x.txt"));
+    EXPECT_EQ(0, zip.Entry(3, MethodUnsupported).szEntryName[0]);
+    EXPECT_EQ(MethodUnsupported, ArchiveExtractToFile(zip.Get(), 3, L"x.txt"));
     EXPECT_FALSE(FileExists(tmp.Sub(L"x.txt")));
     EXPECT_EQ(InflateError, zip.Extract(4));  // deflate stream cut in half
     EXPECT_EQ(InflateError, zip.Extract(5));  // stored data shorter than its size
@@ -242,12 +242,51 @@ TEST(ArchiveReader, OverlongNamesAndPathsFailCleanly) {
     ASSERT_TRUE(zip.Get());
     ASSERT_EQ(Ok, ArchiveSetTargetFolder(zip.Get(), tmp.Path().c_str()));
     EXPECT_EQ(259u, wcslen(zip.Entry(0).szEntryName));  // fits the record
-    EXPECT_EQ(FileError, zip.Extract(0));               // but not below the folder
-    EXPECT_EQ(0, zip.Entry(1, BadEntryHeader).szEntryName[0]);
-    EXPECT_NE(Ok, ArchiveExtractToFile(zip.Get(), 1, L"x.txt"));
-    EXPECT_NE(Ok, ArchiveExtractToFile(zip.Get(), 2, L"d/"));
+    EXPECT_EQ(PathTooLong, zip.Extract(0));             // but not below the folder
+    EXPECT_EQ(0, zip.Entry(1, PathTooLong).szEntryName[0]);
+    EXPECT_EQ(PathTooLong, ArchiveExtractToFile(zip.Get(), 1, L"x.txt"));
     EXPECT_TRUE(ListFolder(tmp.Path()).empty());
+
+    // Windows makes no folder path of 248 characters, nor a file path of 260.
+    std::wstring folder(247 - (tmp.Path().size() + 1), L'd');
+    EXPECT_EQ(PathTooLong, ArchiveExtractToFile(zip.Get(), 2, (folder + L"e/").c_str()));
+    EXPECT_EQ(Ok, ArchiveExtractToFile(zip.Get(), 2, (folder + L"/").c_str()));
+    std::wstring file = folder + L"/" + std::wstring(11, L'f');  // 259 in all
+    EXPECT_EQ(PathTooLong, ArchiveExtractToFile(zip.Get(), 0, (file + L"g").c_str()));
+    EXPECT_EQ(Ok, ArchiveExtractToFile(zip.Get(), 0, file.c_str()));
+    EXPECT_TRUE(FileExists(tmp.Path() + L"\\" + folder + L"\\" + std::wstring(11, L'f')));
 
     std::wstring deep = tmp.Path() + L"\\" + std::wstring(300, L'f');
     EXPECT_EQ(BadArgument, ArchiveSetTargetFolder(zip.Get(), deep.c_str()));
+    EXPECT_EQ(BadArgument, ArchiveSetTargetFolder(zip.Get(), L""));  // not the drive's root
+}
+
+TEST(ArchiveReader, NamesEndingInASeparatorAreFoldersAndHostsWithoutModesGiveWritableFiles) {
+    CTempFolder tmp(L"arc");
+    CArchive zip(L"folders.zip");
+    ASSERT_TRUE(zip.Get());
+    ASSERT_EQ(Ok, ArchiveSetTargetFolder(zip.Get(), tmp.Path().c_str()));
+    ASSERT_EQ(6, zip.Count());
+    for (int32_t i = 0; i < 6; ++i) EXPECT_EQ(Ok, zip.Extract(i)) << i;
+    EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, zip.Entry(0).dwAttributes);  // jar: attributes 0
+    EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_ARCHIVE, zip.Entry(2).dwAttributes);
+    EXPECT_EQ(FILE_ATTRIBUTE_ARCHIVE, zip.Entry(3).dwAttributes);  // Unix host, mode 0
+    EXPECT_STREQ(L"", zip.Entry(4).szEntryName);                   // "./": the folder itself
+    EXPECT_EQ("j", ReadAll(tmp.Sub(L"jar\\in.txt")));
+    EXPECT_FALSE(::GetFileAttributesW(tmp.Sub(L"unix0\\plain.txt").c_str()) &
+                 FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ("p", ReadAll(tmp.Sub(L"inplace.txt")));
+    EXPECT_EQ((std::vector<std::wstring>{L"inplace.txt", L"jar", L"unix0"}),
+              ListFolder(tmp.Path()));
+}
+
+TEST(ArchiveReader, NameEncodingsFollowFlagThenUnicodePathFieldThenHost) {
+    CArchive zip(L"encodings.zip");
+    ASSERT_TRUE(zip.Get());
+    EXPECT_STREQ(L"文档.txt", zip.Entry(0).szEntryName);  // the field's UTF-8 name
+    // A field whose CRC-32 belongs to another name is not this name's.
+    EXPECT_STRNE(L"x.txt", zip.Entry(1).szEntryName);
+    // Flagged UTF-8 that is not: an unusable name, never a garbled one.
+    EXPECT_EQ(0, zip.Entry(2, NameRefused).szEntryName[0]);
+    EXPECT_EQ(NameRefused, ArchiveExtractToFile(zip.Get(), 2, L"x.txt"));
 }

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "ArchiveTestData.h"
 #include "PackageExtract.h"
 #include "TestUtil.h"
@@ -7,7 +10,7 @@
 TEST(ExtractPackage, ThreeEntriesOfWhichTheSecondFails) {
     CTempFolder tmp(L"pkg");
     std::wstring out = tmp.Sub(L"Tarvelo");
-    EXPECT_FALSE(ExtractPackage(ZipPath(L"three.zip").c_str(), out.c_str(), 0));
+    EXPECT_EQ(PackageDamaged, ExtractPackage(ZipPath(L"three.zip").c_str(), out.c_str(), 0));
     EXPECT_EQ("one", ReadAll(out + L"\\first.txt"));
     EXPECT_EQ("three", ReadAll(out + L"\\third.txt"));
 }
@@ -19,7 +22,7 @@ TEST(ExtractPackage, WholePackageThenTheArchiveCanBeDeleted) {
     std::wstring staging = tmp.Sub(L"package.zip");
     ASSERT_TRUE(WriteFileBytes(staging, zip));
     std::wstring out = tmp.Sub(L"Tarvelo\\");  // with a trailing separator
-    EXPECT_TRUE(ExtractPackage(staging.c_str(), out.c_str(), 0));
+    EXPECT_EQ(PackageExtracted, ExtractPackage(staging.c_str(), out.c_str(), 0));
     EXPECT_EQ(ReadAll(TestDataPath(L"payload\\roundtrip\\docs\\img\\a.png")),
               ReadAll(out + L"docs\\img\\a.png"));
     EXPECT_TRUE(::DeleteFileW(staging.c_str()));  // the archive was closed
@@ -28,14 +31,15 @@ TEST(ExtractPackage, WholePackageThenTheArchiveCanBeDeleted) {
 TEST(ExtractPackage, NothingHappensForNullsNonArchivesAndEmptyArchives) {
     CTempFolder tmp(L"pkg");
     std::wstring out = tmp.Sub(L"Tarvelo");
-    EXPECT_FALSE(ExtractPackage(nullptr, out.c_str(), 0));
-    EXPECT_FALSE(ExtractPackage(ZipPath(L"empty.zip").c_str(), nullptr, 0));
-    EXPECT_FALSE(ExtractPackage(ZipPath(L"notzip.zip").c_str(), out.c_str(), 0));
+    EXPECT_EQ(PackageUnusable, ExtractPackage(nullptr, out.c_str(), 0));
+    EXPECT_EQ(PackageUnusable, ExtractPackage(ZipPath(L"empty.zip").c_str(), nullptr, 0));
+    EXPECT_EQ(PackageUnusable, ExtractPackage(ZipPath(L"roundtrip.zip").c_str(), L"", 0));
+    EXPECT_EQ(PackageDamaged, ExtractPackage(ZipPath(L"notzip.zip").c_str(), out.c_str(), 0));
     EXPECT_FALSE(FolderExists(out));
 
     // No entry, no pause: far quicker than the pause it would otherwise take.
     DWORD dwStart = ::GetTickCount();
-    EXPECT_TRUE(ExtractPackage(ZipPath(L"empty.zip").c_str(), out.c_str(), 60000));
+    EXPECT_EQ(PackageExtracted, ExtractPackage(ZipPath(L"empty.zip").c_str(), out.c_str(), 60000));
     EXPECT_LT(::GetTickCount() - dwStart, 30000u);
     EXPECT_FALSE(FolderExists(out));
 }
@@ -43,7 +47,43 @@ TEST(ExtractPackage, NothingHappensForNullsNonArchivesAndEmptyArchives) {
 TEST(ExtractPackage, EachPackagePausesThreeSecondsBeforeItsFirstEntry) {
     CTempFolder tmp(L"pkg");
     DWORD dwStart = ::GetTickCount();
-    EXPECT_TRUE(ExtractPackage(ZipPath(L"roundtrip.zip").c_str(), tmp.Sub(L"a").c_str()));
-    EXPECT_TRUE(ExtractPackage(ZipPath(L"infozip.zip").c_str(), tmp.Sub(L"b").c_str()));
+    EXPECT_EQ(PackageExtracted,
+              ExtractPackage(ZipPath(L"roundtrip.zip").c_str(), tmp.Sub(L"a").c_str()));
+    EXPECT_EQ(PackageExtracted,
+              ExtractPackage(ZipPath(L"infozip.zip").c_str(), tmp.Sub(L"b").c_str()));
     EXPECT_GE(::GetTickCount() - dwStart, 2u * kPackagePauseMs - 100);
+}
+
+TEST(ExtractPackage, PackagesThatCanNeverUnpackAreUnusableAndSayWhichEntryWhy) {
+    CTempFolder tmp(L"pkg");
+    CLogFile log;
+    EXPECT_EQ(PackageUnusable,
+              ExtractPackage(ZipPath(L"unsafe.zip").c_str(), tmp.Sub(L"a").c_str(), 0));
+    EXPECT_EQ(1, log.Count(L"entry 0 \"../x.txt\" refused: name refused"));
+    EXPECT_EQ("x", ReadAll(tmp.Sub(L"a\\ok.txt")));  // the others are still extracted
+    // Unusable outweighs damaged (a bad CRC beside an unsupported method).
+    EXPECT_EQ(PackageUnusable,
+              ExtractPackage(ZipPath(L"faults.zip").c_str(), tmp.Sub(L"b").c_str(), 0));
+    EXPECT_EQ(1, log.Count(L"refused: compression method not supported"));
+    // A folder where a file goes; access denied alone would look like a lock.
+    ASSERT_TRUE(::CreateDirectoryW(tmp.Sub(L"c").c_str(), NULL));
+    ASSERT_TRUE(::CreateDirectoryW(tmp.Sub(L"c\\empty.txt").c_str(), NULL));
+    EXPECT_EQ(PackageUnusable,
+              ExtractPackage(ZipPath(L"roundtrip.zip").c_str(), tmp.Sub(L"c").c_str(), 0));
+    EXPECT_EQ(1, log.Count(L"\"empty.txt\" refused: a folder and a file of the same name"));
+}
+
+TEST(ExtractPackage, PackagesFromRealToolsUnpackUnderTheirRealNames) {
+    for (const wchar_t* pszZip :
+         {L"tool-zip.zip", L"tool-7z.zip", L"tool-jar.zip", L"tool-bsdtar.zip"}) {
+        CTempFolder tmp(L"tool");
+        EXPECT_EQ(PackageExtracted, ExtractPackage(ZipPath(pszZip).c_str(), tmp.Path().c_str(), 0))
+            << pszZip;
+        EXPECT_EQ((std::vector<std::wstring>{L"plain", L"中文目录", L"说明.txt"}),
+                  ListFolder(tmp.Path()))
+            << pszZip;
+        EXPECT_EQ(ReadAll(TestDataPath(L"payload\\realtools\\中文目录\\文件.txt")),
+                  ReadAll(tmp.Sub(L"中文目录\\文件.txt")))
+            << pszZip;
+    }
 }
