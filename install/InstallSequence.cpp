@@ -46,8 +46,8 @@ void SetProgress(CInstallState& state, IInstallView& view, int nProgress) {
 
 // Counts one failed attempt of an entry. On the last one the entry's
 // failure (pszFormat over its name) is shown and true returned: stop.
-bool LastAttempt(CInstallState& state, IInstallView& view, int* pnAttempt,
-                 const wchar_t* pszFormat, const wchar_t* pszName) {
+bool LastAttempt(CInstallState& state, IInstallView& view, int* pnAttempt, const wchar_t* pszFormat,
+                 const wchar_t* pszName) {
     if (++*pnAttempt < kAttemptsPerEntry) return false;
     wchar_t szMessage[64];
     FormatInto(szMessage, pszFormat, pszName);
@@ -64,10 +64,16 @@ BOOL Download(CInstallState& state, const wchar_t* pszUrl, HWND hWndOwner) {
                         hWndOwner);
 }
 
+bool StopRequested(HANDLE hStopEvent) {
+    return ::WaitForSingleObject(hStopEvent, 1) == WAIT_OBJECT_0;
+}
+
 // One list entry: download, stage, unpack, delete; up to five attempts of
-// any kind. False when the installation must stop (already reported).
+// any kind, each after a look at the stop event. A package that can never
+// unpack fails at once. False when the installation must stop (a failure
+// is already reported; a stop is not one).
 bool InstallEntry(CInstallState& state, IInstallView& view, const SetupListEntry& entry,
-                  HWND hWndOwner) {
+                  HANDLE hStopEvent, HWND hWndOwner) {
     wchar_t szUrl[MAX_PATH];
     wchar_t szStaging[MAX_PATH];
     wchar_t szMessage[64];
@@ -81,6 +87,7 @@ bool InstallEntry(CInstallState& state, IInstallView& view, const SetupListEntry
         return false;
     }
     for (int nAttempt = 0;;) {
+        if (StopRequested(hStopEvent)) return false;
         if (!Download(state, szUrl, hWndOwner)) {
             if (LastAttempt(state, view, &nAttempt, L"下载%s失败", entry.szName)) {
                 LogError(L"[CSetupDlg::Execute] download %s failed", entry.szName);
@@ -108,13 +115,15 @@ bool InstallEntry(CInstallState& state, IInstallView& view, const SetupListEntry
         DWORD cbWritten = 0;
         ::WriteFile(hFile, state.m_pDownloadBuf, state.m_nDownloadLen, &cbWritten, NULL);
         ::CloseHandle(hFile);
-        bool bExtracted = ExtractPackage(szStaging, state.m_szSetupPath);
+        PackageResult extracted = ExtractPackage(szStaging, state.m_szSetupPath);
         ::DeleteFileW(szStaging);
-        if (bExtracted) return true;
+        if (extracted == PackageExtracted) return true;
         // A package that does not unpack whole (not a zip, cut short, a bad
         // CRC) would leave a broken installation reported as a success. A body
         // cut without a length header arrives looking whole, so fetch again;
-        // stop with the entry's failure when it never unpacks.
+        // stop with the entry's failure when it never unpacks, and at once
+        // when it never can (its entries are logged).
+        if (extracted == PackageUnusable) nAttempt = kAttemptsPerEntry - 1;
         if (LastAttempt(state, view, &nAttempt, L"安装%s失败", entry.szName)) {
             LogError(L"[CSetupDlg::Execute] extract %s failed", entry.szName);
             return false;
@@ -130,8 +139,9 @@ int EntryProgress(int i, int nCount) {
     return static_cast<int>(static_cast<double>(i) * 95.0 / nCount);
 }
 
-void RunInstallSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent,
-                        HWND hWndOwner) {
+namespace {
+
+void RunSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent, HWND hWndOwner) {
     state.m_nProgress = 0;
     // Without a drive every path would be relative to the current folder.
     if (!state.m_szSetupPath[0] || !state.m_szTempPath[0] || !state.m_szUnInstallPath[0]) {
@@ -154,16 +164,18 @@ void RunInstallSequence(CInstallState& state, IInstallView& view, HANDLE hStopEv
     const int nCount = static_cast<int>(state.m_vecSetupList.size());
     LogNormal(L"[CSetupDlg::Execute] download orbsetup.txt sccuss");
 
+    // A stop confirmed during the list download or the proxy dialog leaves
+    // the existing installation as it is.
+    if (StopRequested(hStopEvent)) return;
     DeleteFolder(state.m_szSetupPath);
 
     for (int i = 1; i <= nCount; ++i) {
-        if (::WaitForSingleObject(hStopEvent, 1) == WAIT_OBJECT_0) return;
         const SetupListEntry& entry = state.m_vecSetupList[i - 1];
         if (!state.m_setInstallKind.count(entry.nKind) || !entry.szName[0]) continue;
 
         wchar_t szStatus[64];
         if (FormatInto(szStatus, L"正在安装%s ......", entry.szName)) view.ShowStatusText(szStatus);
-        if (!InstallEntry(state, view, entry, hWndOwner)) return;
+        if (!InstallEntry(state, view, entry, hStopEvent, hWndOwner)) return;
         SetProgress(state, view, EntryProgress(i, nCount));
     }
 
@@ -183,4 +195,18 @@ void RunInstallSequence(CInstallState& state, IInstallView& view, HANDLE hStopEv
     SetProgress(state, view, 100);
     WriteRegistry(state.m_szSetupPath, state.m_szUnInstallPath);
     view.ArmLaunchTimer();
+}
+
+}  // namespace
+
+void RunInstallSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent,
+                        HWND hWndOwner) {
+    // An exception (std::bad_alloc from a huge list, say) must not leave the
+    // window at "installing" with nobody working.
+    try {
+        RunSequence(state, view, hStopEvent, hWndOwner);
+    } catch (...) {
+        LogError(L"[CSetupDlg::Execute] exception");
+        ReportFailure(state, view, L"安装失败");
+    }
 }

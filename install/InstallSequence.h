@@ -53,7 +53,9 @@ public:
 // truncated toward zero.
 int EntryProgress(int i, int nCount);
 
-// Runs the whole sequence; hStopEvent is looked at before each list entry.
+// Runs the whole sequence; hStopEvent is looked at before the old
+// installation is deleted and before each attempt of a list entry. A C++
+// exception ends it as a failure ("安装失败").
 // hWndOwner owns the proxy dialogs' message boxes.
 void RunInstallSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent,
                         HWND hWndOwner);

@@ -19,8 +19,10 @@ bool DeleteFolder(const wchar_t* pszPath, bool bClearReadOnly) {
     // Never follow a link out of the tree being wiped, nor into one.
     if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return ::RemoveDirectoryW(pszPath) != FALSE;
+    // One separator per level, as the reader spends: whatever it could write
+    // (folders below 248 characters, files below 260) can be named here.
     wchar_t szPattern[MAX_PATH];
-    if (FormatInto(szPattern, L"%s//*.*", pszPath)) {
+    if (FormatInto(szPattern, L"%s\\*", pszPath)) {
         WIN32_FIND_DATAW fd;
         CFindHandle hFind(::FindFirstFileW(szPattern, &fd));
         if (hFind) {
@@ -29,7 +31,7 @@ bool DeleteFolder(const wchar_t* pszPath, bool bClearReadOnly) {
                 if (wcscmp(pszName, L".") == 0 || wcscmp(pszName, L"..") == 0) continue;
                 wchar_t szFull[MAX_PATH];
                 // A name that does not fit is left alone; its folder then stays too.
-                if (!FormatInto(szFull, L"%s//%s", pszPath, pszName)) continue;
+                if (!FormatInto(szFull, L"%s\\%s", pszPath, pszName)) continue;
                 if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                     DeleteFolder(szFull, bClearReadOnly);
                 } else {

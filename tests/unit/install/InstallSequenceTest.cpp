@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,29 @@ TEST(InstallSequence, WithoutADriveItFailsVisiblyAndWritesNothing) {
     EXPECT_EQ(0u, state.m_nDownloadLen);  // nothing fetched
     // Nothing appeared in the current folder but the log.
     EXPECT_EQ(std::vector<std::wstring>{L"log.txt"}, ListFolder(tmp.Path()));
+}
+
+TEST(InstallSequence, AnExceptionEndsTheInstallationAsAVisibleFailure) {
+    // The first thing shown throws, as an allocation deep in a step might.
+    class CThrowingView : public CRecordingView {
+    public:
+        void ShowFailure(const wchar_t* psz) override {
+            if (!m_bThrown) {
+                m_bThrown = true;
+                throw std::bad_alloc();
+            }
+            CRecordingView::ShowFailure(psz);
+        }
+        bool m_bThrown = false;
+    } view;
+    CTempFolder tmp(L"seq");
+    CLogFile log(tmp.Sub(L"log.txt"));
+    CInstallState state;
+    RunInstallSequence(state, view, NULL, NULL);
+    EXPECT_EQ(std::vector<std::wstring>{L"failure:安装失败"}, view.m_calls);
+    EXPECT_EQ(0, state.m_bConfirmStop);
+    EXPECT_EQ(1, log.Count(L"[Error]["));
+    EXPECT_EQ(1, log.Count(L"][CSetupDlg::Execute] exception\r\n"));
 }
 
 TEST(InstallSequence, StateStartsWithAZeroedTenMegabyteBuffer) {

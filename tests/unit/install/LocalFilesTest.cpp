@@ -46,22 +46,21 @@ TEST(DeleteFolder, AReadOnlyFileKeepsItsFolderChainAndGivesFalse) {
     EXPECT_TRUE(FolderExists(top));
 }
 
-TEST(DeleteFolder, ANameThatWouldOverflowThePathIsLeftAlone) {
+TEST(DeleteFolder, PathsAtTheReadersLimitsAreDeleted) {
     CTempFolder tmp(L"del");
-    // Nest until the next level cannot be named within MAX_PATH by "%s//%s".
+    // The deepest folder the reader makes (247 characters) and the longest
+    // file it writes in it (259).
     std::wstring top = tmp.Sub(L"t");
     ASSERT_TRUE(::CreateDirectoryW(top.c_str(), NULL));
-    std::wstring name(240 - top.size(), L'n');
-    std::wstring deep = top + L"\\" + name;
-    ASSERT_LT(deep.size(), static_cast<size_t>(MAX_PATH));
-    ASSERT_TRUE(WriteFileBytes(deep, "long"));  // fits with one backslash
-    ASSERT_GE(top.size() + 2 + name.size(), 240u);
-    std::wstring longer(MAX_PATH - 1 - top.size() - 1, L'm');  // fits with "\\", not "//"
-    ASSERT_TRUE(WriteFileBytes(top + L"\\" + longer, "x"));
+    std::wstring folder = top + L"\\" + std::wstring(247 - top.size() - 1, L'd');
+    ASSERT_EQ(247u, folder.size());
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), NULL));
+    std::wstring file = folder + L"\\" + std::wstring(259 - folder.size() - 1, L'f');
+    ASSERT_EQ(259u, file.size());
+    ASSERT_TRUE(WriteFileBytes(file, "at the limit"));
 
-    EXPECT_FALSE(DeleteFolder(top.c_str()));
-    EXPECT_TRUE(FileExists(top + L"\\" + longer));
-    EXPECT_FALSE(FileExists(deep));
+    EXPECT_TRUE(DeleteFolder(top.c_str()));
+    EXPECT_FALSE(FolderExists(top));
 }
 
 TEST(WriteClientVersion, ReplacesOnlyTheVersionKey) {
