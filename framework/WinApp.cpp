@@ -1,5 +1,6 @@
 #include "WinApp.h"
 
+#include "CrashLog.h"
 #include "DllSearch.h"
 
 namespace {
@@ -25,6 +26,7 @@ CWinApp* AfxGetApp() { return g_pApp; }
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR, int) {
     RestrictDllSearchPath();
+    InstallCrashLog();
     CWinApp* pApp = AfxGetApp();
     if (!pApp) return 1;
     pApp->m_hInstance = hInstance;

@@ -19,6 +19,7 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include "CrashLog.h"
 #include "DllSearch.h"
 #include "Handle.h"
 #include "InstallRecord.h"
@@ -193,6 +194,7 @@ int Run(bool* pbCopy) {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     // The copy runs from the temporary folder, where anyone may drop a DLL.
     RestrictDllSearchPath();
+    InstallCrashLog();
     bool bCopy = false;
     int nCode = Run(&bCopy);
     if (bCopy) ScheduleSelfDeletion();

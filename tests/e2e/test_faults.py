@@ -177,7 +177,7 @@ class SetupListFaults(FaultTest):
 
 
 class PackageFaults(FaultTest):
-    def check_package_fails(self, log_line, make_rules=None, data=None):
+    def check_package_fails(self, log_line, make_rules=None, data=None, attempts=5):
         self.serve_base()
         self.serve("bad.zip", data if data is not None else harness.make_zip({"b.txt": b"b" * 5000}))
         if make_rules:
@@ -187,10 +187,11 @@ class PackageFaults(FaultTest):
         self.start_and_click_install()
         self.assert_failed_visibly(log_line, timeout=180)
         log = self.wine.read_log()
-        # Four logged retries before the fifth attempt gives up.
-        for n in range(1, 5):
+        # Logged retries before the last attempt gives up.
+        for n in range(1, attempts):
             self.assertIn("[CSetupDlg::Execute] %d " % n, log)
-        self.assertEqual(5, self.requests("bad.zip"))
+        self.assertNotIn("[CSetupDlg::Execute] %d " % attempts, log)
+        self.assertEqual(attempts, self.requests("bad.zip"))
         self.assertEqual(0, self.requests("never.zip"))
         # What came before stays; nothing comes after.
         self.assertTrue(os.path.exists(self.wine.host_path("C:\\Tarvelo\\iKVTRemote.exe")))
@@ -238,7 +239,10 @@ class PackageFaults(FaultTest):
                  "/evil5.txt", "nul.txt", "COM1", "inside.txt"]
         data = make_seeds.build([make_seeds.entry(n, b"hostile") for n in names])
         drive_c = set(os.listdir(self.wine.drive_c))
-        self.check_package_fails("[CSetupDlg::Execute] extract bad.zip failed", data=data)
+        # It fails the same way every time: fetched once, not five times.
+        log = self.check_package_fails("[CSetupDlg::Execute] extract bad.zip failed", data=data,
+                                       attempts=1)
+        self.assertIn('entry 0 "../evil1.txt" refused: name refused', log)
         # The installer makes its own three folders; nothing else appears.
         self.assertEqual(drive_c, set(os.listdir(self.wine.drive_c))
                          - {"Tarvelo", "UnInstall Tarvelo"})
@@ -326,6 +330,35 @@ class Interruptions(FaultTest):
         self.assertFalse(self.client_started())
         self.assertIsNone(self.wine.reg_export(faults.UNINSTALL_KEY))
         self.assertNotIn("UnInstall.exe", self.wine.read_log())
+
+    def test_a_stop_is_honoured_before_the_wipe_and_between_attempts(self):
+        def confirm_stop():
+            self.wine.click(self.wid, *CLOSE_BUTTON)
+            question = faults.find_window(self.wine, "询问", 20)
+            self.assertIsNotNone(question, "no question before stopping")
+            faults.press_enter_on(self.wine, question)
+            self.proc.wait(timeout=120)
+
+        # Stopped while the list downloads: the earlier installation stays.
+        keep = self.keep_earlier_install()
+        self.serve_three()
+        faults.rule(self.root, "orbsetup.txt", no_length=1, stall=4)
+        self.start_and_click_install()
+        time.sleep(1)
+        confirm_stop()
+        self.assertTrue(os.path.exists(keep), "wiped after the stop")
+        self.assertEqual(0, self.requests("base.zip"))
+
+        # Stopped while a package keeps failing: no attempt after the stop.
+        os.remove(os.path.join(self.root, "orbsetup.txt.rule"))
+        self.serve("bad.zip", harness.make_zip({"b.txt": b"b" * 5000}))
+        faults.rule(self.root, "bad.zip", close_after=100, stall=4)
+        self.serve_list("base.zip;1;1", "bad.zip;1;1", "three.zip;1;1")
+        self.start_and_click_install()
+        self.wait_log("[CSetupDlg::Execute] 1 download bad.zip failed", 90)
+        confirm_stop()
+        self.assertLessEqual(self.requests("bad.zip"), 3)
+        self.assertNotIn("[CSetupDlg::Execute] download bad.zip failed", self.wine.read_log())
 
     def test_killed_mid_install_then_run_again_completes(self):
         self.serve_three()

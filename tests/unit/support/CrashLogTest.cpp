@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "CrashLog.h"
+#include "Log.h"
+#include "StrFormat.h"
+#include "TestUtil.h"
+
+namespace {
+
+const wchar_t kChildLogVar[] = L"CRASHLOG_TEST_LOG";
+
+// Stands for the system's own last resort, which would start a debugger:
+// the process ends at once with the exception code.
+LONG WINAPI EndProcess(EXCEPTION_POINTERS*) { return EXCEPTION_EXECUTE_HANDLER; }
+
+DWORD WINAPI Fault(LPVOID) {
+    *static_cast<volatile int*>(NULL) = 1;
+    return 0;
+}
+
+}  // namespace
+
+// The faulting side, run only as the child that the test below starts (this
+// switch exists in the test program alone).
+TEST(CrashLog, ChildFaultsOnAWorkerThread) {
+    wchar_t szLog[MAX_PATH];
+    if (!::GetEnvironmentVariableW(kChildLogVar, szLog, MAX_PATH)) GTEST_SKIP();
+    ::SetUnhandledExceptionFilter(EndProcess);
+    InstallCrashLog();
+    CopyInto(g_szLogPath, szLog);
+    HANDLE hThread = ::CreateThread(NULL, 0, Fault, NULL, 0, NULL);
+    ::WaitForSingleObject(hThread, 30000);
+    FAIL() << "the fault did not end the process";
+}
+
+TEST(CrashLog, AFaultOnAnyThreadLeavesOneErrorLineThenTheOldFilterDecides) {
+    CTempFolder tmp(L"crash");
+    std::wstring log = tmp.Sub(L"log.txt");
+    wchar_t szExe[MAX_PATH];
+    ASSERT_GT(::GetModuleFileNameW(NULL, szExe, MAX_PATH), 0u);
+    std::wstring cmd =
+        L"\"" + std::wstring(szExe) + L"\" --gtest_filter=CrashLog.ChildFaultsOnAWorkerThread";
+    ASSERT_TRUE(::SetEnvironmentVariableW(kChildLogVar, log.c_str()));
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    BOOL bStarted = ::CreateProcessW(NULL, &cmd[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi);
+    ::SetEnvironmentVariableW(kChildLogVar, NULL);
+    ASSERT_TRUE(bStarted);
+    DWORD dwWait = ::WaitForSingleObject(pi.hProcess, 60000);
+    if (dwWait != WAIT_OBJECT_0) ::TerminateProcess(pi.hProcess, 1);
+    DWORD dwCode = 0;
+    ::GetExitCodeProcess(pi.hProcess, &dwCode);
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), dwWait);
+    EXPECT_EQ(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION), dwCode);  // the old filter's end
+
+    std::string bytes;
+    ASSERT_TRUE(ReadFileBytes(log, &bytes));
+    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+    EXPECT_EQ(0u, text.find(L"[Error]["));
+    EXPECT_NE(std::wstring::npos, text.find(L"][UnhandledException] code=0xC0000005 address=0x"));
+    EXPECT_EQ(text.size() - 2, text.find(L"\r\n"));  // one line
+}
