@@ -12,6 +12,8 @@ CSetupDlg::CSetupDlg(HWND hParent)
       m_rcInstall(),
       m_rcMinimize(),
       m_nState(STATE_IDLE),
+      m_bAsking(false),
+      m_bLaunchPending(false),
       m_pImgStart(NULL),
       m_pImgSlide1(NULL),
       m_pImgSlide2(NULL),
@@ -166,7 +168,10 @@ BOOL CSetupDlg::OnInitDialog() {
 }
 
 DWORD CSetupDlg::Execute() {
-    RunInstallSequence(*this, *this, m_hStopEvent, m_hWnd);
+    // No owner for the boxes the worker shows: an owned box disables the
+    // window, which needs the UI thread, and that may be waiting for the
+    // worker at teardown.
+    RunInstallSequence(*this, *this, m_hStopEvent, NULL);
     return 1;
 }
 

@@ -43,9 +43,16 @@ protected:
     bool OnQueryDragIcon(HICON* phIcon) override;
     bool OnAppMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) override;
     void OnNcDestroy() override;
+    void OnOK() override;
+    void OnCancel() override;
 
 private:
     void OnInstallClicked();
+    // The one path every close request takes (close button, keys, system
+    // menu): during an installation it asks first, then stops the worker.
+    void RequestClose();
+    // Starts the installed client and ends the window.
+    void LaunchClient();
     void LoadJgpImage(WORD wID, Gdiplus::Image** ppImage);
     void GetDestPath();
     void DeleteImages();
@@ -63,6 +70,8 @@ private:
     RECT m_rcInstall;
     RECT m_rcMinimize;
     int m_nState;
+    bool m_bAsking;         // the stop question is open
+    bool m_bLaunchPending;  // the launch timer fired while it was
     Gdiplus::Image* m_pImgStart;
     Gdiplus::Image* m_pImgSlide1;
     Gdiplus::Image* m_pImgSlide2;

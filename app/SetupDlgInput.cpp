@@ -32,15 +32,37 @@ bool CSetupDlg::OnMouseMove(UINT, POINT pt) {
     return false;
 }
 
+void CSetupDlg::OnOK() {
+    // Enter never ends the window: only the close paths and the launch do.
+}
+
+void CSetupDlg::OnCancel() {
+    // Escape, Alt+F4, the system menu's and the taskbar's Close all arrive
+    // here, and take the close button's path.
+    RequestClose();
+}
+
+void CSetupDlg::RequestClose() {
+    if (m_bAsking) return;  // the question is on screen already
+    if (m_nState == STATE_INSTALLING && m_bConfirmStop == 1) {
+        // The box runs its own message loop, in which the worker's last
+        // messages and the launch timer arrive: the launch waits for the answer.
+        m_bAsking = true;
+        int nAnswer = MessageBox(L"是否终止安装？", L"询问", MB_OKCANCEL | MB_ICONQUESTION);
+        m_bAsking = false;
+        if (nAnswer != IDOK) {
+            if (m_bLaunchPending) LaunchClient();
+            return;
+        }
+    }
+    m_bLaunchPending = false;
+    ::SetEvent(m_hStopEvent);
+    EndDialog(IDCANCEL);
+}
+
 bool CSetupDlg::OnLButtonUp(UINT, POINT pt) {
     if (::PtInRect(&m_rcClose, pt)) {
-        if (m_nState == STATE_INSTALLING && m_bConfirmStop == 1) {
-            if (MessageBox(L"是否终止安装？", L"询问", MB_OKCANCEL | MB_ICONQUESTION) != IDOK) {
-                return true;
-            }
-        }
-        ::SetEvent(m_hStopEvent);
-        OnCancel();
+        RequestClose();
         return true;
     }
     if (::PtInRect(&m_rcInstall, pt) && m_nState == STATE_IDLE) {
@@ -69,12 +91,21 @@ void CSetupDlg::OnInstallClicked() {
 bool CSetupDlg::OnTimer(UINT_PTR nIDEvent) {
     if (nIDEvent != TIMER_LAUNCH_CLIENT) return false;
     ::KillTimer(m_hWnd, TIMER_LAUNCH_CLIENT);
+    if (m_bAsking) {
+        m_bLaunchPending = true;
+    } else {
+        LaunchClient();
+    }
+    return true;
+}
+
+void CSetupDlg::LaunchClient() {
+    m_bLaunchPending = false;
     wchar_t szClient[MAX_PATH];
     if (FormatInto(szClient, L"%s\\iKVTRemote.exe", m_szSetupPath)) {
         ::ShellExecuteW(NULL, L"open", szClient, NULL, m_szSetupPath, SW_SHOW);
     }
-    OnOK();
-    return true;
+    EndDialog(IDOK);
 }
 
 bool CSetupDlg::OnQueryDragIcon(HICON* phIcon) {
@@ -86,5 +117,6 @@ void CSetupDlg::OnNcDestroy() {
     DeleteImages();
     // A launch still pending must never fire once the window is going.
     ::KillTimer(m_hWnd, TIMER_LAUNCH_CLIENT);
-    WaitForExit();
+    // The worker uses this object's buffer, list and handles.
+    WaitForExitOrEndProcess();
 }

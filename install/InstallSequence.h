@@ -56,6 +56,7 @@ int EntryProgress(int i, int nCount);
 // Runs the whole sequence; hStopEvent is looked at before the old
 // installation is deleted and before each attempt of a list entry. A C++
 // exception ends it as a failure ("安装失败").
-// hWndOwner owns the proxy dialogs' message boxes.
+// hWndOwner owns the proxy dialogs' message boxes; NULL from a worker whose
+// window's thread may be waiting for it.
 void RunInstallSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent,
                         HWND hWndOwner);

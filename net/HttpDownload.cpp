@@ -135,7 +135,7 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
         // Only a second 407 means the credentials were rejected; any other
         // failing status is the server's answer about the file.
         if (_wcsicmp(szStatus, L"407") == 0) {
-            ::MessageBoxW(hWndParent, L"用户名密码验证失败", L"提示", MB_OK);
+            ::MessageBoxW(hWndParent, L"用户名密码验证失败", L"提示", MB_OK | MB_SETFOREGROUND);
             LogError(
                 L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  check username and "
                 L"password failed");

@@ -1,6 +1,13 @@
 #include "WorkerThread.h"
 
-CWorkerThread::CWorkerThread() : m_hThread(NULL), m_dwThreadId(0), m_hStopEvent(NULL) {
+#include "Log.h"
+
+CWorkerThread::CWorkerThread()
+    : m_hThread(NULL),
+      m_dwThreadId(0),
+      m_hStopEvent(NULL),
+      m_dwFirstWaitMs(600000),
+      m_nFurtherWaits(600) {
     m_hStopEvent = ::CreateEventW(NULL, FALSE, FALSE, NULL);
 }
 
@@ -30,11 +37,17 @@ bool CWorkerThread::Start(DWORD dwStackSize) {
 DWORD CWorkerThread::WaitForExit() {
     if (!m_hThread) return WAIT_OBJECT_0;
     if (m_dwThreadId == ::GetCurrentThreadId()) return WAIT_OBJECT_0;
-    DWORD dwStatus = ::WaitForSingleObject(m_hThread, 600000);
-    for (int i = 0; i < 600 && dwStatus == WAIT_TIMEOUT; ++i) {
+    DWORD dwStatus = ::WaitForSingleObject(m_hThread, m_dwFirstWaitMs);
+    for (int i = 0; i < m_nFurtherWaits && dwStatus == WAIT_TIMEOUT; ++i) {
         dwStatus = ::WaitForSingleObject(m_hThread, 1000);
     }
     return dwStatus;
+}
+
+void CWorkerThread::WaitForExitOrEndProcess() {
+    if (WaitForExit() != WAIT_TIMEOUT) return;
+    LogError(L"[CWorkerThread::WaitForExit] the worker still runs: the process ends");
+    ::TerminateProcess(::GetCurrentProcess(), 1);
 }
 
 DWORD WINAPI CWorkerThread::ThreadProc(LPVOID pParam) {

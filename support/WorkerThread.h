@@ -16,11 +16,18 @@ public:
     // Up to 10 minutes, then up to 600 one-second waits; returns the last
     // wait status. Returns at once when called on the worker itself.
     DWORD WaitForExit();
+    // WaitForExit for an owner about to free what the worker uses: when the
+    // worker outlives the wait, one log line, then the process ends at once
+    // (TerminateProcess: no destructors or DLL detach under its feet).
+    void WaitForExitOrEndProcess();
 
 protected:
     HANDLE m_hThread;
     DWORD m_dwThreadId;
     HANDLE m_hStopEvent;
+    // The waits of WaitForExit; only tests shorten them.
+    DWORD m_dwFirstWaitMs;
+    int m_nFurtherWaits;
 
 private:
     static DWORD WINAPI ThreadProc(LPVOID pParam);

@@ -129,3 +129,25 @@ std::wstring CLogFile::LineEndingWith(const std::wstring& message) const {
     nStart = nStart == std::wstring::npos ? 0 : nStart + 2;
     return text.substr(nStart, nEnd + message.size() - nStart);
 }
+
+long RunChildTest(const wchar_t* pszFilter, const wchar_t* pszVar, const wchar_t* pszValue) {
+    wchar_t szExe[MAX_PATH];
+    if (::GetModuleFileNameW(NULL, szExe, MAX_PATH) == 0) return -1;
+    std::wstring cmd = L"\"" + std::wstring(szExe) + L"\" --gtest_filter=" + pszFilter;
+    ::SetEnvironmentVariableW(pszVar, pszValue);
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    BOOL bStarted = ::CreateProcessW(NULL, &cmd[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi);
+    ::SetEnvironmentVariableW(pszVar, NULL);
+    if (!bStarted) return -1;
+    DWORD dwCode = static_cast<DWORD>(-1);
+    if (::WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0) {
+        ::GetExitCodeProcess(pi.hProcess, &dwCode);
+    } else {
+        ::TerminateProcess(pi.hProcess, 1);
+    }
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    return static_cast<long>(dwCode);
+}

@@ -52,3 +52,9 @@ private:
     std::wstring m_path;
     int m_nOldLevel;
 };
+
+// Runs this test program again as a child that runs only the test named by
+// pszFilter, with the environment variable pszVar set to pszValue (the child
+// test acts only when it is set). Returns the child's exit code, or -1 when
+// it could not start or did not end within a minute.
+long RunChildTest(const wchar_t* pszFilter, const wchar_t* pszVar, const wchar_t* pszValue);

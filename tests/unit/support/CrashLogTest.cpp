@@ -38,25 +38,9 @@ TEST(CrashLog, ChildFaultsOnAWorkerThread) {
 TEST(CrashLog, AFaultOnAnyThreadLeavesOneErrorLineThenTheOldFilterDecides) {
     CTempFolder tmp(L"crash");
     std::wstring log = tmp.Sub(L"log.txt");
-    wchar_t szExe[MAX_PATH];
-    ASSERT_GT(::GetModuleFileNameW(NULL, szExe, MAX_PATH), 0u);
-    std::wstring cmd =
-        L"\"" + std::wstring(szExe) + L"\" --gtest_filter=CrashLog.ChildFaultsOnAWorkerThread";
-    ASSERT_TRUE(::SetEnvironmentVariableW(kChildLogVar, log.c_str()));
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    BOOL bStarted = ::CreateProcessW(NULL, &cmd[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi);
-    ::SetEnvironmentVariableW(kChildLogVar, NULL);
-    ASSERT_TRUE(bStarted);
-    DWORD dwWait = ::WaitForSingleObject(pi.hProcess, 60000);
-    if (dwWait != WAIT_OBJECT_0) ::TerminateProcess(pi.hProcess, 1);
-    DWORD dwCode = 0;
-    ::GetExitCodeProcess(pi.hProcess, &dwCode);
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
-    ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), dwWait);
-    EXPECT_EQ(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION), dwCode);  // the old filter's end
+    // The old filter ends the process with the exception's code.
+    EXPECT_EQ(static_cast<long>(EXCEPTION_ACCESS_VIOLATION),
+              RunChildTest(L"CrashLog.ChildFaultsOnAWorkerThread", kChildLogVar, log.c_str()));
 
     std::string bytes;
     ASSERT_TRUE(ReadFileBytes(log, &bytes));

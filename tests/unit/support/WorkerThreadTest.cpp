@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "TestUtil.h"
 #include "WorkerThread.h"
 
 namespace {
@@ -87,4 +88,43 @@ TEST(WorkerThread, AnExceptionInExecuteEndsTheThreadWithCodeZero) {
     DWORD dwCode = 99;
     ASSERT_TRUE(::GetExitCodeThread(w.Thread(), &dwCode));
     EXPECT_EQ(0u, dwCode);
+}
+
+namespace {
+const wchar_t kChildLogVar[] = L"WORKER_TEST_LOG";
+
+class CStuckWorker : public CWorkerThread {
+public:
+    CStuckWorker() {
+        m_dwFirstWaitMs = 100;
+        m_nFurtherWaits = 1;
+    }
+    DWORD Execute() override {
+        ::Sleep(INFINITE);
+        return 0;
+    }
+};
+}  // namespace
+
+// Run only as the child of the test below.
+TEST(WorkerThread, ChildOutlivedByItsWorker) {
+    wchar_t szLog[MAX_PATH];
+    if (!::GetEnvironmentVariableW(kChildLogVar, szLog, MAX_PATH)) GTEST_SKIP();
+    CLogFile log(szLog);
+    CStuckWorker w;
+    ASSERT_TRUE(w.Start(0));
+    w.WaitForExitOrEndProcess();
+    FAIL() << "the process goes on while its worker runs";
+}
+
+TEST(WorkerThread, AWorkerThatOutlivesTheWaitEndsTheProcessAtOnceWithALogLine) {
+    CTempFolder tmp(L"stuck");
+    std::wstring path = tmp.Sub(L"log.txt");
+    EXPECT_EQ(1,
+              RunChildTest(L"WorkerThread.ChildOutlivedByItsWorker", kChildLogVar, path.c_str()));
+    std::string bytes;
+    ASSERT_TRUE(ReadFileBytes(path, &bytes));
+    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+    EXPECT_NE(std::wstring::npos,
+              text.find(L"][CWorkerThread::WaitForExit] the worker still runs: the process ends"));
 }
