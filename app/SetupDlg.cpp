@@ -137,6 +137,7 @@ BOOL CSetupDlg::IsFontAvailable(const wchar_t* pszFace) {
 
 BOOL CSetupDlg::OnInitDialog() {
     CDialog::OnInitDialog();
+    ::SetWindowTextW(m_hWnd, SETUP_WINDOW_TEXT);
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
     // The template's size is replaced by the skin's; the position stays, so

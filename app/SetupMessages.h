@@ -27,3 +27,7 @@ enum {
 };
 
 enum { TIMER_LAUNCH_CLIENT = 4660 };
+
+// The setup window's text: never drawn (the window has no caption), but the
+// taskbar shows it and a second installer finds the first by it.
+#define SETUP_WINDOW_TEXT L"塔维罗安装程序"

@@ -65,10 +65,10 @@ def find_window(wine, title, timeout):
     return None
 
 
-def press_enter_on(wine, wid):
+def press_enter_on(wine, wid, key="Return"):
     wine.xdotool("windowfocus", "--sync", wid, check=False)
     time.sleep(0.3)
-    wine.xdotool("key", "Return", check=False)
+    wine.xdotool("key", key, check=False)
 
 
 def set_proxy(wine, port):

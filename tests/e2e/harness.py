@@ -151,6 +151,9 @@ class WineEnv:
             return f.read().decode("utf-16-le")
 
 
+SETUP_WINDOW_TEXT = "塔维罗安装程序"
+
+
 def pe_machine(path):
     """The machine field of a Windows program's or DLL's PE header."""
     with open(path, "rb") as f:
@@ -193,6 +196,7 @@ def parse_e2e_args():
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--running-client")
     parser.add_argument("--planted-dll")
+    parser.add_argument("--post-close")
     parser.add_argument("--shots")
     return parser.parse_known_args()
 

@@ -307,6 +307,25 @@ class ProxyFaults(FaultTest):
         self.assertEqual(0, self.requests("orbsetup.txt"))
 
 
+    def test_closing_while_the_proxy_dialog_is_open_never_deadlocks(self):
+        self.serve_base()
+        self.serve_list("base.zip;1;1")
+        self.start_and_click_install()
+        import with_servers  # noqa: E402
+        self.assertIsNotNone(faults.find_window(self.wine, with_servers.DIALOG_TITLE, 60))
+        self.wine.click(self.wid, *CLOSE_BUTTON)
+        question = faults.find_window(self.wine, "询问", 20)
+        self.assertIsNotNone(question)
+        faults.press_enter_on(self.wine, question)
+        # The window is in its teardown wait; the worker's box must still show.
+        with open(os.path.join(self.root, "xdo-request"), "w", encoding="utf-8") as f:
+            f.write("tester\nwrong-password\nok\n")
+        box = faults.find_window(self.wine, "提示", 60)
+        self.assertIsNotNone(box, "no message about the rejected credentials")
+        faults.press_enter_on(self.wine, box)
+        self.proc.wait(timeout=30)
+
+
 class Interruptions(FaultTest):
     def serve_three(self):
         self.serve_base()
@@ -359,6 +378,62 @@ class Interruptions(FaultTest):
         confirm_stop()
         self.assertLessEqual(self.requests("bad.zip"), 3)
         self.assertNotIn("[CSetupDlg::Execute] download bad.zip failed", self.wine.read_log())
+
+    def post_close(self):
+        """The taskbar's or the system menu's Close."""
+        self.assertEqual(0, self.wine.run(ARGS.post_close, harness.SETUP_WINDOW_TEXT))
+
+    def test_keys_and_the_system_close_take_the_close_buttons_path(self):
+        self.serve_three()
+        # Idle: Enter does nothing; the system's Close closes without asking.
+        self.proc = self.wine.start(os.path.join(ARGS.bin, "setup.exe"))
+        self.procs.append(self.proc)
+        self.wid = self.wine.wait_window("", size=(530, 360))
+        time.sleep(1)
+        faults.press_enter_on(self.wine, self.wid, "Return")
+        time.sleep(1.5)
+        self.assertIsNone(self.proc.poll(), "Enter ended the window")
+        self.post_close()
+        self.proc.wait(timeout=30)
+        self.assertEqual(0, self.requests("orbsetup.txt"))
+
+        # Installing: Escape asks; Cancel goes on; the system's Close asks
+        # too, and OK stops.
+        self.start_and_click_install()
+        self.wait_log("download base.zip sccuss", 60)
+        faults.press_enter_on(self.wine, self.wid, "Escape")
+        question = faults.find_window(self.wine, "询问", 20)
+        self.assertIsNotNone(question, "Escape closed without asking")
+        faults.press_enter_on(self.wine, question, "Escape")
+        time.sleep(1)
+        self.assertIsNone(self.proc.poll(), "Cancel stopped the installation")
+        self.post_close()
+        question = faults.find_window(self.wine, "询问", 20)
+        self.assertIsNotNone(question, "the system's Close closed without asking")
+        faults.press_enter_on(self.wine, question)
+        self.proc.wait(timeout=120)
+        self.assertEqual(0, self.requests("three.zip"))
+        self.assertFalse(self.client_started())
+
+    def test_the_client_waits_for_the_answer_to_the_stop_question(self):
+        self.serve_base()
+        self.serve_list("base.zip;1;1")
+        for answer, started in (("Escape", True), ("Return", False)):
+            self.start_and_click_install()
+            # Asked during the package's pause; answered once all is done.
+            self.wine.click(self.wid, *CLOSE_BUTTON)
+            question = faults.find_window(self.wine, "询问", 20)
+            self.assertIsNotNone(question)
+            self.wait_log("[CSetupDlg::WriteRegistry]", 90)
+            time.sleep(2)
+            self.assertFalse(self.client_started(), "started while the question was open")
+            self.assertIsNone(self.proc.poll())
+            faults.press_enter_on(self.wine, question, answer)
+            self.proc.wait(timeout=30)
+            time.sleep(2)
+            self.assertEqual(started, self.client_started(), answer)
+            if started:
+                os.remove(self.wine.host_path("C:\\temp\\client_started.txt"))
 
     def test_killed_mid_install_then_run_again_completes(self):
         self.serve_three()
