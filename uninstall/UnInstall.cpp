@@ -23,6 +23,7 @@
 #include "DllSearch.h"
 #include "Handle.h"
 #include "InstallRecord.h"
+#include "InstanceLock.h"
 #include "RemoveInstall.h"
 #include "RunningCheck.h"
 #include "StrFormat.h"
@@ -163,6 +164,11 @@ int Run(bool* pbCopy) {
               : NULL;
     ::LocalFree(argv);
     CHandle first(hFirst);
+    // One installer or uninstaller at a time. The copy takes over the lock
+    // once the first process, which held it, has ended.
+    if (hFirst) ::WaitForSingleObject(hFirst, 30000);
+    CHandle lock(TakeInstanceLock());
+    if (!lock) return Refuse(L"塔维罗安装程序正在运行，请在安装结束后再卸载。", EXIT_REFUSED);
 
     // Only the folder the installer recorded, and only one safe to delete.
     CInstallRecord record;

@@ -162,8 +162,9 @@ class UninstallTest(unittest.TestCase):
         self.procs.append(proc)
         return proc
 
-    def answer(self, key, shot=None, timeout=180):
-        """Presses a key in the uninstaller's message box once it shows. A
+    def answer(self, key, shot=None, timeout=180, caption=CAPTION):
+        """Presses a key in the uninstaller's message box (or another with
+        that caption) once it shows. A
         window found while it is still being made may be gone before the key
         is sent: then look again. The key is a real one (XTEST) to the focused
         box: Wine takes a key sent to a window (XSendEvent) as held down when
@@ -171,7 +172,7 @@ class UninstallTest(unittest.TestCase):
         by themselves."""
         deadline = time.time() + timeout
         while time.time() < deadline:
-            wid = self.wine.wait_window(CAPTION, timeout=max(1, deadline - time.time()))
+            wid = self.wine.wait_window(caption, timeout=max(1, deadline - time.time()))
             time.sleep(0.5)
             if shot and ARGS.shots:
                 os.makedirs(ARGS.shots, exist_ok=True)
@@ -185,7 +186,7 @@ class UninstallTest(unittest.TestCase):
             gone_by = min(deadline, time.time() + 15)
             while time.time() < gone_by:
                 if wid not in self.wine.xdotool("search", "--all", "--onlyvisible", "--name",
-                                                CAPTION, check=False).split():
+                                                caption, check=False).split():
                     return
                 time.sleep(0.2)
         self.fail("no message box took %s" % key)
@@ -233,6 +234,41 @@ class UninstallTest(unittest.TestCase):
         self.assert_installation_whole()
         # Refused before the hand-over: no copy in the temporary folder.
         self.assertEqual(copies_before, set(self.temp_copies()))
+
+    def test_one_installer_or_uninstaller_at_a_time(self):
+        self.publish_and_install()
+        setup = os.path.join(ARGS.bin, "setup.exe")
+        first = self.wine.start(setup)
+        self.procs.append(first)
+        self.wine.wait_window("", size=(530, 360))
+        time.sleep(1)
+        log = self.wine.read_log()
+        self.assertTrue(log)
+
+        # A second installer hands over to the first and ends, its log kept.
+        second = self.wine.start(setup)
+        self.procs.append(second)
+        second.wait(timeout=60)
+        self.assertIsNone(first.poll())
+        self.assertEqual(log, self.wine.read_log())
+        # The uninstaller refuses (Escape would cancel its question instead).
+        proc = self.start_uninstaller("C:\\Tarvelo")
+        self.answer("Escape")
+        self.assertEqual(EXIT_REFUSED, proc.wait(timeout=60))
+        first.kill()
+        first.wait(timeout=30)
+
+        # An installer started during an uninstallation says so and ends.
+        proc = self.start_uninstaller("C:\\Tarvelo")
+        self.wine.wait_window(CAPTION, timeout=60)  # its question holds the lock
+        installer = self.wine.start(setup)
+        self.procs.append(installer)
+        self.answer("Return", caption="提示")
+        installer.wait(timeout=60)
+        self.assertEqual(log, self.wine.read_log())
+        self.answer("Escape")
+        self.assertEqual(EXIT_CANCELLED, proc.wait(timeout=60))
+        self.assert_installation_whole()
 
     def test_dlls_planted_beside_the_uninstaller_are_never_loaded(self):
         # Its copy runs from the temporary folder, where anyone may drop a
