@@ -51,23 +51,36 @@ void CSetupDlg::LoadJgpImage(WORD wID, Gdiplus::Image** ppImage) {
     DWORD cb = ::SizeofResource(hModule, hRes);
     HGLOBAL hResData = ::LoadResource(hModule, hRes);
     const void* pResBytes = hResData ? ::LockResource(hResData) : NULL;
-    if (!pResBytes || cb == 0) return;
+    if (pResBytes) *ppImage = LoadSkinImage(pResBytes, cb);
+}
+
+Gdiplus::Image* CSetupDlg::LoadSkinImage(const void* pBytes, DWORD cb) {
+    if (!pBytes || cb == 0) return NULL;
     // The image reads from the stream for as long as it lives, so the block
     // stays allocated for the rest of the process.
     HGLOBAL hBlock = ::GlobalAlloc(GMEM_FIXED, cb);
-    if (!hBlock) return;
+    if (!hBlock) return NULL;
     void* pBlock = ::GlobalLock(hBlock);
     if (!pBlock) {
         ::GlobalFree(hBlock);
-        return;
+        return NULL;
     }
-    memcpy(pBlock, pResBytes, cb);
+    memcpy(pBlock, pBytes, cb);
+    Gdiplus::Image* pImage = NULL;
     IStream* pStream = NULL;
     if (::CreateStreamOnHGlobal(hBlock, FALSE, &pStream) == S_OK && pStream) {
-        *ppImage = Gdiplus::Image::FromStream(pStream, FALSE);
+        pImage = Gdiplus::Image::FromStream(pStream, FALSE);
         pStream->Release();
     }
     ::GlobalUnlock(hBlock);
+    // Kept only when it decoded: reading the status resets it, so a broken
+    // image would otherwise pass every second look.
+    if (pImage && pImage->GetLastStatus() != Gdiplus::Ok) {
+        delete pImage;
+        pImage = NULL;
+    }
+    if (!pImage) ::GlobalFree(hBlock);
+    return pImage;
 }
 
 void CSetupDlg::DeleteImages() {
@@ -141,8 +154,8 @@ BOOL CSetupDlg::OnInitDialog() {
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
     // The template's size is replaced by the skin's; the position stays, so
-    // the dialog is centred when it first shows.
-    MoveWindow(0, 0, 530, 360, TRUE);
+    // the dialog is centred on the work area when it first shows.
+    ::SetWindowPos(m_hWnd, NULL, 0, 0, 530, 360, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     m_rcClose = {500, 0, 530, 32};
     m_rcInstall = {185, 287, 359, 334};
     m_rcMinimize = {470, 0, 500, 32};

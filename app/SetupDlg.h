@@ -31,6 +31,8 @@ public:
     static int SlideForProgress(int nProgress);
     // Width of the red fill for a progress value.
     static int FillWidthForProgress(int nProgress);
+    // An image decoded from a copy of the bytes; NULL unless it decodes.
+    static Gdiplus::Image* LoadSkinImage(const void* pBytes, DWORD cb);
 
 protected:
     BOOL OnInitDialog() override;

@@ -2,7 +2,8 @@
 #include "SetupDlg.h"
 
 namespace {
-bool IsUsable(Gdiplus::Image* pImage) { return pImage && pImage->GetLastStatus() == Gdiplus::Ok; }
+// Only images that decoded are kept (LoadSkinImage).
+bool IsUsable(Gdiplus::Image* pImage) { return pImage != NULL; }
 }  // namespace
 
 int CSetupDlg::SlideForProgress(int p) {

@@ -48,7 +48,7 @@ slide() {  # slide ID TITLE LINE
 slide 141 '正在安装塔维罗' '请稍候，安装完成后将自动启动'
 slide 142 '随时随地，远程协作' '一个账号，连接你的每一台设备'
 slide 143 '连接加密，放心使用' '所有会话全程加密传输'
-slide 146 '即将完成' '正在为你准备桌面快捷方式'
+slide 146 '多端同步，随时切换' '在手机和电脑之间无缝衔接'
 
 # Progress bar: grey track and red fill, 490 x 6.
 "$IM" -size 490x6 xc:'#e3e3e3' -quality 95 "$out/skin144.jpg"

@@ -3,6 +3,7 @@
 #include "GdiPlus.h"
 #include "InstallSequence.h"
 #include "SetupDlg.h"
+#include "SetupMessages.h"
 
 TEST(SetupProgress, EntriesShareNinetyFivePercent) {
     // Three entries: 31, 63, 95; a skipped middle entry still counts in i.
@@ -69,4 +70,43 @@ TEST_F(GdiplusSession, ConstructionPreparesPathsBufferAndKinds) {
     EXPECT_EQ((std::set<int>{1, 3}), dlg.m_setInstallKind);
     // Every byte of the buffer starts zero (the list is read as text).
     for (DWORD i = 0; i < dlg.m_nDownloadBufSize; i += 4093) EXPECT_EQ(0, dlg.m_pDownloadBuf[i]);
+}
+
+TEST_F(GdiplusSession, SkinImagesAreKeptOnlyWhenTheyDecode) {
+    const char kBroken[] = "this is no JPEG at all";
+    EXPECT_EQ(nullptr, CSetupDlg::LoadSkinImage(kBroken, sizeof(kBroken)));
+    HMODULE hModule = ::GetModuleHandleW(NULL);
+    HRSRC hRes = ::FindResourceW(hModule, MAKEINTRESOURCEW(IDR_JGP_START), L"JGP");
+    ASSERT_NE(nullptr, hRes);
+    Gdiplus::Image* pImage = CSetupDlg::LoadSkinImage(::LockResource(::LoadResource(hModule, hRes)),
+                                                      ::SizeofResource(hModule, hRes));
+    ASSERT_NE(nullptr, pImage);
+    EXPECT_EQ(530u, pImage->GetWidth());
+    delete pImage;
+}
+
+namespace {
+// Places the window where a taskbar at the top or left would, then records
+// where the window is after the setup window's own initialisation.
+class CPositionProbe : public CSetupDlg {
+public:
+    CPositionProbe() : CSetupDlg(NULL) {}
+    BOOL OnInitDialog() override {
+        ::SetWindowPos(m_hWnd, NULL, 37, 41, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        BOOL bResult = CSetupDlg::OnInitDialog();
+        ::GetWindowRect(m_hWnd, &m_rcAfter);
+        EndDialog(IDOK);
+        return bResult;
+    }
+    RECT m_rcAfter = {};
+};
+}  // namespace
+
+TEST_F(GdiplusSession, InitialisationSizesTheWindowWithoutMovingIt) {
+    CPositionProbe dlg;
+    EXPECT_EQ(IDOK, dlg.DoModal());
+    EXPECT_EQ(37, dlg.m_rcAfter.left);
+    EXPECT_EQ(41, dlg.m_rcAfter.top);
+    EXPECT_EQ(530, dlg.m_rcAfter.right - dlg.m_rcAfter.left);
+    EXPECT_EQ(360, dlg.m_rcAfter.bottom - dlg.m_rcAfter.top);
 }
