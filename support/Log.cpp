@@ -56,15 +56,37 @@ void LogNormal(const wchar_t* pszFormat, ...) {
     va_end(args);
 }
 
+namespace {
+
+// The log lies in a folder every user may write to: never write through a
+// link someone made in place of the file, nor into a file that another name
+// shares (a hard link is no reparse point).
+bool IsPlainFile(HANDLE hFile) {
+    BY_HANDLE_FILE_INFORMATION info;
+    return ::GetFileInformationByHandle(hFile, &info) &&
+           !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
+           info.nNumberOfLinks == 1;
+}
+
+}  // namespace
+
 void AppendLogText(const wchar_t* pszPath, const wchar_t* pszText) {
     if (!pszPath || !pszPath[0] || !pszText || !pszText[0]) return;
     // Opened, written and closed per line, so every line is on disk when the
-    // call returns and survives a crash of the process.
-    HANDLE hFile =
-        ::CreateFileW(pszPath, GENERIC_WRITE, 0, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    // call returns and survives a crash of the process. Append-only access
+    // puts each line at the end whoever else writes, and sharing lets a
+    // viewer keep the file open; a reader that denies writing still blocks
+    // it, so try a few times within 100 ms, then drop the line.
+    HANDLE hFile = INVALID_HANDLE_VALUE;
+    for (int nTry = 0; nTry < 5; ++nTry) {
+        hFile = ::CreateFileW(pszPath, FILE_APPEND_DATA | SYNCHRONIZE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+        if (hFile != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_SHARING_VIOLATION) break;
+        ::Sleep(20);
+    }
     if (hFile == INVALID_HANDLE_VALUE) return;
-    if (::SetFilePointer(hFile, 0, NULL, FILE_END) != INVALID_SET_FILE_POINTER ||
-        ::GetLastError() == NO_ERROR) {
+    if (IsPlainFile(hFile)) {
         DWORD cbText = static_cast<DWORD>(wcslen(pszText) * sizeof(wchar_t));
         DWORD cbWritten = 0;
         ::WriteFile(hFile, pszText, cbText, &cbWritten, NULL);

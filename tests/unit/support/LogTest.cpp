@@ -105,3 +105,27 @@ TEST_F(LogFile, AFileHeldOpenByAnotherWriterDropsTheLineQuietly) {
     EXPECT_EQ(std::wstring::npos, text.find(L"dropped"));
     EXPECT_LT(text.find(L"one"), text.find(L"three"));
 }
+
+TEST_F(LogFile, ReadersThatShareWritingKeepTheirLinesAndHardLinksAreRefused) {
+    LogNormal(L"[Test] one");
+    // A viewer holding the file open (sharing writes) loses no line.
+    HANDLE h = ::CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                             OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    LogNormal(L"[Test] two");
+    ::CloseHandle(h);
+    std::wstring text = ReadLog();
+    EXPECT_LT(text.find(L"one"), text.find(L"two"));
+    EXPECT_NE(std::wstring::npos, text.find(L"two"));
+
+    // The log made a second name of another file: nothing is written to it.
+    std::wstring other = m_path + L".other";
+    ASSERT_TRUE(WriteFileBytes(other, "victim"));
+    ASSERT_TRUE(::DeleteFileW(m_path.c_str()));
+    ASSERT_TRUE(::CreateHardLinkW(m_path.c_str(), other.c_str(), NULL));
+    LogNormal(L"[Test] refused");
+    std::string bytes;
+    ASSERT_TRUE(ReadFileBytes(other, &bytes));
+    EXPECT_EQ("victim", bytes);
+    ::DeleteFileW(other.c_str());
+}
