@@ -282,8 +282,10 @@ ArchiveReader* ArchiveOpen(const wchar_t* pszPath) {
     DWORD cch = ::GetCurrentDirectoryW(MAX_PATH - 1, szCurrent);
     if (cch > 0 && cch < MAX_PATH - 1) SetFolderWithSeparator(pReader->szTargetFolder, szCurrent);
 
-    pReader->file.Reset(::CreateFileW(pszPath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, NULL));
+    // Write sharing lets the installer hold its staged package open for
+    // writing (and so closed to everyone else) while it is read here.
+    pReader->file.Reset(::CreateFileW(pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
     if (!pReader->file) {
         SetResult(FileError);
         return NULL;

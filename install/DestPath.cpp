@@ -1,6 +1,7 @@
 #include "DestPath.h"
 
 #include "Log.h"
+#include "SecureFolder.h"
 #include "StrFormat.h"
 
 bool ChooseDriveRoot(const wchar_t* pszDrives, DWORD n, wchar_t (&szRoot)[4]) {
@@ -41,8 +42,11 @@ void GetDestPath(wchar_t (&szSetupPath)[MAX_PATH], wchar_t (&szTempPath)[MAX_PAT
     wchar_t szRoot[4];
     if (ChooseDriveRoot(szDrives, n, szRoot) &&
         BuildDestPaths(szRoot, szSetupPath, szTempPath, szUnInstallPath)) {
-        // Existing folders are simply reused.
-        ::CreateDirectoryW(szUnInstallPath, NULL);
+        // Existing folders are simply reused (the install sequence checks and
+        // secures the uninstaller's before it writes there). A new one is
+        // closed to other users from the start.
+        CProtectedSecurity security;
+        ::CreateDirectoryW(szUnInstallPath, security.Attributes());
         ::CreateDirectoryW(szTempPath, NULL);
         if (FormatInto(g_szLogPath, L"%stemp\\log.txt", szRoot)) {
             // Each run starts a new log.

@@ -1,8 +1,11 @@
 #include "InstallSequence.h"
 
+#include <aclapi.h>
+
 #include <new>
 
 #include "DownloadServer.h"
+#include "Handle.h"
 #include "HttpDownload.h"
 #include "LocalFiles.h"
 #include "Log.h"
@@ -17,7 +20,7 @@ CInstallState::CInstallState()
       m_nDownloadLen(0),
       m_nProgress(0),
       m_bConfirmStop(1) {
-    m_szSetupPath[0] = m_szUnInstallPath[0] = m_szTempPath[0] = 0;
+    m_szSetupPath[0] = m_szUnInstallPath[0] = m_szTempPath[0] = m_szStagingPath[0] = 0;
     wmemset(m_szProxyUser, 0, 64);
     wmemset(m_szProxyPassword, 0, 64);
     m_pDownloadBuf = new (std::nothrow) BYTE[kDownloadBufInitialSize]();
@@ -64,6 +67,55 @@ BOOL Download(CInstallState& state, const wchar_t* pszUrl, HWND hWndOwner) {
                         hWndOwner);
 }
 
+// A folder that is a link, or cannot be made or held, stops the
+// installation: nothing is written through it.
+bool RefuseFolder(CInstallState& state, IInstallView& view, const wchar_t* pszFolder) {
+    LogError(L"[CSetupDlg::Execute] folder refused: %s error=%lu", pszFolder, ::GetLastError());
+    ReportFailure(state, view, L"无法确定安装位置");
+    return false;
+}
+
+// Makes the folder if it is not there (with security), then holds it.
+bool MakeAndHold(const wchar_t* pszFolder, CProtectedSecurity& security, CFolderGuard* pGuard) {
+    if (!::CreateDirectoryW(pszFolder, security.Attributes()) &&
+        ::GetLastError() != ERROR_ALREADY_EXISTS)
+        return false;
+    return pGuard->Open(pszFolder);
+}
+
+// The log's folder, the uninstaller's folder (anything found in it is
+// removed: what runs elevated later must be only what this run puts there)
+// and the staging folder inside it.
+bool PrepareFolders(CInstallState& state, IInstallView& view) {
+    CProtectedSecurity security;
+    if (!state.m_guardTemp.Open(state.m_szTempPath))
+        return RefuseFolder(state, view, state.m_szTempPath);
+    if (!MakeAndHold(state.m_szUnInstallPath, security, &state.m_guardUnInstall) ||
+        !state.m_guardUnInstall.Protect(security))
+        return RefuseFolder(state, view, state.m_szUnInstallPath);
+    DeleteFolderContents(state.m_szUnInstallPath, true);
+    if (!FormatInto(state.m_szStagingPath, L"%s\\packages", state.m_szUnInstallPath) ||
+        !MakeAndHold(state.m_szStagingPath, security, &state.m_guardStaging))
+        return RefuseFolder(state, view, state.m_szStagingPath);
+    return true;
+}
+
+// The wipe of the install folder and its re-creation, owned by
+// Administrators and closed to other users while the installation writes.
+bool RenewSetupFolder(CInstallState& state, IInstallView& view) {
+    CFolderGuard old;
+    DWORD dwAttributes = ::GetFileAttributesW(state.m_szSetupPath);
+    if (dwAttributes != INVALID_FILE_ATTRIBUTES && !old.Open(state.m_szSetupPath))
+        return RefuseFolder(state, view, state.m_szSetupPath);
+    old.Close();
+    DeleteFolder(state.m_szSetupPath);
+    CProtectedSecurity security;
+    if (!MakeAndHold(state.m_szSetupPath, security, &state.m_guardSetup) ||
+        !state.m_guardSetup.Protect(security))
+        return RefuseFolder(state, view, state.m_szSetupPath);
+    return true;
+}
+
 bool StopRequested(HANDLE hStopEvent) {
     return ::WaitForSingleObject(hStopEvent, 1) == WAIT_OBJECT_0;
 }
@@ -78,7 +130,7 @@ bool InstallEntry(CInstallState& state, IInstallView& view, const SetupListEntry
     wchar_t szStaging[MAX_PATH];
     wchar_t szMessage[64];
     if (!BuildServerUrl(szUrl, kPackagePathFormat, entry.szName) ||
-        !FormatInto(szStaging, L"%s\\%s", state.m_szTempPath, entry.szName)) {
+        !FormatInto(szStaging, L"%s\\%s", state.m_szStagingPath, entry.szName)) {
         // A name that cannot be made into a URL or staging path cannot be
         // installed; say so rather than skip it silently.
         FormatInto(szMessage, L"安装%s失败", entry.szName);
@@ -98,10 +150,12 @@ bool InstallEntry(CInstallState& state, IInstallView& view, const SetupListEntry
         }
         LogNormal(L"[CSetupDlg::Execute] download %s sccuss", entry.szName);
 
+        // Held open from its writing until the extraction has opened it, and
+        // shared for reading only: no one can change or delete it between.
         SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, FALSE};
-        HANDLE hFile = ::CreateFileW(szStaging, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     &sa, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-        if (hFile == INVALID_HANDLE_VALUE) {
+        CFileHandle staged(::CreateFileW(szStaging, GENERIC_WRITE, FILE_SHARE_READ, &sa,
+                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
+        if (!staged) {
             DWORD dwError = ::GetLastError();
             if (LastAttempt(state, view, &nAttempt, L"安装%s失败", entry.szName)) {
                 LogNormal(L"[CSetupDlg::Execute] %s CreateFile(%s) Error(%d)", entry.szName,
@@ -113,9 +167,9 @@ bool InstallEntry(CInstallState& state, IInstallView& view, const SetupListEntry
             continue;
         }
         DWORD cbWritten = 0;
-        ::WriteFile(hFile, state.m_pDownloadBuf, state.m_nDownloadLen, &cbWritten, NULL);
-        ::CloseHandle(hFile);
+        ::WriteFile(staged.Get(), state.m_pDownloadBuf, state.m_nDownloadLen, &cbWritten, NULL);
         PackageResult extracted = ExtractPackage(szStaging, state.m_szSetupPath);
+        staged.Close();
         ::DeleteFileW(szStaging);
         if (extracted == PackageExtracted) return true;
         // A package that does not unpack whole (not a zip, cut short, a bad
@@ -167,7 +221,7 @@ void RunSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent, HW
     // A stop confirmed during the list download or the proxy dialog leaves
     // the existing installation as it is.
     if (StopRequested(hStopEvent)) return;
-    DeleteFolder(state.m_szSetupPath);
+    if (!PrepareFolders(state, view) || !RenewSetupFolder(state, view)) return;
 
     for (int i = 1; i <= nCount; ++i) {
         const SetupListEntry& entry = state.m_vecSetupList[i - 1];
@@ -194,6 +248,13 @@ void RunSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent, HW
     SetStartShellLink(state.m_szSetupPath, state.m_szUnInstallPath);
     SetProgress(state, view, 100);
     WriteRegistry(state.m_szSetupPath, state.m_szUnInstallPath);
+    // The client may write in its own folder again, as before.
+    CProtectedSecurity usersModify(true);
+    if (!usersModify.IsValid() ||
+        ::SetNamedSecurityInfoW(state.m_szSetupPath, SE_FILE_OBJECT,
+                                DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                NULL, NULL, usersModify.Dacl(), NULL) != ERROR_SUCCESS)
+        LogError(L"[CSetupDlg::Execute] users cannot write in %s", state.m_szSetupPath);
     view.ArmLaunchTimer();
 }
 
@@ -209,4 +270,8 @@ void RunInstallSequence(CInstallState& state, IInstallView& view, HANDLE hStopEv
         LogError(L"[CSetupDlg::Execute] exception");
         ReportFailure(state, view, L"安装失败");
     }
+    // Staged packages are gone by now; so goes their folder.
+    state.m_guardStaging.Close();
+    if (state.m_szStagingPath[0]) ::RemoveDirectoryW(state.m_szStagingPath);
+    state.m_guardSetup.Close();
 }

@@ -6,6 +6,7 @@
 #include <set>
 #include <vector>
 
+#include "SecureFolder.h"
 #include "SetupList.h"
 
 enum { kDownloadBufInitialSize = 10485760 };
@@ -31,6 +32,14 @@ public:
     wchar_t m_szProxyPassword[64];
     std::set<int> m_setInstallKind;
     std::vector<SetupListEntry> m_vecSetupList;
+    // Packages are staged here, inside the uninstaller's folder, which only
+    // administrators can change.
+    wchar_t m_szStagingPath[MAX_PATH];
+    // The folders the installation writes to, held by handle while it runs.
+    CFolderGuard m_guardTemp;
+    CFolderGuard m_guardUnInstall;
+    CFolderGuard m_guardStaging;
+    CFolderGuard m_guardSetup;
 };
 
 // What the installation shows. The window posts each call to its own thread,

@@ -19,6 +19,12 @@ bool DeleteFolder(const wchar_t* pszPath, bool bClearReadOnly) {
     // Never follow a link out of the tree being wiped, nor into one.
     if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return ::RemoveDirectoryW(pszPath) != FALSE;
+    DeleteFolderContents(pszPath, bClearReadOnly);
+    return ::RemoveDirectoryW(pszPath) != FALSE;
+}
+
+void DeleteFolderContents(const wchar_t* pszPath, bool bClearReadOnly) {
+    if (!pszPath || !pszPath[0]) return;
     // One separator per level, as the reader spends: whatever it could write
     // (folders below 248 characters, files below 260) can be named here.
     wchar_t szPattern[MAX_PATH];
@@ -41,7 +47,6 @@ bool DeleteFolder(const wchar_t* pszPath, bool bClearReadOnly) {
             } while (::FindNextFileW(hFind.Get(), &fd));
         }
     }
-    return ::RemoveDirectoryW(pszPath) != FALSE;
 }
 
 void WriteClientVersion(const wchar_t* pszSetupPath, int nVersion) {

@@ -9,6 +9,8 @@
 // never touched. bClearReadOnly: read-only items are made writable first
 // (the uninstaller); the installer leaves them, and so their folders.
 bool DeleteFolder(const wchar_t* pszPath, bool bClearReadOnly = false);
+// The same for everything inside the folder; the folder itself stays.
+void DeleteFolderContents(const wchar_t* pszPath, bool bClearReadOnly = false);
 
 // Writes [Client] Version=<nVersion> into "<setup>/config/ORB.System.config".
 // Nothing is written when the config folder is missing; failures are silent.

@@ -24,6 +24,7 @@
 #include "Handle.h"
 #include "InstallRecord.h"
 #include "InstanceLock.h"
+#include "LocalFiles.h"
 #include "RemoveInstall.h"
 #include "RunningCheck.h"
 #include "StrFormat.h"
@@ -115,7 +116,12 @@ void DeleteUninstaller(const CInstallRecord& record, HANDLE hFirst) {
         wchar_t* pSlash = wcsrchr(szFolder, L'\\');
         if (pSlash) {
             *pSlash = 0;
-            if (IsRemovableFolder(szFolder)) ::RemoveDirectoryW(szFolder);
+            // Packages a killed installer left staged there go with it.
+            wchar_t szStaging[MAX_PATH];
+            if (IsRemovableFolder(szFolder) && FormatInto(szStaging, L"%s\\packages", szFolder)) {
+                DeleteFolder(szStaging, true);
+                ::RemoveDirectoryW(szFolder);
+            }
         }
     }
 }

@@ -37,7 +37,10 @@ class FaultTest(unittest.TestCase):
         self.root = tempfile.mkdtemp(prefix="faults_", dir=ARGS.testenv)
         self.server = testservers.DownloadServer(self.root, port=ARGS.port).start()
         for path in ("C:\\Tarvelo", "C:\\temp", "C:\\UnInstall Tarvelo"):
-            shutil.rmtree(self.wine.host_path(path), ignore_errors=True)
+            host = self.wine.host_path(path)
+            if os.path.islink(host):
+                os.remove(host)
+            shutil.rmtree(host, ignore_errors=True)
         os.makedirs(self.wine.host_path("C:\\temp"), exist_ok=True)
         self.wine.reg("delete", faults.UNINSTALL_KEY, "/f")
         with open(ARGS.client, "rb") as f:
@@ -124,6 +127,39 @@ class FaultTest(unittest.TestCase):
         if clean:
             log = self.wine.read_log()
             self.assertNotIn("[Error]", log.split("download orbsetup.txt sccuss")[-1])
+
+
+class LocalFolders(FaultTest):
+    def test_links_in_place_of_the_folders_are_refused_and_foreign_files_removed(self):
+        self.serve_base()
+        self.serve_list("base.zip;1;1")
+        victim = os.path.join(self.wine.drive_c, "victim")
+        os.makedirs(victim, exist_ok=True)
+        with open(os.path.join(victim, "system.dat"), "w") as f:
+            f.write("keep")
+        try:
+            # A link in place of the install folder, then of the uninstaller's:
+            # nothing is written or deleted through either.
+            for folder in ("C:\\Tarvelo", "C:\\UnInstall Tarvelo"):
+                shutil.rmtree(self.wine.host_path(folder), ignore_errors=True)
+                os.symlink(victim, self.wine.host_path(folder))
+                self.start_and_click_install()
+                self.assert_failed_visibly("[CSetupDlg::Execute] folder refused: " + folder)
+                os.remove(self.wine.host_path(folder))
+                self.assertEqual(["system.dat"], os.listdir(victim))
+        finally:
+            shutil.rmtree(victim, ignore_errors=True)
+
+        # What another user left in the uninstaller's folder is gone; only
+        # the uninstaller of this run is there, and no staged package.
+        os.makedirs(self.wine.host_path("C:\\UnInstall Tarvelo"), exist_ok=True)
+        planted = self.wine.host_path("C:\\UnInstall Tarvelo\\version.dll")
+        with open(planted, "w") as f:
+            f.write("planted")
+        self.start_and_click_install()
+        self.assert_completed()
+        self.assertEqual(["UnInstall.exe"],
+                         os.listdir(self.wine.host_path("C:\\UnInstall Tarvelo")))
 
 
 class SetupListFaults(FaultTest):

@@ -1,0 +1,53 @@
+#pragma once
+// The elevated installer's own folders: a security descriptor that only
+// administrators can change, and folders checked and held by handle so that
+// no link can send a write elsewhere.
+#include <windows.h>
+
+#include "Handle.h"
+
+// Owner Administrators; a protected list (nothing inherited from the parent):
+// Administrators and SYSTEM full control, Users read and execute (or modify,
+// for the client's own folder once it is installed), all inherited by what
+// is made inside.
+class CProtectedSecurity {
+public:
+    explicit CProtectedSecurity(bool bUsersModify = false);
+    CProtectedSecurity(const CProtectedSecurity&) = delete;
+    CProtectedSecurity& operator=(const CProtectedSecurity&) = delete;
+
+    bool IsValid() const { return m_bValid; }
+    // For CreateDirectoryW and CreateFileW; NULL when the descriptor could
+    // not be built.
+    SECURITY_ATTRIBUTES* Attributes() { return m_bValid ? &m_sa : NULL; }
+    PSECURITY_DESCRIPTOR Descriptor() { return &m_sd; }
+    PSID Owner() { return reinterpret_cast<PSID>(m_abAdmins); }
+    PACL Dacl() { return reinterpret_cast<PACL>(m_abAcl); }
+
+private:
+    bool m_bValid;
+    BYTE m_abAdmins[SECURITY_MAX_SID_SIZE];
+    BYTE m_abSystem[SECURITY_MAX_SID_SIZE];
+    BYTE m_abUsers[SECURITY_MAX_SID_SIZE];
+    BYTE m_abAcl[512];
+    SECURITY_DESCRIPTOR m_sd;
+    SECURITY_ATTRIBUTES m_sa;
+};
+
+// A folder opened as itself, never through a link, and held open without
+// delete sharing, so that it cannot be renamed, removed or replaced by a
+// junction while the installer uses it.
+class CFolderGuard {
+public:
+    CFolderGuard() {}
+    // False for a reparse point (junction, symbolic link), a file, or a
+    // folder that cannot be opened; the last error says which.
+    bool Open(const wchar_t* pszPath);
+    void Close() { m_handle.Close(); }
+    bool IsOpen() const { return static_cast<bool>(m_handle); }
+    // Gives the held folder the owner and protected list of security.
+    bool Protect(CProtectedSecurity& security);
+
+private:
+    CFileHandle m_handle;
+};
