@@ -2,10 +2,12 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include "Log.h"
 #include "RunningCheck.h"
 #include "SetupDlg.h"
 #include "SetupMessages.h"
 #include "StrFormat.h"
+#include "UserLaunch.h"
 
 bool CSetupDlg::OnNcHitTest(POINT pt, LRESULT* pResult) {
     POINT ptClient = pt;
@@ -103,7 +105,15 @@ void CSetupDlg::LaunchClient() {
     m_bLaunchPending = false;
     wchar_t szClient[MAX_PATH];
     if (FormatInto(szClient, L"%s\\iKVTRemote.exe", m_szSetupPath)) {
-        ::ShellExecuteW(NULL, L"open", szClient, NULL, m_szSetupPath, SW_SHOW);
+        // Nothing in the client's folder runs with the installer's rights,
+        // unless there is no desktop shell to ask (a service session, say).
+        if (!ShellExecuteAsUser(szClient, m_szSetupPath)) {
+            LogNormal(
+                L"[CSetupDlg::OnTimer] no desktop shell: %s starts with the installer's "
+                L"rights",
+                szClient);
+            ::ShellExecuteW(NULL, L"open", szClient, NULL, m_szSetupPath, SW_SHOW);
+        }
     }
     EndDialog(IDOK);
 }
