@@ -6,6 +6,7 @@
 
 #include "Handle.h"
 #include "LocalFiles.h"
+#include "SecureFolder.h"
 #include "ShellLinks.h"
 #include "StrFormat.h"
 
@@ -38,6 +39,10 @@ bool DeleteFolderTree(const wchar_t* pszFolder) {
     DWORD dwAttributes = ::GetFileAttributesW(pszFolder);
     if (dwAttributes == INVALID_FILE_ATTRIBUTES) return true;
     if (!(dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    // A link in place of the folder is refused, whatever it points at.
+    CFolderGuard guard;
+    if (!guard.Open(pszFolder)) return false;
+    guard.Close();
     DeleteFolder(pszFolder, true);
     return !Exists(pszFolder);
 }

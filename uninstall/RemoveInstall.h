@@ -4,8 +4,9 @@
 #include <windows.h>
 
 // Deletes the folder and everything below it, read-only files included.
-// Links and junctions below it are removed without following them. True
-// when the folder no longer exists.
+// Links and junctions below it are removed without following them; a link
+// in the folder's own place is refused (false). True when the folder no
+// longer exists.
 bool DeleteFolderTree(const wchar_t* pszFolder);
 
 // True when the shell link at pszLink points at pszTarget (any slash form,
