@@ -292,6 +292,11 @@ class UninstallTest(unittest.TestCase):
         before = self.snapshot()
         copies_before = set(self.temp_copies())
         self.publish_and_install()
+        # What an installer killed mid-package leaves staged goes too.
+        staged = self.wine.host_path("C:\\UnInstall Tarvelo\\packages")
+        os.makedirs(staged)
+        with open(os.path.join(staged, "client.zip"), "wb") as f:
+            f.write(b"PK")
 
         # The argument in another slash form and case is still the folder.
         proc = self.start_uninstaller("c:/tarvelo/")
