@@ -1,12 +1,23 @@
 # A program that ships (setup.exe, UnInstall.exe). A release build drops
 # unused sections and is stripped after the link; the unstripped link stays
-# in <build>/unstripped, where the release check reads its symbols.
+# in <build>/unstripped, where the release check reads its symbols. Given a
+# certificate, the stripped program is then signed (cmake/sign.sh; the
+# password comes from the environment, see there).
+set(SETUP_SIGN_PFX "" CACHE FILEPATH "PKCS#12 certificate that signs the shipped programs")
+set(SETUP_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 time-stamp server for the signatures")
+
 function(ship_program target)
   if(CMAKE_BUILD_TYPE STREQUAL "MinSizeRel")
     target_link_options(${target} PRIVATE -Wl,--gc-sections)
+    set(sign)
+    if(SETUP_SIGN_PFX)
+      set(sign COMMAND bash ${PROJECT_SOURCE_DIR}/cmake/sign.sh $<TARGET_FILE:${target}>
+               ${SETUP_SIGN_PFX} ${SETUP_SIGN_TIMESTAMP_URL})
+    endif()
     add_custom_command(TARGET ${target} POST_BUILD
       COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/unstripped
       COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${target}> ${CMAKE_BINARY_DIR}/unstripped/
-      COMMAND ${CMAKE_STRIP} --strip-all $<TARGET_FILE:${target}>)
+      COMMAND ${CMAKE_STRIP} --strip-all $<TARGET_FILE:${target}>
+      ${sign})
   endif()
 endfunction()
