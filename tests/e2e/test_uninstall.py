@@ -59,7 +59,10 @@ class UninstallTest(unittest.TestCase):
     def remove_installation_by_hand(self):
         """Earlier tests in this prefix may have installed; start clean."""
         for path in ("C:\\Tarvelo", "C:\\UnInstall Tarvelo", "C:\\temp"):
-            shutil.rmtree(self.wine.host_path(path), ignore_errors=True)
+            host = self.wine.host_path(path)
+            if os.path.islink(host):
+                os.remove(host)
+            shutil.rmtree(host, ignore_errors=True)
         shutil.rmtree(self.programs_folder(), ignore_errors=True)
         for link in self.desktop_links():
             os.remove(link)
@@ -234,6 +237,18 @@ class UninstallTest(unittest.TestCase):
         self.assert_installation_whole()
         # Refused before the hand-over: no copy in the temporary folder.
         self.assertEqual(copies_before, set(self.temp_copies()))
+
+        # A link in place of the install folder: nothing is deleted through it.
+        tarvelo = self.wine.host_path("C:\\Tarvelo")
+        elsewhere = os.path.abspath(os.path.join(self.work, "moved"))
+        shutil.move(tarvelo, elsewhere)
+        os.symlink(elsewhere, tarvelo)
+        self.start_uninstaller("C:\\Tarvelo")
+        self.answer("Return")  # the question
+        self.answer("Return")  # files that cannot be deleted: the entry stays
+        self.assertTrue(os.path.exists(os.path.join(elsewhere, "iKVTRemote.exe")))
+        self.assertTrue(os.path.exists(os.path.join(elsewhere, "docs", "readonly.txt")))
+        self.assertIsNotNone(self.wine.reg_export(ENTRY_KEY))
 
     def test_one_installer_or_uninstaller_at_a_time(self):
         self.publish_and_install()
