@@ -25,12 +25,12 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "servers"))
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 import harness  # noqa: E402
+import peimage  # noqa: E402
 import publish  # noqa: E402
 import testservers  # noqa: E402
 
 INSTALL_BUTTON = (272, 310)
 SETUP_WINDOW = (530, 360)
-I386 = 0x14C  # the PE machine field of a 32-bit x86 program
 ENTRY_KEY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvelo"
 
 
@@ -76,7 +76,7 @@ def main():
         say("  %-16s kind %d  %7d bytes" % (pkg.name, pkg.kind, len(pkg.data)))
 
     setup = os.path.join(build, "bin", "setup.exe")
-    arch = "i686" if harness.pe_machine(setup) == I386 else "x86_64"
+    arch = "i686" if peimage.machine(setup) == peimage.I386 else "x86_64"
     envdir = os.path.join(build, "demo", "wine")
     say("making a Wine prefix of the demo's own in %s" % envdir)
     subprocess.run([os.path.join(ROOT, "tests", "testenv"), "setup", envdir, arch], check=True,

@@ -1,7 +1,5 @@
 #include "InstallSequence.h"
 
-#include <aclapi.h>
-
 #include <new>
 
 #include "DownloadServer.h"
@@ -249,11 +247,7 @@ void RunSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent, HW
     SetProgress(state, view, 100);
     WriteRegistry(state.m_szSetupPath, state.m_szUnInstallPath);
     // The client may write in its own folder again, as before.
-    CProtectedSecurity usersModify(true);
-    if (!usersModify.IsValid() ||
-        ::SetNamedSecurityInfoW(state.m_szSetupPath, SE_FILE_OBJECT,
-                                DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                NULL, NULL, usersModify.Dacl(), NULL) != ERROR_SUCCESS)
+    if (!GrantUsersModify(state.m_szSetupPath))
         LogError(L"[CSetupDlg::Execute] users cannot write in %s", state.m_szSetupPath);
     view.ArmLaunchTimer();
 }

@@ -41,22 +41,19 @@ LONG WINAPI LogCrash(EXCEPTION_POINTERS* pInfo) {
     if (g_nLogLevel >= 0 && pInfo && pInfo->ExceptionRecord) {
         SYSTEMTIME st;
         ::GetLocalTime(&st);
+        const struct {
+            DWORD n;
+            int nDigits;
+            const wchar_t* pszAfter;
+        } stamp[] = {{st.wYear, 4, L"-"},        {st.wMonth, 2, L"-"},  {st.wDay, 2, L" "},
+                     {st.wHour, 2, L":"},        {st.wMinute, 2, L":"}, {st.wSecond, 2, L":"},
+                     {st.wMilliseconds, 3, L" "}};
         CStackLine line;
         line.Text(L"[Error][");
-        line.Number(st.wYear, 10, 4);
-        line.Text(L"-");
-        line.Number(st.wMonth, 10, 2);
-        line.Text(L"-");
-        line.Number(st.wDay, 10, 2);
-        line.Text(L" ");
-        line.Number(st.wHour, 10, 2);
-        line.Text(L":");
-        line.Number(st.wMinute, 10, 2);
-        line.Text(L":");
-        line.Number(st.wSecond, 10, 2);
-        line.Text(L":");
-        line.Number(st.wMilliseconds, 10, 3);
-        line.Text(L" ");
+        for (const auto& part : stamp) {
+            line.Number(part.n, 10, part.nDigits);
+            line.Text(part.pszAfter);
+        }
         line.Number(::GetCurrentProcessId(), 16, 4);
         line.Text(L":");
         line.Number(::GetCurrentThreadId(), 16, 4);

@@ -64,3 +64,12 @@ bool CFolderGuard::Protect(CProtectedSecurity& security) {
                                  PROTECTED_DACL_SECURITY_INFORMATION,
                              security.Owner(), NULL, security.Dacl(), NULL) == ERROR_SUCCESS;
 }
+
+bool GrantUsersModify(const wchar_t* pszPath) {
+    CProtectedSecurity security(true);
+    // By name, since only this propagates to what is inside.
+    return security.IsValid() &&
+           ::SetNamedSecurityInfoW(const_cast<wchar_t*>(pszPath), SE_FILE_OBJECT,
+                                   DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                   NULL, NULL, security.Dacl(), NULL) == ERROR_SUCCESS;
+}

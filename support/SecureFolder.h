@@ -51,3 +51,7 @@ public:
 private:
     CFileHandle m_handle;
 };
+
+// Gives Users modify rights on a folder and everything already in it (the
+// protected list with bUsersModify), by name: the caller holds the folder.
+bool GrantUsersModify(const wchar_t* pszPath);

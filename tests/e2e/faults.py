@@ -65,7 +65,7 @@ def find_window(wine, title, timeout):
     return None
 
 
-def press_enter_on(wine, wid, key="Return"):
+def press_key_on(wine, wid, key="Return"):
     wine.xdotool("windowfocus", "--sync", wid, check=False)
     time.sleep(0.3)
     wine.xdotool("key", key, check=False)

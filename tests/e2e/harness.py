@@ -16,6 +16,9 @@ import time
 import unittest
 import zipfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import peimage  # noqa: E402
+
 
 class WineEnv:
     def __init__(self, envdir):
@@ -154,19 +157,19 @@ class WineEnv:
 SETUP_WINDOW_TEXT = "塔维罗安装程序"
 
 
-def pe_machine(path):
-    """The machine field of a Windows program's or DLL's PE header."""
-    with open(path, "rb") as f:
-        data = f.read(4096)
-    pe = int.from_bytes(data[0x3C:0x40], "little")
-    return int.from_bytes(data[pe + 4:pe + 6], "little")
+def remove_path(path):
+    """Removes a folder tree, or a link standing where one was (rmtree
+    refuses a link)."""
+    if os.path.islink(path):
+        os.remove(path)
+    shutil.rmtree(path, ignore_errors=True)
 
 
 def plant_dll(dll, exe, names):
     """Copies the test DLL beside exe under each name. It must be built for
     exe's own architecture: the loader skips a DLL of the other one, so
     planting that would prove nothing."""
-    if pe_machine(dll) != pe_machine(exe):
+    if peimage.machine(dll) != peimage.machine(exe):
         raise AssertionError("%s is not built for the architecture of %s" % (dll, exe))
     for name in names:
         shutil.copy(dll, os.path.join(os.path.dirname(exe), name))

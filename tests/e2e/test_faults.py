@@ -37,10 +37,7 @@ class FaultTest(unittest.TestCase):
         self.root = tempfile.mkdtemp(prefix="faults_", dir=ARGS.testenv)
         self.server = testservers.DownloadServer(self.root, port=ARGS.port).start()
         for path in ("C:\\Tarvelo", "C:\\temp", "C:\\UnInstall Tarvelo"):
-            host = self.wine.host_path(path)
-            if os.path.islink(host):
-                os.remove(host)
-            shutil.rmtree(host, ignore_errors=True)
+            harness.remove_path(self.wine.host_path(path))
         os.makedirs(self.wine.host_path("C:\\temp"), exist_ok=True)
         self.wine.reg("delete", faults.UNINSTALL_KEY, "/f")
         with open(ARGS.client, "rb") as f:
@@ -97,6 +94,11 @@ class FaultTest(unittest.TestCase):
                 break
             time.sleep(0.3)
         self.fail("log never said %r:\n%s" % (text, self.wine.read_log()))
+
+    def answer_stop_question(self, key="Return", missing="no question before stopping"):
+        question = faults.find_window(self.wine, "询问", 20)
+        self.assertIsNotNone(question, missing)
+        faults.press_key_on(self.wine, question, key)
 
     def client_started(self):
         return os.path.exists(self.wine.host_path("C:\\temp\\client_started.txt"))
@@ -335,7 +337,7 @@ class ProxyFaults(FaultTest):
         self.start_and_click_install()
         box = faults.find_window(self.wine, "提示", 60)
         self.assertIsNotNone(box, "no message about the rejected credentials")
-        faults.press_enter_on(self.wine, box)
+        faults.press_key_on(self.wine, box)
         self.assert_failed_visibly(LIST_FAILED)
         self.assertIn("check username and password failed", self.wine.read_log())
         with open(self.proxy_log, encoding="utf-8") as f:
@@ -350,15 +352,13 @@ class ProxyFaults(FaultTest):
         import with_servers  # noqa: E402
         self.assertIsNotNone(faults.find_window(self.wine, with_servers.DIALOG_TITLE, 60))
         self.wine.click(self.wid, *CLOSE_BUTTON)
-        question = faults.find_window(self.wine, "询问", 20)
-        self.assertIsNotNone(question)
-        faults.press_enter_on(self.wine, question)
+        self.answer_stop_question()
         # The window is in its teardown wait; the worker's box must still show.
         with open(os.path.join(self.root, "xdo-request"), "w", encoding="utf-8") as f:
             f.write("tester\nwrong-password\nok\n")
         box = faults.find_window(self.wine, "提示", 60)
         self.assertIsNotNone(box, "no message about the rejected credentials")
-        faults.press_enter_on(self.wine, box)
+        faults.press_key_on(self.wine, box)
         self.proc.wait(timeout=30)
 
 
@@ -376,9 +376,7 @@ class Interruptions(FaultTest):
         # No failure text while all goes well: the red count means something.
         self.assertEqual(0, faults.red_status_pixels(self.wine, self.wid))
         self.wine.click(self.wid, *CLOSE_BUTTON)
-        question = faults.find_window(self.wine, "询问", 20)
-        self.assertIsNotNone(question, "no question before stopping")
-        faults.press_enter_on(self.wine, question)
+        self.answer_stop_question()
         self.proc.wait(timeout=120)
         # The running entry may finish; nothing after the next check runs.
         self.assertEqual(0, self.requests("three.zip"))
@@ -389,9 +387,7 @@ class Interruptions(FaultTest):
     def test_a_stop_is_honoured_before_the_wipe_and_between_attempts(self):
         def confirm_stop():
             self.wine.click(self.wid, *CLOSE_BUTTON)
-            question = faults.find_window(self.wine, "询问", 20)
-            self.assertIsNotNone(question, "no question before stopping")
-            faults.press_enter_on(self.wine, question)
+            self.answer_stop_question()
             self.proc.wait(timeout=120)
 
         # Stopped while the list downloads: the earlier installation stays.
@@ -426,7 +422,7 @@ class Interruptions(FaultTest):
         self.procs.append(self.proc)
         self.wid = self.wine.wait_window("", size=(530, 360))
         time.sleep(1)
-        faults.press_enter_on(self.wine, self.wid, "Return")
+        faults.press_key_on(self.wine, self.wid, "Return")
         time.sleep(1.5)
         self.assertIsNone(self.proc.poll(), "Enter ended the window")
         self.post_close()
@@ -437,16 +433,12 @@ class Interruptions(FaultTest):
         # too, and OK stops.
         self.start_and_click_install()
         self.wait_log("download base.zip sccuss", 60)
-        faults.press_enter_on(self.wine, self.wid, "Escape")
-        question = faults.find_window(self.wine, "询问", 20)
-        self.assertIsNotNone(question, "Escape closed without asking")
-        faults.press_enter_on(self.wine, question, "Escape")
+        faults.press_key_on(self.wine, self.wid, "Escape")
+        self.answer_stop_question("Escape", missing="Escape closed without asking")
         time.sleep(1)
         self.assertIsNone(self.proc.poll(), "Cancel stopped the installation")
         self.post_close()
-        question = faults.find_window(self.wine, "询问", 20)
-        self.assertIsNotNone(question, "the system's Close closed without asking")
-        faults.press_enter_on(self.wine, question)
+        self.answer_stop_question(missing="the system's Close closed without asking")
         self.proc.wait(timeout=120)
         self.assertEqual(0, self.requests("three.zip"))
         self.assertFalse(self.client_started())
@@ -464,7 +456,7 @@ class Interruptions(FaultTest):
             time.sleep(2)
             self.assertFalse(self.client_started(), "started while the question was open")
             self.assertIsNone(self.proc.poll())
-            faults.press_enter_on(self.wine, question, answer)
+            faults.press_key_on(self.wine, question, answer)
             self.proc.wait(timeout=30)
             time.sleep(2)
             self.assertEqual(started, self.client_started(), answer)

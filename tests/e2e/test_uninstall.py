@@ -59,10 +59,7 @@ class UninstallTest(unittest.TestCase):
     def remove_installation_by_hand(self):
         """Earlier tests in this prefix may have installed; start clean."""
         for path in ("C:\\Tarvelo", "C:\\UnInstall Tarvelo", "C:\\temp"):
-            host = self.wine.host_path(path)
-            if os.path.islink(host):
-                os.remove(host)
-            shutil.rmtree(host, ignore_errors=True)
+            harness.remove_path(self.wine.host_path(path))
         shutil.rmtree(self.programs_folder(), ignore_errors=True)
         for link in self.desktop_links():
             os.remove(link)

@@ -105,12 +105,14 @@ CLogFile::~CLogFile() {
     g_nLogLevel = m_nOldLevel;
 }
 
-std::wstring CLogFile::Text() const {
+std::wstring ReadUtf16File(const std::wstring& path) {
     std::string bytes;
-    if (!ReadFileBytes(m_path, &bytes)) return std::wstring();
+    if (!ReadFileBytes(path, &bytes)) return std::wstring();
     return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()),
                         bytes.size() / sizeof(wchar_t));
 }
+
+std::wstring CLogFile::Text() const { return ReadUtf16File(m_path); }
 
 int CLogFile::Count(const std::wstring& fragment) const {
     std::wstring text = Text();

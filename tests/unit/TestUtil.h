@@ -29,6 +29,8 @@ bool FolderExists(const std::wstring& path);
 std::vector<std::wstring> ListFolder(const std::wstring& folder);
 // Removes a tree regardless of read-only attributes (test clean-up only).
 void ForceRemoveTree(const std::wstring& path);
+// A UTF-16LE file (a log) as text; empty when it cannot be read.
+std::wstring ReadUtf16File(const std::wstring& path);
 // UTF-16LE bytes of a wide string, without terminator.
 std::string Utf16Bytes(const std::wstring& text);
 

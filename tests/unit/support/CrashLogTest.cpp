@@ -42,9 +42,7 @@ TEST(CrashLog, AFaultOnAnyThreadLeavesOneErrorLineThenTheOldFilterDecides) {
     EXPECT_EQ(static_cast<long>(EXCEPTION_ACCESS_VIOLATION),
               RunChildTest(L"CrashLog.ChildFaultsOnAWorkerThread", kChildLogVar, log.c_str()));
 
-    std::string bytes;
-    ASSERT_TRUE(ReadFileBytes(log, &bytes));
-    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+    std::wstring text = ReadUtf16File(log);
     EXPECT_EQ(0u, text.find(L"[Error]["));
     EXPECT_NE(std::wstring::npos, text.find(L"][UnhandledException] code=0xC0000005 address=0x"));
     EXPECT_EQ(text.size() - 2, text.find(L"\r\n"));  // one line

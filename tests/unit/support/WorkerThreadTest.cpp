@@ -122,9 +122,7 @@ TEST(WorkerThread, AWorkerThatOutlivesTheWaitEndsTheProcessAtOnceWithALogLine) {
     std::wstring path = tmp.Sub(L"log.txt");
     EXPECT_EQ(1,
               RunChildTest(L"WorkerThread.ChildOutlivedByItsWorker", kChildLogVar, path.c_str()));
-    std::string bytes;
-    ASSERT_TRUE(ReadFileBytes(path, &bytes));
-    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+    std::wstring text = ReadUtf16File(path);
     EXPECT_NE(std::wstring::npos,
               text.find(L"][CWorkerThread::WaitForExit] the worker still runs: the process ends"));
 }
