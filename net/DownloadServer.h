@@ -1,6 +1,6 @@
 #pragma once
-// What the installer asks of the download server: its host comes from the
-// build (SETUP_SERVER_HOST), the paths are fixed.
+// What the installer asks of the download server: its base (scheme, host and
+// port) comes from the build (SETUP_SERVER_URL), the paths are fixed.
 #include <stdarg.h>
 #include <windows.h>
 
@@ -10,11 +10,12 @@ extern const wchar_t kSetupListPath[];
 extern const wchar_t kPackagePathFormat[];
 extern const wchar_t kUnInstallPath[];
 
-// The server's host[:port], as the build configured it.
-const wchar_t* GetDownloadServerHost();
+// The server's base URL as the build configured it ("https://host[:port]" or
+// "http://host[:port]", no trailing slash).
+const wchar_t* GetDownloadServerBase();
 
-// "http://" + host + the formatted path into a fixed buffer. A URL that does
-// not fit is refused: false and an empty buffer.
+// Base + the formatted path into a fixed buffer. A URL that does not fit is
+// refused: false and an empty buffer.
 bool BuildServerUrlV(wchar_t* pszUrl, size_t cchUrl, const wchar_t* pszPathFormat, va_list args);
 template <size_t N>
 bool BuildServerUrl(wchar_t (&szUrl)[N], const wchar_t* pszPathFormat, ...) {

@@ -25,6 +25,7 @@ const DWORD kRequestFlags =
     INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI | INTERNET_FLAG_TRANSFER_ASCII;
 const DWORD kReadChunk = 1000;
 const DWORD kGrowthHeadroom = 0x100000;
+const int kMaxRedirects = 5;
 
 void SetDwordOption(HINTERNET hInternet, DWORD dwOption, DWORD dwValue) {
     WinInet::InternetSetOptionExW(hInternet, dwOption, &dwValue, sizeof(dwValue), 0);
@@ -70,6 +71,111 @@ bool QueryContentLength(HINTERNET hRequest, ULONGLONG* pullLength) {
     return pEnd != szLength && *pEnd == 0;
 }
 
+bool IsHttpsUrl(const wchar_t* pszUrl) { return _wcsnicmp(pszUrl, L"https://", 8) == 0; }
+
+// What the platform says when a server's certificate does not validate.
+// Wine reports an untrusted authority as 12057 where Windows says 12045.
+const wchar_t* DescribeCertificateError(DWORD dwError) {
+    switch (dwError) {
+        case ERROR_INTERNET_INVALID_CA:
+            return L"certificate issued by an untrusted authority";
+        case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+            return L"certificate names another host";
+        case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+            return L"certificate expired or not yet valid";
+        case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+        case ERROR_INTERNET_SEC_CERT_NO_REV:
+            return L"certificate could not be validated";
+        case ERROR_INTERNET_SEC_CERT_REVOKED:
+            return L"certificate revoked";
+        case ERROR_INTERNET_SEC_INVALID_CERT:
+        case ERROR_INTERNET_SEC_CERT_ERRORS:
+            return L"certificate invalid";
+        case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
+            return L"secure channel failed";
+        case ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR:
+            return L"redirect from HTTPS to plain HTTP";
+        default:
+            return NULL;
+    }
+}
+
+bool IsRedirectStatus(const wchar_t* pszStatus) {
+    static const wchar_t* const kRedirects[] = {L"301", L"302", L"303", L"307", L"308"};
+    for (const wchar_t* pszRedirect : kRedirects)
+        if (wcscmp(pszStatus, pszRedirect) == 0) return true;
+    return false;
+}
+
+// Opens lpUrl and answers one proxy challenge (407) on it. On success the
+// request is in hRequest and its status in szStatus.
+bool OpenAnswered(HINTERNET hInternet, LPCWSTR lpUrl, DWORD dwFlags, CInternetHandle& hRequest,
+                  wchar_t (&szStatus)[64], wchar_t (&szProxyUser)[64],
+                  wchar_t (&szProxyPassword)[64], HWND hWndParent) {
+    hRequest.Reset(WinInet::InternetOpenUrlW(hInternet, lpUrl, NULL, 0, dwFlags, 1));
+    if (!hRequest) {
+        const DWORD dwError = ::GetLastError();
+        if (const wchar_t* pszWhy = DescribeCertificateError(dwError))
+            LogError(L"[HttpDownload  InternetOpenUrl]  refused: %s error=%lu lpUrl=%s", pszWhy,
+                     dwError, lpUrl);
+        else
+            LogError(L"[HttpDownload  InternetOpenUrl]  error=%lu lpUrl=%s", dwError, lpUrl);
+        return false;
+    }
+    if (!QueryStatus(hRequest.Get(), szStatus)) return false;
+    if (_wcsicmp(szStatus, L"407") != 0) return true;
+
+    LogNormal(
+        L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  need check username and "
+        L"password");
+    if (!GetProxyCredentials(szProxyUser, szProxyPassword)) {
+        LogNormal(
+            L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]] check username and "
+            L"password cancle");
+        return false;
+    }
+    WinInet::InternetSetOptionExW(hRequest.Get(), INTERNET_OPTION_PROXY_USERNAME, szProxyUser,
+                                  static_cast<DWORD>(wcslen(szProxyUser) + 1), 0);
+    WinInet::InternetSetOptionExW(hRequest.Get(), INTERNET_OPTION_PROXY_PASSWORD, szProxyPassword,
+                                  static_cast<DWORD>(wcslen(szProxyPassword) + 1), 0);
+    WinInet::HttpSendRequestW(hRequest.Get(), NULL, 0, NULL, 0);
+    if (!QueryStatus(hRequest.Get(), szStatus)) return false;
+    // Only a second 407 means the credentials were rejected; any other
+    // failing status is the server's answer about the file.
+    if (_wcsicmp(szStatus, L"407") == 0) {
+        ::MessageBoxW(hWndParent, L"用户名密码验证失败", L"提示", MB_OK | MB_SETFOREGROUND);
+        LogError(
+            L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  check username and "
+            L"password failed");
+        return false;
+    }
+    LogNormal(
+        L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  check username and "
+        L"password success");
+    return true;
+}
+
+// Where an HTTPS answer redirects to, resolved against the URL that gave it,
+// when that is HTTPS again. A redirect to anything else is refused: what
+// came over TLS must not continue in the clear.
+bool NextSecureUrl(HINTERNET hRequest, const wchar_t* pszFrom, wchar_t (&szNext)[2048]) {
+    wchar_t szLocation[2048] = {0};
+    DWORD cbLocation = sizeof(szLocation) - sizeof(wchar_t);
+    DWORD cchNext = 2048;
+    if (!WinInet::HttpQueryInfoW(hRequest, HTTP_QUERY_LOCATION, szLocation, &cbLocation, NULL) ||
+        !WinInet::InternetCombineUrlW(pszFrom, szLocation, szNext, &cchNext, ICU_NO_ENCODE)) {
+        LogError(L"[HttpDownload  redirect]  no usable location error=%lu lpUrl=%s",
+                 ::GetLastError(), pszFrom);
+        return false;
+    }
+    if (!IsHttpsUrl(szNext)) {
+        LogError(L"[HttpDownload  redirect]  refused: not HTTPS location=%s lpUrl=%s", szNext,
+                 pszFrom);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapacity,
@@ -105,45 +211,35 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
     SetDwordOption(hInternet.Get(), INTERNET_OPTION_DATA_SEND_TIMEOUT, kTimeoutMs);
 
     // Declared after the Internet handle, so it is closed first.
-    CInternetHandle hRequest(
-        WinInet::InternetOpenUrlW(hInternet.Get(), lpUrl, NULL, 0, kRequestFlags, 1));
-    if (!hRequest) {
-        LogError(L"[HttpDownload  InternetOpenUrl]  error=%lu lpUrl=%s", ::GetLastError(), lpUrl);
-        return FALSE;
-    }
-
+    CInternetHandle hRequest;
     wchar_t szStatus[64];
-    if (!QueryStatus(hRequest.Get(), szStatus)) return FALSE;
-
-    if (_wcsicmp(szStatus, L"407") == 0) {
-        LogNormal(
-            L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  need check username and "
-            L"password");
-        if (!GetProxyCredentials(szProxyUser, szProxyPassword)) {
-            LogNormal(
-                L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]] check username and "
-                L"password cancle");
+    if (!IsHttpsUrl(lpUrl)) {
+        if (!OpenAnswered(hInternet.Get(), lpUrl, kRequestFlags, hRequest, szStatus, szProxyUser,
+                          szProxyPassword, hWndParent))
+            return FALSE;
+    } else {
+        // HTTPS redirects are followed here, not by WinINet, so that one to
+        // plain HTTP is refused before anything is sent to it.
+        wchar_t szUrl[2048];
+        if (!CopyInto(szUrl, lpUrl)) {
+            LogError(L"[HttpDownload  lpUrl]  too long lpUrl=%s", lpUrl);
             return FALSE;
         }
-        WinInet::InternetSetOptionExW(hRequest.Get(), INTERNET_OPTION_PROXY_USERNAME, szProxyUser,
-                                      static_cast<DWORD>(wcslen(szProxyUser) + 1), 0);
-        WinInet::InternetSetOptionExW(hRequest.Get(), INTERNET_OPTION_PROXY_PASSWORD,
-                                      szProxyPassword,
-                                      static_cast<DWORD>(wcslen(szProxyPassword) + 1), 0);
-        WinInet::HttpSendRequestW(hRequest.Get(), NULL, 0, NULL, 0);
-        if (!QueryStatus(hRequest.Get(), szStatus)) return FALSE;
-        // Only a second 407 means the credentials were rejected; any other
-        // failing status is the server's answer about the file.
-        if (_wcsicmp(szStatus, L"407") == 0) {
-            ::MessageBoxW(hWndParent, L"用户名密码验证失败", L"提示", MB_OK | MB_SETFOREGROUND);
-            LogError(
-                L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  check username and "
-                L"password failed");
-            return FALSE;
+        for (int nHops = 0;; ++nHops) {
+            if (!OpenAnswered(hInternet.Get(), szUrl,
+                              kRequestFlags | INTERNET_FLAG_NO_AUTO_REDIRECT, hRequest, szStatus,
+                              szProxyUser, szProxyPassword, hWndParent))
+                return FALSE;
+            if (!IsRedirectStatus(szStatus)) break;
+            wchar_t szNext[2048];
+            if (nHops == kMaxRedirects) {
+                LogError(L"[HttpDownload  redirect]  too many redirects lpUrl=%s", lpUrl);
+                return FALSE;
+            }
+            if (!NextSecureUrl(hRequest.Get(), szUrl, szNext)) return FALSE;
+            hRequest.Reset();
+            CopyInto(szUrl, szNext);
         }
-        LogNormal(
-            L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  check username and "
-            L"password success");
     }
     if (!IsSuccessStatus(szStatus)) {
         // An error page is not the file that was asked for: a 404 must never

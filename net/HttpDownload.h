@@ -1,6 +1,8 @@
 #pragma once
-// One HTTP GET into a caller-owned, growable byte buffer, answering one proxy
-// challenge (407) per call with the caller's credentials or the proxy dialog.
+// One HTTP or HTTPS GET into a caller-owned, growable byte buffer, answering
+// one proxy challenge (407) per request with the caller's credentials or the
+// proxy dialog. HTTPS certificates are validated by the platform; an HTTPS
+// answer redirecting to anything but HTTPS fails the download.
 #include <windows.h>
 
 // ppBuffer/pdwSize/pdwCapacity: the caller's block (from operator new[]),

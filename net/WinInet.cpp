@@ -6,7 +6,7 @@
 extern "C" const char g_szWinInetProcs[] =
     "wininet.dll\0"
     "InternetOpenW\0InternetOpenUrlW\0InternetCloseHandle\0InternetSetOptionExW\0"
-    "InternetReadFile\0HttpQueryInfoW\0HttpSendRequestW\0";
+    "InternetReadFile\0HttpQueryInfoW\0HttpSendRequestW\0InternetCombineUrlW\0";
 
 namespace {
 CSystemDll g_wininet(g_szWinInetProcs);
@@ -64,6 +64,13 @@ BOOL HttpSendRequestW(HINTERNET hRequest, LPCWSTR lpszHeaders, DWORD dwHeadersLe
                       LPVOID lpOptional, DWORD dwOptionalLength) {
     static const auto pfn = g_wininet.Get(&::HttpSendRequestW, "HttpSendRequestW");
     return pfn ? pfn(hRequest, lpszHeaders, dwHeadersLength, lpOptional, dwOptionalLength)
+               : Unavailable<BOOL>(FALSE);
+}
+
+BOOL InternetCombineUrlW(LPCWSTR lpszBaseUrl, LPCWSTR lpszRelativeUrl, LPWSTR lpszBuffer,
+                         LPDWORD lpdwBufferLength, DWORD dwFlags) {
+    static const auto pfn = g_wininet.Get(&::InternetCombineUrlW, "InternetCombineUrlW");
+    return pfn ? pfn(lpszBaseUrl, lpszRelativeUrl, lpszBuffer, lpdwBufferLength, dwFlags)
                : Unavailable<BOOL>(FALSE);
 }
 
