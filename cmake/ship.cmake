@@ -6,7 +6,12 @@
 set(SETUP_SIGN_PFX "" CACHE FILEPATH "PKCS#12 certificate that signs the shipped programs")
 set(SETUP_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 time-stamp server for the signatures")
 
+# The unstripped copy goes to the optional second argument's folder.
 function(ship_program target)
+  set(unstripped ${CMAKE_BINARY_DIR}/unstripped)
+  if(ARGC GREATER 1)
+    set(unstripped ${ARGV1})
+  endif()
   if(CMAKE_BUILD_TYPE STREQUAL "MinSizeRel")
     target_link_options(${target} PRIVATE -Wl,--gc-sections)
     set(sign)
@@ -15,8 +20,8 @@ function(ship_program target)
                ${SETUP_SIGN_PFX} ${SETUP_SIGN_TIMESTAMP_URL})
     endif()
     add_custom_command(TARGET ${target} POST_BUILD
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/unstripped
-      COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${target}> ${CMAKE_BINARY_DIR}/unstripped/
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${unstripped}
+      COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${target}> ${unstripped}/
       COMMAND ${CMAKE_STRIP} --strip-all $<TARGET_FILE:${target}>
       ${sign})
   endif()

@@ -107,21 +107,26 @@ bool IsRedirectStatus(const wchar_t* pszStatus) {
     return false;
 }
 
+// One request for lpUrl; a failure is logged, by name when it is the
+// server's certificate.
+bool OpenUrl(HINTERNET hInternet, LPCWSTR lpUrl, DWORD dwFlags, CInternetHandle& hRequest) {
+    hRequest.Reset(WinInet::InternetOpenUrlW(hInternet, lpUrl, NULL, 0, dwFlags, 1));
+    if (hRequest) return true;
+    const DWORD dwError = ::GetLastError();
+    if (const wchar_t* pszWhy = DescribeCertificateError(dwError))
+        LogError(L"[HttpDownload  InternetOpenUrl]  refused: %s error=%lu lpUrl=%s", pszWhy,
+                 dwError, lpUrl);
+    else
+        LogError(L"[HttpDownload  InternetOpenUrl]  error=%lu lpUrl=%s", dwError, lpUrl);
+    return false;
+}
+
 // Opens lpUrl and answers one proxy challenge (407) on it. On success the
 // request is in hRequest and its status in szStatus.
 bool OpenAnswered(HINTERNET hInternet, LPCWSTR lpUrl, DWORD dwFlags, CInternetHandle& hRequest,
                   wchar_t (&szStatus)[64], wchar_t (&szProxyUser)[64],
                   wchar_t (&szProxyPassword)[64], HWND hWndParent) {
-    hRequest.Reset(WinInet::InternetOpenUrlW(hInternet, lpUrl, NULL, 0, dwFlags, 1));
-    if (!hRequest) {
-        const DWORD dwError = ::GetLastError();
-        if (const wchar_t* pszWhy = DescribeCertificateError(dwError))
-            LogError(L"[HttpDownload  InternetOpenUrl]  refused: %s error=%lu lpUrl=%s", pszWhy,
-                     dwError, lpUrl);
-        else
-            LogError(L"[HttpDownload  InternetOpenUrl]  error=%lu lpUrl=%s", dwError, lpUrl);
-        return false;
-    }
+    if (!OpenUrl(hInternet, lpUrl, dwFlags, hRequest)) return false;
     if (!QueryStatus(hRequest.Get(), szStatus)) return false;
     if (_wcsicmp(szStatus, L"407") != 0) return true;
 
@@ -140,6 +145,13 @@ bool OpenAnswered(HINTERNET hInternet, LPCWSTR lpUrl, DWORD dwFlags, CInternetHa
                                   static_cast<DWORD>(wcslen(szProxyPassword) + 1), 0);
     WinInet::HttpSendRequestW(hRequest.Get(), NULL, 0, NULL, 0);
     if (!QueryStatus(hRequest.Get(), szStatus)) return false;
+    if (IsHttpsUrl(lpUrl) && !IsSuccessStatus(szStatus) && _wcsicmp(szStatus, L"407") != 0) {
+        // Some WinINet versions (Wine's) resend on the proxy connection
+        // without a new CONNECT, and the proxy refuses the bare request. A
+        // new request tunnels afresh with the credentials the session holds.
+        if (!OpenUrl(hInternet, lpUrl, dwFlags, hRequest) || !QueryStatus(hRequest.Get(), szStatus))
+            return false;
+    }
     // Only a second 407 means the credentials were rejected; any other
     // failing status is the server's answer about the file.
     if (_wcsicmp(szStatus, L"407") == 0) {

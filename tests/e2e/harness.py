@@ -158,9 +158,9 @@ SETUP_WINDOW_TEXT = "塔维罗安装程序"
 
 
 def remove_path(path):
-    """Removes a folder tree, or a link standing where one was (rmtree
-    refuses a link)."""
-    if os.path.islink(path):
+    """Removes a file, a folder tree, or a link standing where one was
+    (rmtree refuses a link and a file)."""
+    if os.path.islink(path) or os.path.isfile(path):
         os.remove(path)
     shutil.rmtree(path, ignore_errors=True)
 
@@ -201,6 +201,9 @@ def parse_e2e_args():
     parser.add_argument("--planted-dll")
     parser.add_argument("--post-close")
     parser.add_argument("--shots")
+    parser.add_argument("--tls-bin")
+    parser.add_argument("--tls-port", type=int)
+    parser.add_argument("--add-root-cert")
     return parser.parse_known_args()
 
 

@@ -22,7 +22,9 @@ sys.path.insert(0, os.path.join(HERE, "..", "fuzz"))
 import faults  # noqa: E402
 import harness  # noqa: E402
 import make_seeds  # noqa: E402  (the byte-level zip builder)
+import realservers  # noqa: E402
 import testservers  # noqa: E402
+import with_servers  # noqa: E402
 
 ARGS = None
 INSTALL_BUTTON = (272, 310)
@@ -35,7 +37,7 @@ class FaultTest(unittest.TestCase):
     def setUp(self):
         self.wine = harness.WineEnv(ARGS.testenv)
         self.root = tempfile.mkdtemp(prefix="faults_", dir=ARGS.testenv)
-        self.server = testservers.DownloadServer(self.root, port=ARGS.port).start()
+        self.server = self.start_server()
         for path in ("C:\\Tarvelo", "C:\\temp", "C:\\UnInstall Tarvelo"):
             harness.remove_path(self.wine.host_path(path))
         os.makedirs(self.wine.host_path("C:\\temp"), exist_ok=True)
@@ -50,8 +52,12 @@ class FaultTest(unittest.TestCase):
             if proc.poll() is None:
                 proc.kill()
                 proc.wait(timeout=30)
-        self.server.stop()
+        if self.server:
+            self.server.stop()
         shutil.rmtree(self.root, ignore_errors=True)
+
+    def start_server(self):
+        return testservers.DownloadServer(self.root, port=ARGS.port).start()
 
     # -- serving --------------------------------------------------------
     def serve(self, name, data):
@@ -78,8 +84,8 @@ class FaultTest(unittest.TestCase):
         return keep
 
     # -- driving --------------------------------------------------------
-    def start_and_click_install(self):
-        self.proc = self.wine.start(os.path.join(ARGS.bin, "setup.exe"))
+    def start_and_click_install(self, bin_dir=None):
+        self.proc = self.wine.start(os.path.join(bin_dir or ARGS.bin, "setup.exe"))
         self.procs.append(self.proc)
         self.wid = self.wine.wait_window("", size=(530, 360))
         time.sleep(1)
@@ -311,7 +317,6 @@ class PackageFaults(FaultTest):
 class ProxyFaults(FaultTest):
     def setUp(self):
         super().setUp()
-        import with_servers  # noqa: E402
         self.proxy_log = os.path.join(self.root, "proxy.log")
         self.proxy = testservers.ProxyServer(self.server.port, with_servers.USER,
                                              with_servers.PASSWORD, self.proxy_log).start()
@@ -349,7 +354,6 @@ class ProxyFaults(FaultTest):
         self.serve_base()
         self.serve_list("base.zip;1;1")
         self.start_and_click_install()
-        import with_servers  # noqa: E402
         self.assertIsNotNone(faults.find_window(self.wine, with_servers.DIALOG_TITLE, 60))
         self.wine.click(self.wid, *CLOSE_BUTTON)
         self.answer_stop_question()
@@ -361,6 +365,140 @@ class ProxyFaults(FaultTest):
         faults.press_key_on(self.wine, box)
         self.proc.wait(timeout=30)
 
+
+
+class RealServers(FaultTest):
+    """nginx over HTTP and HTTPS and squid with Basic authentication, as a
+    publisher would run them. HTTPS needs the build for https://localhost."""
+
+    SQUID_PORT = 18475
+
+    @classmethod
+    def setUpClass(cls):
+        cls.certs = realservers.Certs()
+        wine = harness.WineEnv(ARGS.testenv)
+        der = "Z:" + cls.certs.trusted_der.replace("/", "\\")
+        assert wine.run(ARGS.add_root_cert, der) == 0, "test authority not trusted"
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.certs.remove()
+
+    def setUp(self):
+        self.daemons = []
+        super().setUp()
+
+    def tearDown(self):
+        for daemon in self.daemons:
+            daemon.stop()
+        faults.set_proxy(self.wine, None)
+        super().tearDown()
+
+    def start_server(self):
+        # Read by nginx's unprivileged worker: a folder under /tmp.
+        shutil.rmtree(self.root, ignore_errors=True)
+        self.root = realservers.public_folder("served_")
+        return None
+
+    def serve(self, name, data):
+        super().serve(name, data)
+        os.chmod(os.path.join(self.root, name), 0o644)
+
+    def nginx(self, port, **kwargs):
+        self.daemons.append(realservers.Nginx(self.root, port, **kwargs).start())
+        return self.daemons[-1]
+
+    def run_again(self):
+        """A fresh start: no log, no launched client, no registration."""
+        for proc in self.procs:
+            if proc.poll() is None:
+                proc.kill()
+        harness.remove_path(self.wine.host_path("C:\\temp\\log.txt"))
+        harness.remove_path(self.wine.host_path("C:\\temp\\client_started.txt"))
+        self.wine.reg("delete", faults.UNINSTALL_KEY, "/f")
+
+    def type_credentials(self, password):
+        with open(os.path.join(self.root, "xdo-request"), "w", encoding="utf-8") as f:
+            f.write("%s\n%s\nok\n" % (with_servers.USER, password))
+
+    def test_installs_from_nginx_over_http_and_https(self):
+        self.serve_base()
+        self.serve_list("base.zip;1;1")
+        plain = self.nginx(ARGS.port)
+        self.start_and_click_install()
+        self.assert_completed()
+        self.assertIn("GET /EX/base.zip", plain.requests())
+
+        self.run_again()
+        secure = self.nginx(ARGS.tls_port, cert=self.certs.server("good", "localhost"))
+        self.start_and_click_install(ARGS.tls_bin)
+        before = plain.requests()
+        self.assert_completed()
+        for name in ("orbsetup.txt", "base.zip", "UnInstall.exe"):
+            self.assertIn("GET /EX/%s" % name, secure.requests())
+        self.assertEqual(before, plain.requests())
+
+    def test_bad_certificates_and_a_downgrade_fail_visibly(self):
+        self.serve_base()
+        self.serve_list("base.zip;1;1")
+        cases = [
+            (self.certs.server("stranger", "localhost", ca="stranger"), None,
+             ("error=12045", "error=12057")),
+            (self.certs.server("other", "other.example"), None, ("error=12038",)),
+            (self.certs.server("good", "localhost"), "http://localhost:%d" % ARGS.port,
+             ("refused: not HTTPS location=http://localhost:%d/EX/orbsetup.txt" % ARGS.port,)),
+        ]
+        plain = self.nginx(ARGS.port)
+        for cert, redirect, expected in cases:
+            with self.subTest(cert=os.path.basename(cert[0]), redirect=redirect):
+                self.run_again()
+                secure = self.nginx(ARGS.tls_port, cert=cert, redirect=redirect)
+                self.start_and_click_install(ARGS.tls_bin)
+                self.assert_failed_visibly(LIST_FAILED)
+                refusals = [line for line in self.wine.read_log().splitlines()
+                            if "[Error]" in line and "refused: " in line]
+                self.assertTrue(any(e in line for line in refusals for e in expected),
+                                self.wine.read_log())
+                secure.stop()
+                self.daemons.remove(secure)
+        self.assertEqual("", plain.requests(), "followed a redirect to plain HTTP")
+
+    def test_squid_asks_once_and_installs_over_http_and_https(self):
+        self.serve_base()
+        self.serve_list("base.zip;1;1")
+        self.nginx(ARGS.port)
+        self.nginx(ARGS.tls_port, cert=self.certs.server("good", "localhost"))
+        squid = realservers.Squid(self.SQUID_PORT, with_servers.USER, with_servers.PASSWORD,
+                                  [ARGS.tls_port])
+        self.daemons.append(squid.start())
+        faults.set_proxy(self.wine, self.SQUID_PORT)
+        stop = threading.Event()
+        threading.Thread(target=with_servers.typist, daemon=True,
+                         args=(self.root, self.wine.env["DISPLAY"], stop)).start()
+        self.addCleanup(stop.set)
+
+        for bin_dir, seen in ((ARGS.bin, "GET http://127.0.0.1:%d/EX/base.zip" % ARGS.port),
+                              (ARGS.tls_bin, "CONNECT localhost:%d" % ARGS.tls_port)):
+            with self.subTest(seen=seen):
+                self.run_again()
+                self.type_credentials(with_servers.PASSWORD)
+                self.start_and_click_install(bin_dir)
+                self.assert_completed()
+                # The typist answers one dialog: a second would stall the run.
+                self.assertIn("check username and password success", self.wine.read_log())
+                self.assertTrue(any(seen in line and with_servers.USER in line
+                                    for line in squid.requests().splitlines()),
+                                squid.requests())
+
+        # Rejected on the tunnel: the same box, nothing installed.
+        self.run_again()
+        self.type_credentials("wrong-password")
+        self.start_and_click_install(ARGS.tls_bin)
+        box = faults.find_window(self.wine, "提示", 60)
+        self.assertIsNotNone(box, "no message about the rejected credentials")
+        faults.press_key_on(self.wine, box)
+        self.assert_failed_visibly(LIST_FAILED)
+        self.assertIn("check username and password failed", self.wine.read_log())
 
 class Interruptions(FaultTest):
     def serve_three(self):
