@@ -2,7 +2,7 @@
 """The local demo: publishes the sample release, serves it on loopback and
 runs setup.exe under Wine in a Wine prefix of the demo's own.
 
-  run_demo.py --build DIR --port N [--headless]
+  run_demo.py --build DIR --port N [--headless] [--https]
 
 With a display (DISPLAY set, no --headless) the setup window opens there for
 you to click. Without one it runs in a virtual display, clicks install
@@ -12,6 +12,10 @@ It runs the setup.exe of the build folder it is given, under Wine's 32-bit
 subsystem when that is an i686 program (scripts/demo gives the shipped
 build/win32 where this machine executes 32-bit code) and under 64-bit Wine
 when it is the x86-64 build of the same sources (where it cannot).
+
+With --https, nginx serves the release on https://localhost:N with a server
+certificate from an authority made for this run, which the demo's prefix is
+told to trust; the build must be made for that URL (scripts/demo --https).
 """
 import argparse
 import os
@@ -27,6 +31,7 @@ sys.path.insert(0, os.path.join(ROOT, "tools"))
 import harness  # noqa: E402
 import peimage  # noqa: E402
 import publish  # noqa: E402
+import realservers  # noqa: E402
 import testservers  # noqa: E402
 
 INSTALL_BUTTON = (272, 310)
@@ -60,12 +65,15 @@ def main():
     parser.add_argument("--build", required=True, help="the build folder whose setup.exe runs")
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--headless", action="store_true")
+    parser.add_argument("--https", action="store_true", help="serve with nginx over HTTPS")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
     user_display = None if args.headless else os.environ.get("DISPLAY")
 
     say("publishing the sample release (demo/release/release.json)")
-    server_root = os.path.join(build, "demo", "server")
+    # nginx's workers run as another user: they read from a folder under /tmp.
+    server_root = (realservers.public_folder("demo_release_") if args.https
+                   else os.path.join(build, "demo", "server"))
     try:
         packages = publish.publish(os.path.join(HERE, "release", "release.json"), server_root,
                                    {"build": build}, os.path.join(build, "bin", "UnInstall.exe"))
@@ -81,7 +89,7 @@ def main():
     say("making a Wine prefix of the demo's own in %s" % envdir)
     subprocess.run([os.path.join(ROOT, "tests", "testenv"), "setup", envdir, arch], check=True,
                    stdout=subprocess.DEVNULL)
-    server = None
+    server = certs = None
     try:
         wine = harness.WineEnv(envdir)
         if user_display:
@@ -90,13 +98,25 @@ def main():
         for path in ("C:\\Tarvelo", "C:\\UnInstall Tarvelo"):
             subprocess.run(["rm", "-rf", wine.host_path(path)], check=False)
         try:
-            server = testservers.DownloadServer(os.path.join(server_root, "EX"),
-                                                port=args.port).start()
-        except OSError as e:
+            if args.https:
+                certs = realservers.Certs()
+                der = "Z:" + certs.trusted_der.replace("/", "\\")
+                if wine.run(os.path.join(build, "demo", "add-root-cert.exe"), der) != 0:
+                    say("could not make the demo's prefix trust the demo authority")
+                    return 1
+                server = realservers.Nginx(os.path.join(server_root, "EX"), args.port,
+                                           cert=certs.server("demo", "localhost")).start()
+                url = "https://localhost:%d" % args.port
+            else:
+                server = testservers.DownloadServer(os.path.join(server_root, "EX"),
+                                                    port=args.port).start()
+                url = "http://127.0.0.1:%d" % args.port
+        except (OSError, RuntimeError) as e:
             say("cannot serve on 127.0.0.1:%d (%s); set DEMO_PORT to a free port" % (args.port, e))
             return 1
-        say("serving %s as http://127.0.0.1:%d/EX/" % (os.path.join(server_root, "EX"),
-                                                      args.port))
+        say("serving %s as %s/EX/%s" % (os.path.join(server_root, "EX"), url,
+                                        " (nginx, certificate from the demo authority)"
+                                        if args.https else ""))
         if arch == "i686":
             say("running %s, the 32-bit program a user downloads%s, under Wine's 32-bit "
                 "subsystem: this machine executes 32-bit x86 code" %
@@ -113,6 +133,10 @@ def main():
     finally:
         if server:
             server.stop()
+        if certs:
+            certs.remove()
+        if args.https:
+            subprocess.run(["rm", "-rf", server_root], check=False)
         subprocess.run([os.path.join(ROOT, "tests", "testenv"), "teardown", envdir],
                        check=False)
 

@@ -5,7 +5,14 @@ server's EX/ folder (zip packages, orbsetup.txt, UnInstall.exe).
   publish.py RELEASE.json --out DIR [--uninstaller EXE] [--define NAME=VALUE]...
 
 The result is DIR/EX/; serve DIR from any static web server so that
-http://HOST/EX/orbsetup.txt answers. The release description (JSON):
+https://HOST/EX/orbsetup.txt answers. setup.exe has its server compiled in:
+build it for HTTPS with
+  cmake --preset win32 -DSETUP_SERVER_URL=https://HOST[:PORT]
+(the server's certificate must validate on the users' Windows). Plain
+http://HOST (-DSETUP_SERVER_HOST=HOST[:PORT]) lets anyone on the network
+path replace what the installer runs as administrator.
+
+The release description (JSON):
 
   {
     "uninstaller": "path/to/UnInstall.exe",          (or --uninstaller)
@@ -379,7 +386,10 @@ def publish(release, out, defines=None, uninstaller=None):
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser = argparse.ArgumentParser(
+        description=__doc__.split("\n")[0],
+        epilog="Build setup.exe for an HTTPS server: cmake --preset win32 "
+               "-DSETUP_SERVER_URL=https://HOST[:PORT] (README: Publishing a release).")
     parser.add_argument("release", help="release description (JSON)")
     parser.add_argument("--out", required=True, help="folder that receives EX/")
     parser.add_argument("--uninstaller", help="UnInstall.exe to publish (overrides the description)")
