@@ -19,8 +19,11 @@ half incompressible bytes), serves it on 127.0.0.1, and for each round times:
   extract   bench_extract.exe (the package extraction, no pause) against
             unzip for the same zips.
 
-Timed programs are the x86-64 build under 64-bit Wine: this machine cannot run
-32-bit x86 code. The size reported is the shipped 32-bit setup.exe.
+Timed programs are the i686 build (preset bench32) under 32-bit Wine where
+this machine executes 32-bit x86 code (scripts/runs-32bit), the x86-64 build
+(preset bench) under 64-bit Wine otherwise; the report says which. The sizes
+reported are the shipped 32-bit setup.exe and UnInstall.exe, without a
+signature.
 Writes OUT/results.md (table) and OUT/results.txt (one "key value" a line);
 compare two runs with bench/compare.py A/results.txt B/results.txt.
 Benchmarks never fail on a time: the exit status only says whether it ran.
@@ -43,6 +46,7 @@ ROOT = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "servers"))
 import harness  # noqa: E402
+import peimage  # noqa: E402
 import testservers  # noqa: E402
 
 INSTALL_BUTTON = (272, 310)
@@ -97,7 +101,7 @@ def make_release(work, args, client_exe):
 
 
 def publish(args, work, bin_dir):
-    key = "s%d-p%d-f%d" % (args.size, args.packages, args.files)
+    key = "s%d-p%d-f%d-l%d" % (args.size, args.packages, args.files, args.package_limit)
     pub = os.path.join(work, "published-" + key)
     ex = os.path.join(pub, "EX")
     if os.path.exists(os.path.join(ex, "orbsetup.txt")):
@@ -106,7 +110,8 @@ def publish(args, work, bin_dir):
     print("bench: writing a %d MB release in %d packages" % (args.size, args.packages))
     desc = make_release(work, args, os.path.join(args.build, "bench", "iKVTRemote.exe"))
     res = subprocess.run([sys.executable, os.path.join(ROOT, "tools", "publish.py"), desc,
-                          "--out", pub, "--uninstaller", os.path.join(bin_dir, "UnInstall.exe")],
+                          "--out", pub, "--uninstaller", os.path.join(bin_dir, "UnInstall.exe"),
+                          "--package-limit", str(args.package_limit)],
                          capture_output=True, text=True)
     if res.returncode != 0:
         sys.exit("bench: publish failed:\n" + res.stdout + res.stderr)
@@ -188,8 +193,13 @@ def run_installer(wine, bin_dir, npkgs):
     if not start or not end:
         raise RuntimeError("install did not finish; log:\n" + log)
     ms = (log_ms(end[-1]) - log_ms(start[0])) % (24 * 3600 * 1000)
+    figures = re.search(r"\[Bench\] peak_private=(\d+) largest_free=(\d+)", log)
+    if not figures:
+        raise RuntimeError("no [Bench] line: is this a bench build?\n" + log)
     return {"install_ms": ms, "install_nopause_ms": ms - npkgs * PAUSE_MS,
-            "install_wall_ms": wall, "install_peak_rss": peak}
+            "install_wall_ms": wall, "install_peak_rss": peak,
+            "install_peak_private": int(figures.group(1)),
+            "install_largest_free": int(figures.group(2))}
 
 
 def run_baseline(url, names, work):
@@ -295,6 +305,7 @@ def report(out_dir, meta, rounds):
     mb = 1024 * 1024
     rows = [
         ("setup.exe size (i686, shipped)", "%d bytes" % meta["setup_exe_bytes"], ""),
+        ("UnInstall.exe size (i686, shipped)", "%d bytes" % meta["uninstall_exe_bytes"], ""),
         ("install, click to launch (log)", "%.0f ms" % med["install_ms"], ""),
         ("install without the %d x 3 s pause" % meta["packages"],
          "%.0f ms" % med["install_nopause_ms"], "%.0f ms" % med["baseline_ms"]),
@@ -304,14 +315,21 @@ def report(out_dir, meta, rounds):
         ("extraction alone", "%.0f ms" % med["extract_ms"], "%.0f ms" % med["unzip_ms"]),
         ("peak RSS, install", "%.1f MiB" % (med["install_peak_rss"] / mb),
          "%.1f MiB" % (med["baseline_peak_rss"] / mb)),
+        ("peak private memory, install (the process's own count)",
+         "%.1f MiB (rule: at most %.1f MiB)" % (
+             med["install_peak_private"] / mb,
+             (2 * meta["largest_package"] + 32 * mb) / mb), ""),
+        ("largest free address block at the end", "%.0f MiB (rule: at least 1024 MiB)"
+         % (med["install_largest_free"] / mb), ""),
         ("peak RSS, download / extract program",
          "%.1f / %.1f MiB" % (med["download_peak_rss"] / mb, med["extract_peak_rss"] / mb), ""),
     ]
     lines = ["# Benchmark %s" % meta["date"], "",
-             "Release: %d MB in %d packages (%d files), %d bytes of zips; %d rounds, medians. "
-             "Timed: x86-64 build under 64-bit Wine (this machine runs no 32-bit code); "
-             "size: the 32-bit setup.exe." % (meta["size_mb"], meta["packages"], meta["files"],
-                                               meta["zip_bytes"], meta["rounds"]),
+             "Release: %d MB in %d packages (%d files, package limit %d MiB, largest %d "
+             "bytes), %d bytes of zips; %d rounds, medians. "
+             "Timed: %s; sizes: the shipped 32-bit programs." % (
+                 meta["size_mb"], meta["packages"], meta["files"], meta["package_limit_mib"],
+                 meta["largest_package"], meta["zip_bytes"], meta["rounds"], meta["timed"]),
              "Peak RSS under Wine includes Wine's own libraries.", "",
              "| measure | installer | curl + unzip |", "|---|---|---|"]
     lines += ["| %s | %s | %s |" % r for r in rows]
@@ -327,8 +345,11 @@ def main():
     ap.add_argument("--packages", type=int, default=10)
     ap.add_argument("--files", type=int, default=3000)
     ap.add_argument("--rounds", type=int, default=3)
-    ap.add_argument("--build", default=os.path.join(ROOT, "build", "bench"),
-                    help="x86-64 MinSizeRel build with SETUP_BENCH=ON")
+    ap.add_argument("--package-limit", type=int, default=8, metavar="MIB",
+                    help="the publisher's package size limit for this run")
+    ap.add_argument("--build", default=None,
+                    help="build with SETUP_BENCH=ON (default build/bench32 where this machine "
+                         "runs 32-bit code, build/bench otherwise)")
     ap.add_argument("--build32", default=os.path.join(ROOT, "build", "win32"),
                     help="32-bit build whose setup.exe size is reported")
     ap.add_argument("--port", type=int, default=None,
@@ -338,6 +359,9 @@ def main():
                     help="folder for the release and scratch (default BUILD/bench-work); "
                          "give two runs the same one to compare them on the same zips")
     args = ap.parse_args()
+    runs_32bit = subprocess.run(["bash", os.path.join(ROOT, "scripts", "runs-32bit")]).returncode == 0
+    if args.build is None:
+        args.build = os.path.join(ROOT, "build", "bench32" if runs_32bit else "bench")
     args.build = os.path.abspath(args.build)
     bin_dir = os.path.join(args.build, "bin")
     out_dir = args.out or os.path.join(args.build, "bench-results")
@@ -354,14 +378,25 @@ def main():
     names = list_names(ex)
     zip_bytes = sum(os.path.getsize(os.path.join(ex, n)) for n in names)
     meta = {"date": datetime.now().strftime("%Y-%m-%d %H:%M"), "size_mb": args.size,
+            "package_limit_mib": args.package_limit,
+            "largest_package": max(os.path.getsize(os.path.join(ex, n)) for n in names),
             "packages": len(names), "files": args.files, "rounds": args.rounds,
-            "zip_bytes": zip_bytes, "setup_exe_bytes": os.path.getsize(exe32),
-            "setup_exe_x64_bytes": os.path.getsize(os.path.join(bin_dir, "setup.exe"))}
+            "zip_bytes": zip_bytes, "setup_exe_bytes": peimage.unsigned_size(exe32),
+            "uninstall_exe_bytes": peimage.unsigned_size(
+                os.path.join(args.build32, "bin", "UnInstall.exe"))}
+    arch = "i686" if peimage.machine(os.path.join(bin_dir, "setup.exe")) == peimage.I386 \
+        else "x86_64"
+    meta["timed"] = ("the i686 build under 32-bit Wine" if arch == "i686" else
+                     "the x86-64 build under 64-bit Wine (%s)" % (
+                         "this machine runs no 32-bit code" if not runs_32bit
+                         else "chosen with --build"))
+    print("bench: timing %s" % meta["timed"])
     print("bench: %d packages, %d bytes of zips, port %d" % (len(names), zip_bytes, args.port))
 
     envdir = os.path.join(args.build, "benchenv")
     testenv = os.path.join(ROOT, "tests", "testenv")
-    subprocess.run(["bash", testenv, "setup", envdir], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["bash", testenv, "setup", envdir, arch], check=True,
+                   stdout=subprocess.DEVNULL)
     server = testservers.DownloadServer(ex, port=args.port).start()
     url = "http://127.0.0.1:%d/EX/" % args.port
     rounds = []

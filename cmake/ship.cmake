@@ -1,4 +1,5 @@
-# A program that ships (setup.exe, UnInstall.exe). A release build drops
+# A program that ships (setup.exe, UnInstall.exe), with the runtime's
+# container errors of support/CxxRuntime.cpp. A release build drops
 # unused sections and is stripped after the link; the unstripped link stays
 # in <build>/unstripped, where the release check reads its symbols. Given a
 # certificate, the stripped program is then signed (cmake/sign.sh; the
@@ -8,6 +9,7 @@ set(SETUP_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 time-stamp server for the
 
 # The unstripped copy goes to the optional second argument's folder.
 function(ship_program target)
+  target_sources(${target} PRIVATE $<TARGET_OBJECTS:cxx_runtime>)
   set(unstripped ${CMAKE_BINARY_DIR}/unstripped)
   if(ARGC GREATER 1)
     set(unstripped ${ARGV1})

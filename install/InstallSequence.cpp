@@ -1,10 +1,12 @@
-#include "InstallSequence.h"
-
+#ifdef SETUP_BENCH
+#include "MemoryFigures.h"
+#endif
 #include <new>
 
 #include "DownloadServer.h"
 #include "Handle.h"
 #include "HttpDownload.h"
+#include "InstallSequence.h"
 #include "LocalFiles.h"
 #include "Log.h"
 #include "PackageExtract.h"
@@ -246,6 +248,9 @@ void RunSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent, HW
     SetStartShellLink(state.m_szSetupPath, state.m_szUnInstallPath);
     SetProgress(state, view, 100);
     WriteRegistry(state.m_szSetupPath, state.m_szUnInstallPath);
+#ifdef SETUP_BENCH
+    LogMemoryFigures();
+#endif
     // The client may write in its own folder again, as before.
     if (!GrantUsersModify(state.m_szSetupPath))
         LogError(L"[CSetupDlg::Execute] users cannot write in %s", state.m_szSetupPath);

@@ -7,3 +7,7 @@
 // written without the heap, which may be what broke; then the filter that
 // was there before decides.
 void InstallCrashLog();
+
+// One [Error] line built the same way, for the end of a process that cannot
+// go on (pszWhat: "[Where] what").
+void LogFatal(const wchar_t* pszWhat);

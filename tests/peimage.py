@@ -28,6 +28,9 @@ class Image:
             dirs = opt + 96
         self.import_rva = struct.unpack_from("<I", d, dirs + 8)[0]
         self.resource_rva = struct.unpack_from("<I", d, dirs + 16)[0]
+        # The certificate table (a signature) is appended to the file; its
+        # entry holds a file offset, not an RVA.
+        self.signature_size = struct.unpack_from("<I", d, dirs + 36)[0]
         self.sections = []
         for i in range(nsec):
             s = opt + opt_size + 40 * i
@@ -88,6 +91,12 @@ class Image:
             start = self.offset(rva)
             return self.data[start:start + size]
         return None
+
+
+def unsigned_size(path):
+    """The file's size without its signature, if it has one."""
+    image = Image(path)
+    return len(image.data) - image.signature_size
 
 
 def machine(path):

@@ -386,6 +386,7 @@ def publish(release, out, defines=None, uninstaller=None):
 
 
 def main(argv=None):
+    global MAX_PACKAGE_BYTES
     parser = argparse.ArgumentParser(
         description=__doc__.split("\n")[0],
         epilog="Build setup.exe for an HTTPS server: cmake --preset win32 "
@@ -394,7 +395,14 @@ def main(argv=None):
     parser.add_argument("--out", required=True, help="folder that receives EX/")
     parser.add_argument("--uninstaller", help="UnInstall.exe to publish (overrides the description)")
     parser.add_argument("--define", action="append", default=[], metavar="NAME=VALUE")
+    parser.add_argument("--package-limit", type=int, metavar="MIB",
+                        help="largest package in MiB (default %d; for measurements)"
+                        % (MAX_PACKAGE_BYTES // (1024 * 1024)))
     args = parser.parse_args(argv)
+    if args.package_limit is not None:
+        if not 1 <= args.package_limit <= 512:
+            parser.error("--package-limit wants 1..512 MiB")
+        MAX_PACKAGE_BYTES = args.package_limit * 1024 * 1024
     defines = {}
     for d in args.define:
         key, sep, value = d.partition("=")

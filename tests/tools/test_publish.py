@@ -147,6 +147,15 @@ class PublishOutputTest(PublishTestBase):
                     {"name": "client.zip", "kind": 1, "folders": ["client"]},
                     {"name": "huge.zip", "kind": 1, "folders": ["huge"]}]), self.out)
             self.assertIn("h.bin alone packs to", str(cm.exception))
+
+            # The measurement switch sets the limit in MiB.
+            for n in range(3):
+                self.write("mib/m%d.bin" % n, os.urandom(700 * 1024))
+            desc = self.release([{"name": "client.zip", "kind": 1, "folders": ["client"]},
+                                 {"name": "mib.zip", "kind": 1, "folders": ["mib"]}])
+            self.assertEqual(0, publish.main([desc, "--out", self.out, "--package-limit", "1"]))
+            entries, _ = setuplist.validate_setup_list(self.read_ex("orbsetup.txt"))
+            self.assertEqual(["mib.zip", "mib-2.zip", "mib-3.zip"], [e[0] for e in entries[1:]])
         finally:
             publish.MAX_PACKAGE_BYTES = old
 

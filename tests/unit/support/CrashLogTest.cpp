@@ -10,6 +10,7 @@
 namespace {
 
 const wchar_t kChildLogVar[] = L"CRASHLOG_TEST_LOG";
+const wchar_t kChildThrowVar[] = L"CRASHLOG_TEST_THROW_LOG";
 
 // Stands for the system's own last resort, which would start a debugger:
 // the process ends at once with the exception code.
@@ -46,4 +47,29 @@ TEST(CrashLog, AFaultOnAnyThreadLeavesOneErrorLineThenTheOldFilterDecides) {
     EXPECT_EQ(0u, text.find(L"[Error]["));
     EXPECT_NE(std::wstring::npos, text.find(L"][UnhandledException] code=0xC0000005 address=0x"));
     EXPECT_EQ(text.size() - 2, text.find(L"\r\n"));  // one line
+}
+
+// A container error nothing catches, on a worker thread.
+DWORD WINAPI ThrowUncaught(LPVOID) {
+    std::wstring text(L"abc");
+    return text.at(7);
+}
+
+TEST(CrashLog, ChildThrowsUncaught) {
+    wchar_t szLog[MAX_PATH];
+    if (!::GetEnvironmentVariableW(kChildThrowVar, szLog, MAX_PATH)) GTEST_SKIP();
+    CopyInto(g_szLogPath, szLog);
+    HANDLE hThread = ::CreateThread(NULL, 0, ThrowUncaught, NULL, 0, NULL);
+    ::WaitForSingleObject(hThread, 30000);
+    FAIL() << "the exception did not end the process";
+}
+
+TEST(CrashLog, AnUncaughtExceptionLeavesOneErrorLineAndAborts) {
+    CTempFolder tmp(L"terminate");
+    std::wstring log = tmp.Sub(L"log.txt");
+    EXPECT_EQ(3, RunChildTest(L"CrashLog.ChildThrowsUncaught", kChildThrowVar, log.c_str()));
+    std::wstring text = ReadUtf16File(log);
+    EXPECT_EQ(0u, text.find(L"[Error]["));
+    EXPECT_NE(std::wstring::npos, text.find(L"][Terminate] uncaught C++ exception\r\n"));
+    EXPECT_EQ(text.size() - 2, text.find(L"\r\n"));
 }
