@@ -193,13 +193,12 @@ def run_installer(wine, bin_dir, npkgs):
     if not start or not end:
         raise RuntimeError("install did not finish; log:\n" + log)
     ms = (log_ms(end[-1]) - log_ms(start[0])) % (24 * 3600 * 1000)
+    # Builds before the bench line existed log none: -1 marks that.
     figures = re.search(r"\[Bench\] peak_private=(\d+) largest_free=(\d+)", log)
-    if not figures:
-        raise RuntimeError("no [Bench] line: is this a bench build?\n" + log)
     return {"install_ms": ms, "install_nopause_ms": ms - npkgs * PAUSE_MS,
             "install_wall_ms": wall, "install_peak_rss": peak,
-            "install_peak_private": int(figures.group(1)),
-            "install_largest_free": int(figures.group(2))}
+            "install_peak_private": int(figures.group(1)) if figures else -1,
+            "install_largest_free": int(figures.group(2)) if figures else -1}
 
 
 def run_baseline(url, names, work):
@@ -317,10 +316,11 @@ def report(out_dir, meta, rounds):
          "%.1f MiB" % (med["baseline_peak_rss"] / mb)),
         ("peak private memory, install (the process's own count)",
          "%.1f MiB (rule: at most %.1f MiB)" % (
-             med["install_peak_private"] / mb,
-             (2 * meta["largest_package"] + 32 * mb) / mb), ""),
-        ("largest free address block at the end", "%.0f MiB (rule: at least 1024 MiB)"
-         % (med["install_largest_free"] / mb), ""),
+             med["install_peak_private"] / mb, (2 * meta["largest_package"] + 32 * mb) / mb)
+         if med["install_peak_private"] >= 0 else "not logged by this build", ""),
+        ("largest free address block at the end",
+         "%.0f MiB (rule: at least 1024 MiB)" % (med["install_largest_free"] / mb)
+         if med["install_largest_free"] >= 0 else "not logged by this build", ""),
         ("peak RSS, download / extract program",
          "%.1f / %.1f MiB" % (med["download_peak_rss"] / mb, med["extract_peak_rss"] / mb), ""),
     ]
@@ -330,6 +330,7 @@ def report(out_dir, meta, rounds):
              "Timed: %s; sizes: the shipped 32-bit programs." % (
                  meta["size_mb"], meta["packages"], meta["files"], meta["package_limit_mib"],
                  meta["largest_package"], meta["zip_bytes"], meta["rounds"], meta["timed"]),
+             "Machine: %s." % meta["machine"],
              "Peak RSS under Wine includes Wine's own libraries.", "",
              "| measure | installer | curl + unzip |", "|---|---|---|"]
     lines += ["| %s | %s | %s |" % r for r in rows]
@@ -337,6 +338,26 @@ def report(out_dir, meta, rounds):
     with open(os.path.join(out_dir, "results.md"), "w") as fh:
         fh.write(text)
     print(text)
+
+
+def describe_machine():
+    """CPU, cores, system and Wine, for the report."""
+    cpu = "?"
+    try:
+        with open("/proc/cpuinfo") as fh:
+            cpu = next(l.split(":", 1)[1].strip() for l in fh if l.startswith("model name"))
+    except (OSError, StopIteration):
+        pass
+    system = "?"
+    try:
+        with open("/etc/os-release") as fh:
+            system = next(l.split("=", 1)[1].strip().strip('"') for l in fh
+                          if l.startswith("PRETTY_NAME="))
+    except (OSError, StopIteration):
+        pass
+    wine = subprocess.run(["/usr/lib/wine/wine64", "--version"], capture_output=True,
+                          text=True).stdout.strip() or "?"
+    return "%s, %d cores; %s; %s" % (cpu, os.cpu_count() or 0, system, wine)
 
 
 def main():
@@ -386,6 +407,7 @@ def main():
                 os.path.join(args.build32, "bin", "UnInstall.exe"))}
     arch = "i686" if peimage.machine(os.path.join(bin_dir, "setup.exe")) == peimage.I386 \
         else "x86_64"
+    meta["machine"] = describe_machine()
     meta["timed"] = ("the i686 build under 32-bit Wine" if arch == "i686" else
                      "the x86-64 build under 64-bit Wine (%s)" % (
                          "this machine runs no 32-bit code" if not runs_32bit
