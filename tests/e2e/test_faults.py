@@ -429,13 +429,16 @@ class RealServers(FaultTest):
         self.assert_completed()
         self.assertIn("GET /EX/base.zip", plain.requests())
 
+        # Over HTTPS, with the list moved by a relative redirect.
         self.run_again()
-        secure = self.nginx(ARGS.tls_port, cert=self.certs.server("good", "localhost"))
+        secure = self.nginx(ARGS.tls_port, cert=self.certs.server("good", "localhost"),
+                            moved_list=True)
         self.start_and_click_install(ARGS.tls_bin)
         before = plain.requests()
         self.assert_completed()
-        for name in ("orbsetup.txt", "base.zip", "UnInstall.exe"):
-            self.assertIn("GET /EX/%s" % name, secure.requests())
+        for path in ("/EX/orbsetup.txt", "/moved/orbsetup.txt", "/EX/base.zip",
+                     "/EX/UnInstall.exe"):
+            self.assertIn("GET %s " % path, secure.requests())
         self.assertEqual(before, plain.requests())
 
     def test_bad_certificates_and_a_downgrade_fail_visibly(self):

@@ -104,9 +104,10 @@ class _Daemon:
 class Nginx(_Daemon):
     """Serves the files of root under /EX/ on one port, over HTTP or (given
     a certificate) HTTPS. redirect: answer every request with a 302 to this
-    URL prefix followed by the request's path."""
+    URL prefix followed by the request's path. moved_list: the setup list
+    answers with a relative 302 to /moved/orbsetup.txt, served from root."""
 
-    def __init__(self, root, port, cert=None, redirect=None):
+    def __init__(self, root, port, cert=None, redirect=None, moved_list=False):
         super().__init__("nginx_")
         self.port = port
         if cert:
@@ -118,6 +119,10 @@ class Nginx(_Daemon):
             location = "location / { return 302 %s$request_uri; }" % redirect
         else:
             location = "location /EX/ { alias %s/; }" % root
+        if moved_list:
+            location += ("\n  absolute_redirect off;"
+                         "\n  location = /EX/orbsetup.txt { return 302 /moved/orbsetup.txt; }"
+                         "\n  location /moved/ { alias %s/; }" % root)
         temps = "\n".join(" %s_temp_path %s/%s;" % (t, self.work, t)
                           for t in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
         self.conf = os.path.join(self.work, "nginx.conf")
