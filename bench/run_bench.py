@@ -274,7 +274,7 @@ def run_download_only(wine, bin_dir, url, names, work):
 
 
 def run_extract_only(wine, bin_dir, ex, names, work):
-    zips = ["Z:" + os.path.join(ex, n).replace("/", "\\") for n in names]
+    zips = [harness.wine_path(os.path.join(ex, n)) for n in names]
     kv, peak = run_bench_program(wine, bin_dir, "bench_extract.exe", "C:\\benchx", zips,
                                  "extract_ms")
     unzip_ms = time_host_tool(work, "unzip-dest", lambda folder: [
@@ -405,8 +405,7 @@ def main():
             "zip_bytes": zip_bytes, "setup_exe_bytes": peimage.unsigned_size(exe32),
             "uninstall_exe_bytes": peimage.unsigned_size(
                 os.path.join(args.build32, "bin", "UnInstall.exe"))}
-    arch = "i686" if peimage.machine(os.path.join(bin_dir, "setup.exe")) == peimage.I386 \
-        else "x86_64"
+    arch = peimage.wine_arch(os.path.join(bin_dir, "setup.exe"))
     meta["machine"] = describe_machine()
     meta["timed"] = ("the i686 build under 32-bit Wine" if arch == "i686" else
                      "the x86-64 build under 64-bit Wine (%s)" % (

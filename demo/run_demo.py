@@ -84,7 +84,7 @@ def main():
         say("  %-16s kind %d  %7d bytes" % (pkg.name, pkg.kind, len(pkg.data)))
 
     setup = os.path.join(build, "bin", "setup.exe")
-    arch = "i686" if peimage.machine(setup) == peimage.I386 else "x86_64"
+    arch = peimage.wine_arch(setup)
     envdir = os.path.join(build, "demo", "wine")
     say("making a Wine prefix of the demo's own in %s" % envdir)
     subprocess.run([os.path.join(ROOT, "tests", "testenv"), "setup", envdir, arch], check=True,
@@ -100,8 +100,8 @@ def main():
         try:
             if args.https:
                 certs = realservers.Certs()
-                der = "Z:" + certs.trusted_der.replace("/", "\\")
-                if wine.run(os.path.join(build, "demo", "add-root-cert.exe"), der) != 0:
+                if wine.run(os.path.join(build, "demo", "add-root-cert.exe"),
+                            harness.wine_path(certs.trusted_der)) != 0:
                     say("could not make the demo's prefix trust the demo authority")
                     return 1
                 server = realservers.Nginx(os.path.join(server_root, "EX"), args.port,

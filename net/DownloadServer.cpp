@@ -16,8 +16,6 @@ namespace {
 const wchar_t kServerBase[] = L"" SETUP_SERVER_URL;
 }
 
-const wchar_t* GetDownloadServerBase() { return kServerBase; }
-
 bool BuildServerUrlV(wchar_t* pszUrl, size_t cchUrl, const wchar_t* pszPathFormat, va_list args) {
     if (!FormatBuf(pszUrl, cchUrl, L"%s", kServerBase)) return false;
     size_t nPrefix = wcslen(pszUrl);

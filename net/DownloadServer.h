@@ -10,12 +10,9 @@ extern const wchar_t kSetupListPath[];
 extern const wchar_t kPackagePathFormat[];
 extern const wchar_t kUnInstallPath[];
 
-// The server's base URL as the build configured it ("https://host[:port]" or
-// "http://host[:port]", no trailing slash).
-const wchar_t* GetDownloadServerBase();
-
-// Base + the formatted path into a fixed buffer. A URL that does not fit is
-// refused: false and an empty buffer.
+// The server's base URL as the build configured it ("https://host[:port]"
+// or "http://host[:port]") + the formatted path, into a fixed buffer. A URL
+// that does not fit is refused: false and an empty buffer.
 bool BuildServerUrlV(wchar_t* pszUrl, size_t cchUrl, const wchar_t* pszPathFormat, va_list args);
 template <size_t N>
 bool BuildServerUrl(wchar_t (&szUrl)[N], const wchar_t* pszPathFormat, ...) {

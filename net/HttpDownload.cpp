@@ -167,24 +167,26 @@ bool OpenAnswered(HINTERNET hInternet, LPCWSTR lpUrl, DWORD dwFlags, CInternetHa
     return true;
 }
 
-// Where an HTTPS answer redirects to, resolved against the URL that gave it,
-// when that is HTTPS again. A redirect to anything else is refused: what
-// came over TLS must not continue in the clear.
-bool NextSecureUrl(HINTERNET hRequest, const wchar_t* pszFrom, wchar_t (&szNext)[2048]) {
+// Replaces szUrl with where its HTTPS answer redirects to, when that is
+// HTTPS again. A redirect to anything else is refused: what came over TLS
+// must not continue in the clear.
+bool FollowSecureRedirect(HINTERNET hRequest, wchar_t (&szUrl)[2048]) {
     wchar_t szLocation[2048] = {0};
     DWORD cbLocation = sizeof(szLocation) - sizeof(wchar_t);
+    wchar_t szNext[2048];
     DWORD cchNext = 2048;
     if (!WinInet::HttpQueryInfoW(hRequest, HTTP_QUERY_LOCATION, szLocation, &cbLocation, NULL) ||
-        !WinInet::InternetCombineUrlW(pszFrom, szLocation, szNext, &cchNext, ICU_NO_ENCODE)) {
+        !WinInet::InternetCombineUrlW(szUrl, szLocation, szNext, &cchNext, ICU_NO_ENCODE)) {
         LogError(L"[HttpDownload  redirect]  no usable location error=%lu lpUrl=%s",
-                 ::GetLastError(), pszFrom);
+                 ::GetLastError(), szUrl);
         return false;
     }
     if (!IsHttpsUrl(szNext)) {
         LogError(L"[HttpDownload  redirect]  refused: not HTTPS location=%s lpUrl=%s", szNext,
-                 pszFrom);
+                 szUrl);
         return false;
     }
+    CopyInto(szUrl, szNext);
     return true;
 }
 
@@ -225,33 +227,26 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
     // Declared after the Internet handle, so it is closed first.
     CInternetHandle hRequest;
     wchar_t szStatus[64];
-    if (!IsHttpsUrl(lpUrl)) {
-        if (!OpenAnswered(hInternet.Get(), lpUrl, kRequestFlags, hRequest, szStatus, szProxyUser,
+    // HTTPS redirects are followed here, not by WinINet, so that one to
+    // plain HTTP is refused before anything is sent to it.
+    const bool bHttps = IsHttpsUrl(lpUrl);
+    const DWORD dwFlags = kRequestFlags | (bHttps ? INTERNET_FLAG_NO_AUTO_REDIRECT : 0);
+    wchar_t szUrl[2048];
+    if (!CopyInto(szUrl, lpUrl)) {
+        LogError(L"[HttpDownload  lpUrl]  too long lpUrl=%s", lpUrl);
+        return FALSE;
+    }
+    for (int nHops = 0;; ++nHops) {
+        if (!OpenAnswered(hInternet.Get(), szUrl, dwFlags, hRequest, szStatus, szProxyUser,
                           szProxyPassword, hWndParent))
             return FALSE;
-    } else {
-        // HTTPS redirects are followed here, not by WinINet, so that one to
-        // plain HTTP is refused before anything is sent to it.
-        wchar_t szUrl[2048];
-        if (!CopyInto(szUrl, lpUrl)) {
-            LogError(L"[HttpDownload  lpUrl]  too long lpUrl=%s", lpUrl);
+        if (!bHttps || !IsRedirectStatus(szStatus)) break;
+        if (nHops == kMaxRedirects) {
+            LogError(L"[HttpDownload  redirect]  too many redirects lpUrl=%s", lpUrl);
             return FALSE;
         }
-        for (int nHops = 0;; ++nHops) {
-            if (!OpenAnswered(hInternet.Get(), szUrl,
-                              kRequestFlags | INTERNET_FLAG_NO_AUTO_REDIRECT, hRequest, szStatus,
-                              szProxyUser, szProxyPassword, hWndParent))
-                return FALSE;
-            if (!IsRedirectStatus(szStatus)) break;
-            wchar_t szNext[2048];
-            if (nHops == kMaxRedirects) {
-                LogError(L"[HttpDownload  redirect]  too many redirects lpUrl=%s", lpUrl);
-                return FALSE;
-            }
-            if (!NextSecureUrl(hRequest.Get(), szUrl, szNext)) return FALSE;
-            hRequest.Reset();
-            CopyInto(szUrl, szNext);
-        }
+        if (!FollowSecureRedirect(hRequest.Get(), szUrl)) return FALSE;
+        hRequest.Reset();
     }
     if (!IsSuccessStatus(szStatus)) {
         // An error page is not the file that was asked for: a 404 must never

@@ -99,6 +99,11 @@ def unsigned_size(path):
     return len(image.data) - image.signature_size
 
 
+def wine_arch(path):
+    """The architecture name tests/testenv takes for the program's Wine."""
+    return "i686" if machine(path) == I386 else "x86_64"
+
+
 def machine(path):
     """The machine field of a program's or DLL's header."""
     return Image(path).machine

@@ -20,6 +20,11 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import peimage  # noqa: E402
 
 
+def wine_path(host_path):
+    """A host file's name as a Wine program sees it (drive Z: is /)."""
+    return "Z:" + os.path.abspath(host_path).replace("/", "\\")
+
+
 class WineEnv:
     def __init__(self, envdir):
         self.envdir = envdir
@@ -116,8 +121,7 @@ class WineEnv:
         out = os.path.join(self.envdir, "export.reg")
         if os.path.exists(out):
             os.remove(out)
-        win_out = "Z:" + out.replace("/", "\\")
-        self.reg("export", key, win_out, "/y")
+        self.reg("export", key, wine_path(out), "/y")
         if not os.path.exists(out):
             return None
         with open(out, "rb") as f:
@@ -136,7 +140,7 @@ class WineEnv:
         with open(path, "wb") as f:
             f.write(("Windows Registry Editor Version 5.00\r\n\r\n" + text.replace("\n", "\r\n"))
                     .encode("utf-16"))
-        return self.run("regedit", "/S", "Z:" + path.replace("/", "\\"), timeout=60)
+        return self.run("regedit", "/S", wine_path(path), timeout=60)
 
     def pixel(self, png, x, y):
         """(r, g, b) of one pixel of a screenshot."""

@@ -377,8 +377,8 @@ class RealServers(FaultTest):
     def setUpClass(cls):
         cls.certs = realservers.Certs()
         wine = harness.WineEnv(ARGS.testenv)
-        der = "Z:" + cls.certs.trusted_der.replace("/", "\\")
-        assert wine.run(ARGS.add_root_cert, der) == 0, "test authority not trusted"
+        assert wine.run(ARGS.add_root_cert, harness.wine_path(cls.certs.trusted_der)) == 0, \
+            "test authority not trusted"
 
     @classmethod
     def tearDownClass(cls):

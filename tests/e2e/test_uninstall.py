@@ -97,7 +97,7 @@ class UninstallTest(unittest.TestCase):
         """Paths in PendingFileRenameOperations (REG_MULTI_SZ, exported as
         hex(7))."""
         out = os.path.join(self.work, "session.reg")
-        self.wine.reg("export", SESSION_KEY, "Z:" + out.replace("/", "\\"), "/y")
+        self.wine.reg("export", SESSION_KEY, harness.wine_path(out), "/y")
         if not os.path.exists(out):
             return []
         with open(out, "rb") as f:

@@ -100,6 +100,14 @@ class _Daemon:
                 self.proc.wait(timeout=20)
         shutil.rmtree(self.work, ignore_errors=True)
 
+    def requests(self):
+        """The access log so far: one line per request answered."""
+        try:
+            with open(os.path.join(self.work, "access.log"), errors="replace") as f:
+                return f.read()
+        except FileNotFoundError:
+            return ""
+
 
 class Nginx(_Daemon):
     """Serves the files of root under /EX/ on one port, over HTTP or (given
@@ -148,14 +156,6 @@ http {
         return self._start(["nginx", "-p", self.work, "-e", self.work + "/error.log",
                             "-c", self.conf], self.port, os.path.join(self.work, "error.log"))
 
-    def requests(self):
-        """The request lines nginx answered so far."""
-        try:
-            with open(os.path.join(self.work, "access.log"), errors="replace") as f:
-                return f.read()
-        except FileNotFoundError:
-            return ""
-
 
 class Squid(_Daemon):
     """An authenticating proxy (Basic, basic_ncsa_auth) that forwards plain
@@ -199,10 +199,3 @@ http_access deny all
     def start(self):
         return self._start(["squid", "-N", "-f", self.conf], self.port,
                            os.path.join(self.work, "cache.log"))
-
-    def requests(self):
-        try:
-            with open(os.path.join(self.work, "access.log"), errors="replace") as f:
-                return f.read()
-        except FileNotFoundError:
-            return ""

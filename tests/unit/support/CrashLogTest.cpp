@@ -21,55 +21,64 @@ DWORD WINAPI Fault(LPVOID) {
     return 0;
 }
 
-}  // namespace
-
-// The faulting side, run only as the child that the test below starts (this
-// switch exists in the test program alone).
-TEST(CrashLog, ChildFaultsOnAWorkerThread) {
-    wchar_t szLog[MAX_PATH];
-    if (!::GetEnvironmentVariableW(kChildLogVar, szLog, MAX_PATH)) GTEST_SKIP();
-    ::SetUnhandledExceptionFilter(EndProcess);
-    InstallCrashLog();
-    CopyInto(g_szLogPath, szLog);
-    HANDLE hThread = ::CreateThread(NULL, 0, Fault, NULL, 0, NULL);
-    ::WaitForSingleObject(hThread, 30000);
-    FAIL() << "the fault did not end the process";
-}
-
-TEST(CrashLog, AFaultOnAnyThreadLeavesOneErrorLineThenTheOldFilterDecides) {
-    CTempFolder tmp(L"crash");
-    std::wstring log = tmp.Sub(L"log.txt");
-    // The old filter ends the process with the exception's code.
-    EXPECT_EQ(static_cast<long>(EXCEPTION_ACCESS_VIOLATION),
-              RunChildTest(L"CrashLog.ChildFaultsOnAWorkerThread", kChildLogVar, log.c_str()));
-
-    std::wstring text = ReadUtf16File(log);
-    EXPECT_EQ(0u, text.find(L"[Error]["));
-    EXPECT_NE(std::wstring::npos, text.find(L"][UnhandledException] code=0xC0000005 address=0x"));
-    EXPECT_EQ(text.size() - 2, text.find(L"\r\n"));  // one line
-}
-
-// A container error nothing catches, on a worker thread.
+// A container error nothing catches.
 DWORD WINAPI ThrowUncaught(LPVOID) {
     std::wstring text(L"abc");
     return text.at(7);
 }
 
-TEST(CrashLog, ChildThrowsUncaught) {
+// The child's side (these switches exist in the test program alone): false
+// in the parent's own run; in the child, the log goes where the parent said.
+bool IsChild(const wchar_t* pszVar) {
     wchar_t szLog[MAX_PATH];
-    if (!::GetEnvironmentVariableW(kChildThrowVar, szLog, MAX_PATH)) GTEST_SKIP();
+    if (!::GetEnvironmentVariableW(pszVar, szLog, MAX_PATH)) return false;
     CopyInto(g_szLogPath, szLog);
-    HANDLE hThread = ::CreateThread(NULL, 0, ThrowUncaught, NULL, 0, NULL);
+    return true;
+}
+
+// Runs pfn on a worker thread, which must end the process.
+void RunOnWorker(LPTHREAD_START_ROUTINE pfn) {
+    HANDLE hThread = ::CreateThread(NULL, 0, pfn, NULL, 0, NULL);
     ::WaitForSingleObject(hThread, 30000);
+}
+
+// Runs the child test and returns its exit code; the log it left must be
+// one [Error] line holding pszPart.
+long RunChildForOneLine(const wchar_t* pszTest, const wchar_t* pszVar, const wchar_t* pszPart) {
+    CTempFolder tmp(L"crash");
+    std::wstring log = tmp.Sub(L"log.txt");
+    long nCode = RunChildTest(pszTest, pszVar, log.c_str());
+    std::wstring text = ReadUtf16File(log);
+    EXPECT_EQ(0u, text.find(L"[Error]["));
+    EXPECT_NE(std::wstring::npos, text.find(pszPart));
+    EXPECT_EQ(text.size() - 2, text.find(L"\r\n"));  // one line
+    return nCode;
+}
+
+}  // namespace
+
+TEST(CrashLog, ChildFaultsOnAWorkerThread) {
+    if (!IsChild(kChildLogVar)) GTEST_SKIP();
+    ::SetUnhandledExceptionFilter(EndProcess);
+    InstallCrashLog();
+    RunOnWorker(Fault);
+    FAIL() << "the fault did not end the process";
+}
+
+TEST(CrashLog, AFaultOnAnyThreadLeavesOneErrorLineThenTheOldFilterDecides) {
+    // The old filter ends the process with the exception's code.
+    EXPECT_EQ(static_cast<long>(EXCEPTION_ACCESS_VIOLATION),
+              RunChildForOneLine(L"CrashLog.ChildFaultsOnAWorkerThread", kChildLogVar,
+                                 L"][UnhandledException] code=0xC0000005 address=0x"));
+}
+
+TEST(CrashLog, ChildThrowsUncaught) {
+    if (!IsChild(kChildThrowVar)) GTEST_SKIP();
+    RunOnWorker(ThrowUncaught);
     FAIL() << "the exception did not end the process";
 }
 
 TEST(CrashLog, AnUncaughtExceptionLeavesOneErrorLineAndAborts) {
-    CTempFolder tmp(L"terminate");
-    std::wstring log = tmp.Sub(L"log.txt");
-    EXPECT_EQ(3, RunChildTest(L"CrashLog.ChildThrowsUncaught", kChildThrowVar, log.c_str()));
-    std::wstring text = ReadUtf16File(log);
-    EXPECT_EQ(0u, text.find(L"[Error]["));
-    EXPECT_NE(std::wstring::npos, text.find(L"][Terminate] uncaught C++ exception\r\n"));
-    EXPECT_EQ(text.size() - 2, text.find(L"\r\n"));
+    EXPECT_EQ(3, RunChildForOneLine(L"CrashLog.ChildThrowsUncaught", kChildThrowVar,
+                                    L"][Terminate] uncaught C++ exception\r\n"));
 }
