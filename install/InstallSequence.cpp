@@ -5,12 +5,12 @@
 
 #include "DownloadServer.h"
 #include "Handle.h"
-#include "HttpDownload.h"
 #include "InstallSequence.h"
 #include "LocalFiles.h"
 #include "Log.h"
 #include "PackageExtract.h"
 #include "Registration.h"
+#include "ReleaseFetch.h"
 #include "SetupList.h"
 #include "StrFormat.h"
 
@@ -19,7 +19,10 @@ CInstallState::CInstallState()
       m_nDownloadBufSize(0),
       m_nDownloadLen(0),
       m_nProgress(0),
-      m_bConfirmStop(1) {
+      m_bConfirmStop(1),
+      m_nServer(0),
+      m_manifest(),
+      m_bVerified(false) {
     m_szSetupPath[0] = m_szUnInstallPath[0] = m_szTempPath[0] = m_szStagingPath[0] = 0;
     wmemset(m_szProxyUser, 0, 64);
     wmemset(m_szProxyPassword, 0, 64);
@@ -35,7 +38,8 @@ CInstallState::~CInstallState() {
 
 namespace {
 
-const int kAttemptsPerEntry = 5;
+// The one failure text for anything the signed release refuses.
+const wchar_t kRefusedMessage[] = L"安装包校验失败";
 
 void ReportFailure(CInstallState& state, IInstallView& view, const wchar_t* pszMessage) {
     state.m_bConfirmStop = 0;
@@ -48,23 +52,18 @@ void SetProgress(CInstallState& state, IInstallView& view, int nProgress) {
 }
 
 // Counts one failed attempt of an entry. On the last one the entry's
-// failure (pszFormat over its name) is shown and true returned: stop.
-bool LastAttempt(CInstallState& state, IInstallView& view, int* pnAttempt, const wchar_t* pszFormat,
-                 const wchar_t* pszName) {
-    if (++*pnAttempt < kAttemptsPerEntry) return false;
+// failure (pszFormat over its name, or the refusal when the signed release
+// refused any of its attempts) is shown and true returned: stop.
+bool LastAttempt(CInstallState& state, IInstallView& view, int* pnAttempt, bool bRefused,
+                 const wchar_t* pszFormat, const wchar_t* pszName) {
+    if (++*pnAttempt < AttemptsPerFile()) return false;
     wchar_t szMessage[64];
-    FormatInto(szMessage, pszFormat, pszName);
+    if (bRefused)
+        CopyInto(szMessage, kRefusedMessage);
+    else
+        FormatInto(szMessage, pszFormat, pszName);
     ReportFailure(state, view, szMessage);
     return true;
-}
-
-// Downloads into the state's buffer from a clean, zeroed start.
-BOOL Download(CInstallState& state, const wchar_t* pszUrl, HWND hWndOwner) {
-    if (state.m_pDownloadBuf) memset(state.m_pDownloadBuf, 0, state.m_nDownloadBufSize);
-    state.m_nDownloadLen = 0;
-    return HttpDownload(pszUrl, &state.m_pDownloadBuf, &state.m_nDownloadLen,
-                        &state.m_nDownloadBufSize, state.m_szProxyUser, state.m_szProxyPassword,
-                        hWndOwner);
 }
 
 // A folder that is a link, or cannot be made or held, stops the
@@ -121,27 +120,28 @@ bool StopRequested(HANDLE hStopEvent) {
 }
 
 // One list entry: download, stage, unpack, delete; up to five attempts of
-// any kind, each after a look at the stop event. A package that can never
-// unpack fails at once. False when the installation must stop (a failure
-// is already reported; a stop is not one).
+// any kind (at least one per server), each after a look at the stop event. A
+// package that can never unpack fails at once. False when the installation
+// must stop (a failure is already reported; a stop is not one).
 bool InstallEntry(CInstallState& state, IInstallView& view, const SetupListEntry& entry,
                   HANDLE hStopEvent, HWND hWndOwner) {
-    wchar_t szUrl[MAX_PATH];
     wchar_t szStaging[MAX_PATH];
     wchar_t szMessage[64];
-    if (!BuildServerUrl(szUrl, kPackagePathFormat, entry.szName) ||
-        !FormatInto(szStaging, L"%s\\%s", state.m_szStagingPath, entry.szName)) {
-        // A name that cannot be made into a URL or staging path cannot be
+    if (!FormatInto(szStaging, L"%s\\%s", state.m_szStagingPath, entry.szName)) {
+        // A name that cannot be made into a staging path cannot be
         // installed; say so rather than skip it silently.
         FormatInto(szMessage, L"安装%s失败", entry.szName);
         ReportFailure(state, view, szMessage);
         LogError(L"[CSetupDlg::Execute] %s path too long", entry.szName);
         return false;
     }
+    bool bRefused = false;
     for (int nAttempt = 0;;) {
         if (StopRequested(hStopEvent)) return false;
-        if (!Download(state, szUrl, hWndOwner)) {
-            if (LastAttempt(state, view, &nAttempt, L"下载%s失败", entry.szName)) {
+        FetchResult fetched = FetchReleaseFile(state, entry.szName, hWndOwner);
+        if (fetched != FetchOk) {
+            bRefused = bRefused || fetched == FetchRefused;
+            if (LastAttempt(state, view, &nAttempt, bRefused, L"下载%s失败", entry.szName)) {
                 LogError(L"[CSetupDlg::Execute] download %s failed", entry.szName);
                 return false;
             }
@@ -157,7 +157,7 @@ bool InstallEntry(CInstallState& state, IInstallView& view, const SetupListEntry
                                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
         if (!staged) {
             DWORD dwError = ::GetLastError();
-            if (LastAttempt(state, view, &nAttempt, L"安装%s失败", entry.szName)) {
+            if (LastAttempt(state, view, &nAttempt, false, L"安装%s失败", entry.szName)) {
                 LogNormal(L"[CSetupDlg::Execute] %s CreateFile(%s) Error(%d)", entry.szName,
                           szStaging, static_cast<int>(dwError));
                 return false;
@@ -177,12 +177,65 @@ bool InstallEntry(CInstallState& state, IInstallView& view, const SetupListEntry
         // cut without a length header arrives looking whole, so fetch again;
         // stop with the entry's failure when it never unpacks, and at once
         // when it never can (its entries are logged).
-        if (extracted == PackageUnusable) nAttempt = kAttemptsPerEntry - 1;
-        if (LastAttempt(state, view, &nAttempt, L"安装%s失败", entry.szName)) {
+        if (extracted == PackageUnusable) nAttempt = AttemptsPerFile() - 1;
+        if (LastAttempt(state, view, &nAttempt, false, L"安装%s失败", entry.szName)) {
             LogError(L"[CSetupDlg::Execute] extract %s failed", entry.szName);
             return false;
         }
         LogError(L"[CSetupDlg::Execute] %d extract %s failed", nAttempt, entry.szName);
+    }
+}
+
+// The release's manifest (in a build with a key) and the setup list, one
+// attempt per server each; then, for a verified release, every list entry
+// must be a file the manifest names.
+bool FetchSetupList(CInstallState& state, IInstallView& view, HWND hWndOwner) {
+    FetchResult fetched = FetchReleaseManifest(state, hWndOwner);
+    if (fetched == FetchOk) {
+        bool bRefused = false;
+        fetched = FetchFailed;
+        for (int i = 0; i < GetDownloadServerCount() && fetched != FetchOk; ++i) {
+            fetched = FetchReleaseFile(state, kSetupListName, hWndOwner);
+            bRefused = bRefused || fetched == FetchRefused;
+        }
+        if (fetched != FetchOk && bRefused) fetched = FetchRefused;
+    }
+    if (fetched == FetchRefused) {
+        LogError(L"[CSetupDlg::Execute] release refused");
+        ReportFailure(state, view, kRefusedMessage);
+        return false;
+    }
+    SetupListResult list =
+        ValidateSetupList(fetched == FetchOk, state.m_pDownloadBuf, state.m_nDownloadLen,
+                          state.m_nDownloadBufSize, &state.m_vecSetupList);
+    if (!list.bOk) {
+        ReportFailure(state, view, list.pszMessage);
+        LogError(L"%s", list.pszLogLine);
+        return false;
+    }
+    for (const SetupListEntry& entry : state.m_vecSetupList) {
+        if (state.m_bVerified && !FindReleaseFile(state, entry.szName)) {
+            LogError(L"[CSetupDlg::Execute] %s refused: listed, but not in the release manifest",
+                     entry.szName);
+            ReportFailure(state, view, kRefusedMessage);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The uninstaller, fetched like a package (attempts, servers, checks) and
+// written only once it arrived whole.
+bool InstallUninstaller(CInstallState& state, IInstallView& view, HANDLE hStopEvent,
+                        HWND hWndOwner) {
+    bool bRefused = false;
+    for (int nAttempt = 0;;) {
+        if (StopRequested(hStopEvent)) return false;
+        FetchResult fetched = DownloadUninstallFile(state, hWndOwner);
+        if (fetched == FetchOk) return true;
+        bRefused = bRefused || fetched == FetchRefused;
+        if (LastAttempt(state, view, &nAttempt, bRefused, L"下载%s失败", kUnInstallName))
+            return false;
     }
 }
 
@@ -204,17 +257,7 @@ void RunSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent, HW
         return;
     }
 
-    wchar_t szUrl[MAX_PATH];
-    BuildServerUrl(szUrl, kSetupListPath);
-    BOOL bDownloaded = Download(state, szUrl, hWndOwner);
-    SetupListResult list =
-        ValidateSetupList(bDownloaded, state.m_pDownloadBuf, state.m_nDownloadLen,
-                          state.m_nDownloadBufSize, &state.m_vecSetupList);
-    if (!list.bOk) {
-        ReportFailure(state, view, list.pszMessage);
-        LogError(L"%s", list.pszLogLine);
-        return;
-    }
+    if (!FetchSetupList(state, view, hWndOwner)) return;
     const int nCount = static_cast<int>(state.m_vecSetupList.size());
     LogNormal(L"[CSetupDlg::Execute] download orbsetup.txt sccuss");
 
@@ -233,9 +276,9 @@ void RunSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent, HW
         SetProgress(state, view, EntryProgress(i, nCount));
     }
 
-    DownloadUninstallFile(state.m_szUnInstallPath, &state.m_pDownloadBuf, &state.m_nDownloadLen,
-                          &state.m_nDownloadBufSize, state.m_szProxyUser, state.m_szProxyPassword,
-                          hWndOwner);
+    // Without its uninstaller nothing is registered: an entry whose
+    // uninstaller is missing could never be removed.
+    if (!InstallUninstaller(state, view, hStopEvent, hWndOwner)) return;
     SetProgress(state, view, 97);
     WriteClientVersion(state.m_szSetupPath, 2);
 
@@ -247,7 +290,8 @@ void RunSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent, HW
     }
     SetStartShellLink(state.m_szSetupPath, state.m_szUnInstallPath);
     SetProgress(state, view, 100);
-    WriteRegistry(state.m_szSetupPath, state.m_szUnInstallPath);
+    WriteRegistry(state.m_szSetupPath, state.m_szUnInstallPath,
+                  state.m_bVerified ? state.m_manifest.ullSerial : 0);
 #ifdef SETUP_BENCH
     LogMemoryFigures();
 #endif

@@ -6,6 +6,7 @@
 #include <set>
 #include <vector>
 
+#include "ReleaseManifest.h"
 #include "SecureFolder.h"
 #include "SetupList.h"
 
@@ -40,6 +41,11 @@ public:
     CFolderGuard m_guardUnInstall;
     CFolderGuard m_guardStaging;
     CFolderGuard m_guardSetup;
+    // The download server whose turn it is (an index into the build's list).
+    int m_nServer;
+    // The release's signed manifest, once accepted (m_bVerified).
+    ReleaseManifest m_manifest;
+    bool m_bVerified;
 };
 
 // What the installation shows. The window posts each call to its own thread,

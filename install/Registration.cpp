@@ -12,13 +12,32 @@ void SetStringValue(HKEY hKey, const wchar_t* pszName, const wchar_t* pszData) {
     ::RegSetValueExW(hKey, pszName, 0, REG_SZ, reinterpret_cast<const BYTE*>(pszData), cbData);
 }
 
+const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const wchar_t kReleaseSerialValue[] = L"ReleaseSerial";
+
 }  // namespace
 
-void WriteRegistry(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath) {
+ULONGLONG ReadInstalledReleaseSerial() {
     HKEY hKey = NULL;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE,
-                        L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall", 0, KEY_WRITE,
-                        &hKey) != ERROR_SUCCESS)
+    wchar_t szKey[MAX_PATH];
+    if (!FormatInto(szKey, L"%s\\Tarvelo", kUninstallKey) ||
+        ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, szKey, 0, KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS)
+        return 0;
+    CRegKey appKey(hKey);
+    ULONGLONG ullSerial = 0;
+    DWORD dwType = 0;
+    DWORD cbData = sizeof(ullSerial);
+    if (::RegQueryValueExW(appKey.Get(), kReleaseSerialValue, NULL, &dwType,
+                           reinterpret_cast<BYTE*>(&ullSerial), &cbData) != ERROR_SUCCESS ||
+        dwType != REG_QWORD || cbData != sizeof(ullSerial))
+        return 0;
+    return ullSerial;
+}
+
+void WriteRegistry(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath,
+                   ULONGLONG ullReleaseSerial) {
+    HKEY hKey = NULL;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_WRITE, &hKey) != ERROR_SUCCESS)
         return;
     CRegKey uninstallKey(hKey);
     HKEY hAppKey = NULL;
@@ -39,6 +58,12 @@ void WriteRegistry(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath)
         LogNormal(L"[CSetupDlg::WriteRegistry] UninstallString %s m_szUnInstallPath=%s", szData,
                   pszUnInstallPath);
         SetStringValue(appKey.Get(), L"UninstallString", szData);
+    }
+    if (ullReleaseSerial) {
+        ::RegSetValueExW(appKey.Get(), kReleaseSerialValue, 0, REG_QWORD,
+                         reinterpret_cast<const BYTE*>(&ullReleaseSerial),
+                         sizeof(ullReleaseSerial));
+        LogNormal(L"[CSetupDlg::WriteRegistry] ReleaseSerial %I64u", ullReleaseSerial);
     }
 }
 
@@ -61,7 +86,15 @@ bool WriteUninstallFile(const wchar_t* pszUnInstallPath, const BYTE* pData, DWOR
         return false;
     }
     DWORD cbWritten = 0;
-    if (pData && cbData) ::WriteFile(hFile.Get(), pData, cbData, &cbWritten, NULL);
+    if (cbData && (!pData || !::WriteFile(hFile.Get(), pData, cbData, &cbWritten, NULL) ||
+                   cbWritten != cbData)) {
+        // A part of a program must not be left where an administrator runs it.
+        LogError(L"[CSetupDlg::DownloadUninstallFile] write UnInstall.exe failed error=%lu",
+                 ::GetLastError());
+        hFile.Close();
+        ::DeleteFileW(szFile);
+        return false;
+    }
     hFile.Close();
     LogNormal(L"[CSetupDlg::DownloadUninstallFile] Create file UnInstall.exe seccuss");
     return true;

@@ -109,6 +109,12 @@ SetupListResult ValidateSetupList(BOOL bDownloaded, const BYTE* pBuf, DWORD nLen
         if (!ch) break;
         text.push_back(ch);
     }
+    // The publisher ends every line; a list cut without a length header
+    // would otherwise install part of a release and report success.
+    if (!text.empty() && text.back() != L'\r' && text.back() != L'\n') {
+        return Failure(kDownloadFailedMessage,
+                       L"[CSetupDlg::Execute] download Setupconfig.txt cut short");
+    }
     if (text.empty() || ParseSetupList(text, pList) <= 0) {
         return Failure(kEmptyMessage, L"[CSetupDlg::Execute]Setupconfig.txt no content");
     }

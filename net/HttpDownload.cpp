@@ -21,8 +21,12 @@ typedef CHandleOwner<HINTERNET, InternetHandleTraits> CInternetHandle;
 
 const DWORD kTimeoutMs = 15000;
 const DWORD kConnectRetries = 5;
-const DWORD kRequestFlags =
-    INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI | INTERNET_FLAG_TRANSFER_ASCII;
+// Nothing is read from or written to WinINet's cache (another program of the
+// user can fill it), and caching proxies are asked for a fresh answer: last
+// release's list must not meet this release's packages.
+const DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_PRAGMA_NOCACHE |
+                            INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI |
+                            INTERNET_FLAG_TRANSFER_ASCII;
 const DWORD kReadChunk = 1000;
 const DWORD kGrowthHeadroom = 0x100000;
 const int kMaxRedirects = 5;
@@ -193,7 +197,8 @@ bool FollowSecureRedirect(HINTERNET hRequest, wchar_t (&szUrl)[2048]) {
 }  // namespace
 
 BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapacity,
-                  wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64], HWND hWndParent) {
+                  wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64], HWND hWndParent,
+                  DWORD dwMaxBody) {
     HTTP_VERSION_INFO version = {1, 1};
     if (!WinInet::InternetSetOptionExW(NULL, INTERNET_OPTION_HTTP_VERSION, &version,
                                        sizeof(version), 0)) {
@@ -256,6 +261,16 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
         return FALSE;
     }
 
+    ULONGLONG ullLength = 0;
+    const bool bHasLength = QueryContentLength(hRequest.Get(), &ullLength);
+    if (bHasLength && ullLength > dwMaxBody) {
+        LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_CONTENT_LENGTH]]  too long length=%I64u "
+                 L"limit=%lu lpUrl=%s",
+                 ullLength, dwMaxBody, lpUrl);
+        ::SetLastError(ERROR_FILE_TOO_LARGE);
+        return FALSE;
+    }
+
     const DWORD dwStartSize = *pdwSize;
     BYTE scratch[1024];
     memset(scratch, 0, sizeof(scratch));
@@ -272,6 +287,13 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
             return FALSE;
         }
         if (dwRecv == 0) break;
+        // A body that does not end where it should is cut off, not kept.
+        if (static_cast<ULONGLONG>(*pdwSize - dwStartSize) + dwRecv > dwMaxBody) {
+            LogError(L"[HttpDownload  InternetReadFile]  longer than %lu bytes lpUrl=%s",
+                     dwMaxBody, lpUrl);
+            ::SetLastError(ERROR_FILE_TOO_LARGE);
+            return FALSE;
+        }
 
         // 64-bit sums: the sizes are 32-bit and a body near 4 GiB must fail,
         // not wrap around into a small block.
@@ -298,8 +320,7 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
 
     // A connection that ends before the announced length is a cut transfer,
     // not a whole body, even where the network layer reports a clean end.
-    ULONGLONG ullLength = 0;
-    if (QueryContentLength(hRequest.Get(), &ullLength) && *pdwSize - dwStartSize < ullLength) {
+    if (bHasLength && *pdwSize - dwStartSize < ullLength) {
         LogError(L"[HttpDownload  InternetReadFile]  incomplete size=%lu length=%I64u lpUrl=%s",
                  *pdwSize - dwStartSize, ullLength, lpUrl);
         return FALSE;

@@ -9,6 +9,10 @@
 // its held size and its allocated size; the block may be replaced by a larger
 // zero-filled one. szProxyUser/szProxyPassword: 64-character buffers, filled
 // from the dialog when empty and a proxy asks. hWndParent owns the message
-// box about rejected credentials. True when the whole body has been read.
+// box about rejected credentials. dwMaxBody: a body announced or arriving
+// longer than this fails at once (last error ERROR_FILE_TOO_LARGE), and no
+// byte past it is kept. Every request goes past caches. True when the whole
+// body has been read.
 BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapacity,
-                  wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64], HWND hWndParent);
+                  wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64], HWND hWndParent,
+                  DWORD dwMaxBody = MAXDWORD);

@@ -1,9 +1,11 @@
-// A bounded mutation fuzzer for the setup-list parser and the zip reader.
+// A bounded mutation fuzzer for the setup-list parser, the release manifest
+// reader and the zip reader.
 //
 //   fuzz.exe SEEDS WORK [ITERATIONS [SEED]]
 //
-// Every file in SEEDS (names ending .txt: setup lists; .zip: archives; .hex:
-// either, as hex text, the kind given by the name before .hex) is run once as
+// Every file in SEEDS (names ending .txt: setup lists; .mf: release
+// manifests; .zip: archives; .hex: any of them, as hex text, the kind given
+// by the name before .hex) is run once as
 // it is, then ITERATIONS times mutated: bit flips, byte and field overwrites
 // with boundary values, truncation, removed and repeated ranges. Fails (exit 1)
 // on a result that contradicts the input or a write outside the target folder;
@@ -20,6 +22,7 @@
 
 #include "ArchiveEntryInfo.h"
 #include "ArchiveReader.h"
+#include "ReleaseManifest.h"
 #include "SetupList.h"
 #include "TestUtil.h"
 
@@ -258,6 +261,11 @@ void CheckList(const Bytes& input) {
         // A device name would stage the download in a device.
         if (IsDevice(name)) Fail("a device entry name %ls", e.szName);
     }
+    // A text whose last line has no line end was cut: nothing of it is taken.
+    if (!text.empty() && text.back() != L'\r' && text.back() != L'\n') {
+        if (result.bOk) Fail("a list without a final line end was accepted");
+        return;
+    }
     // Every plain line must be found, in order, with its numbers.
     size_t nNext = 0, nStart = 0;
     while (nStart <= text.size()) {
@@ -345,13 +353,44 @@ void CheckZip(const Bytes& input) {
         Fail("written to the current folder: %ls", name.c_str());
 }
 
-void RunOne(bool bZip, const Bytes& input) {
+// A manifest is taken whole or not at all, and what is taken keeps the
+// format's limits whatever the bytes were.
+void CheckManifest(const Bytes& input) {
+    ReleaseManifest manifest;
+    const wchar_t* pszWhy =
+        ParseReleaseManifest(input.data(), static_cast<DWORD>(input.size()), &manifest);
+    if (pszWhy) {
+        if (!manifest.vecFiles.empty() || manifest.bSigned) Fail("a refused manifest kept entries");
+        return;
+    }
+    if (input.empty() || input.back() != '\n') Fail("a manifest without a final line end");
+    if (manifest.vecFiles.empty() || manifest.vecFiles.size() > kManifestMaxFiles)
+        Fail("a manifest with no files or too many");
+    if (manifest.bSigned && manifest.cbSigned >= input.size()) Fail("signed bytes past the end");
+    for (size_t i = 0; i < manifest.vecFiles.size(); ++i) {
+        const ManifestFile& file = manifest.vecFiles[i];
+        size_t cch = wcsnlen(file.szName, 32);
+        if (cch == 0 || cch > 31) Fail("a file name of bad length");
+        if (file.cbSize == 0 || file.cbSize > kManifestMaxFileBytes) Fail("a size out of range");
+        for (size_t j = 0; j < i; ++j)
+            if (_wcsicmp(manifest.vecFiles[j].szName, file.szName) == 0)
+                Fail("a file named twice: %ls", file.szName);
+    }
+    if (!FindManifestFile(manifest, L"orbsetup.txt") || !FindManifestFile(manifest, L"UnInstall.exe"))
+        Fail("a manifest without the list or the uninstaller");
+}
+
+enum InputKind { kList, kZip, kManifest };
+
+void RunOne(InputKind kind, const Bytes& input) {
     g_pCurrent = &input;
-    g_pszKind = bZip ? "zip" : "txt";
+    g_pszKind = kind == kZip ? "zip" : kind == kManifest ? "mf" : "txt";
     g_bCurrentFailed = false;
     InterlockedIncrement(&g_nTick);
-    if (bZip)
+    if (kind == kZip)
         CheckZip(input);
+    else if (kind == kManifest)
+        CheckManifest(input);
     else
         CheckList(input);
 }
@@ -397,12 +436,14 @@ int wmain(int argc, wchar_t** argv) {
             data = FromHex(data);
             kindName = name.substr(0, name.size() - 4);
         }
-        bool bZip = EndsWith(kindName, L".zip");
-        if (!bZip && !EndsWith(kindName, L".txt")) continue;
+        InputKind kind = EndsWith(kindName, L".zip")  ? kZip
+                         : EndsWith(kindName, L".mf") ? kManifest
+                                                      : kList;
+        if (kind == kList && !EndsWith(kindName, L".txt")) continue;
         ++nInputs;
         fprintf(stdout, "%ls\n", name.c_str());
         fflush(stdout);
-        RunOne(bZip, data);
+        RunOne(kind, data);
         // Each seed file its own stream: adding a seed changes no other's.
         uint64_t nHash = 14695981039346656037ull;  // FNV-1a of the file name
         for (wchar_t ch : name) nHash = (nHash ^ ch) * 1099511628211ull;
@@ -410,7 +451,7 @@ int wmain(int argc, wchar_t** argv) {
         for (int i = 0; i < nIterations; ++i) {
             Bytes mutated(data);
             Mutate(rng, mutated);
-            RunOne(bZip, mutated);
+            RunOne(kind, mutated);
             ++nRuns;
         }
     }

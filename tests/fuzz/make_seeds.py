@@ -107,6 +107,27 @@ SEEDS = {
 }
 
 
+HASH = "0123456789abcdef" * 4
+
+
+def manifest(files, sig=True):
+    """A release manifest: the format's lines, a signature of the right
+    shape (the reader does not verify it)."""
+    text = "tarvelo-release 1\nserial 1765000000\nexpires 1767600000\n"
+    text += "".join("file %s %d %s\n" % (name, size, HASH) for name, size in files)
+    if sig:
+        text += "sig " + "ab" * 64 + "\n"
+    return text.encode("ascii")
+
+
+SEEDS.update({
+    "manifest-signed.mf": manifest([("orbsetup.txt", 42), ("base.zip", 8388608),
+                                    ("font-2.zip", 1), ("UnInstall.exe", 81934)]),
+    "manifest-unsigned.mf": manifest([("orbsetup.txt", 42), ("UnInstall.exe", 536870912)],
+                                     sig=False),
+})
+
+
 def main():
     out = sys.argv[1]
     shutil.rmtree(out, ignore_errors=True)

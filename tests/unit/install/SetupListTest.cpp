@@ -161,11 +161,18 @@ TEST(ValidateSetupList, EmptyTextAndListsWithoutEntriesGiveTheEmptyMessage) {
     EXPECT_FALSE(r.bOk);
     EXPECT_STREQ(kNoContent, r.pszLogLine);
 
-    // An error page (as a 404 would bring) or an LF-only list has no entry.
-    ListBuffer page(L"<html><body>404 Not Found</body></html>", 4096);
-    r = page.Validate(&list);
-    EXPECT_FALSE(r.bOk);
-    EXPECT_STREQ(kEmpty, r.pszMessage);
+    // An error page (as a 404 would bring) has no line end; a list cut
+    // mid-line (no length header told) would install part of a release.
+    for (const wchar_t* pszCut : {L"<html><body>404 Not Found</body></html>",
+                                  L"a.zip;1;1\r\nb.zip;1;1\r\nc.zip;1"}) {
+        ListBuffer cut(pszCut, 4096);
+        r = cut.Validate(&list);
+        EXPECT_FALSE(r.bOk);
+        EXPECT_STREQ(kDownloadFailed, r.pszMessage);
+        EXPECT_STREQ(L"[CSetupDlg::Execute] download Setupconfig.txt cut short", r.pszLogLine);
+        EXPECT_TRUE(list.empty());
+    }
+    // An LF-only list has no entry.
     ListBuffer lf(L"a.zip;1;1\nb.zip;1;1\n", 4096);
     EXPECT_FALSE(lf.Validate(&list).bOk);
     EXPECT_TRUE(list.empty());
@@ -186,9 +193,14 @@ TEST(ValidateSetupList, AGoodListSkipsTheMarkUnreadAndEndsAtTheFirstZero) {
     EXPECT_EQ(2, list[1].nKind);
 
     // Odd-sized data one byte short of the block: no zero character
-    // follows, so the scan must stop at the block's end by itself.
+    // follows, so the scan must stop at the block's end by itself (and the
+    // cut last line refuses the list).
     ListBuffer tight(L"a.zip;1;1\r\nz", 26);
     tight.bytes.resize(25);
-    EXPECT_TRUE(tight.Validate(&list).bOk);
+    EXPECT_STREQ(L"[CSetupDlg::Execute] download Setupconfig.txt cut short",
+                 tight.Validate(&list).pszLogLine);
+    ListBuffer whole(L"a.zip;1;1\r\n", 26);
+    whole.bytes.resize(25);
+    EXPECT_TRUE(whole.Validate(&list).bOk);
     EXPECT_EQ(1u, list.size());
 }

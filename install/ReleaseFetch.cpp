@@ -1,0 +1,119 @@
+#include "ReleaseFetch.h"
+
+#include <string.h>
+
+#include "DownloadServer.h"
+#include "HttpDownload.h"
+#include "Log.h"
+#include "Registration.h"
+#include "StrFormat.h"
+
+namespace {
+
+const int kMinAttemptsPerFile = 5;
+
+ULONGLONG CurrentUnixTime() {
+    FILETIME ft;
+    ::GetSystemTimeAsFileTime(&ft);
+    ULARGE_INTEGER uli;
+    uli.LowPart = ft.dwLowDateTime;
+    uli.HighPart = ft.dwHighDateTime;
+    const ULONGLONG kEpochDelta = 116444736000000000ull;  // 1601 to 1970 in 100 ns
+    return uli.QuadPart > kEpochDelta ? (uli.QuadPart - kEpochDelta) / 10000000ull : 0;
+}
+
+// One download of EX/<pszName> from the server whose turn it is, taking at
+// most dwMaxBody bytes; the turn passes on when it fails.
+bool DownloadFromServer(CInstallState& state, const wchar_t* pszName, DWORD dwMaxBody,
+                        HWND hWndOwner, bool* pbTooLong) {
+    *pbTooLong = false;
+    wchar_t szUrl[MAX_PATH];
+    wchar_t szServer[MAX_PATH];
+    const int nServer = state.m_nServer % GetDownloadServerCount();
+    if (!BuildServerUrl(szUrl, nServer, kPackagePathFormat, pszName) ||
+        !GetDownloadServerBase(nServer, szServer, MAX_PATH)) {
+        LogError(L"[CSetupDlg::Execute] %s: URL too long", pszName);
+        return false;
+    }
+    LogNormal(L"[CSetupDlg::Execute] fetch %s from %s", pszName, szServer);
+    if (state.m_pDownloadBuf) memset(state.m_pDownloadBuf, 0, state.m_nDownloadBufSize);
+    state.m_nDownloadLen = 0;
+    if (HttpDownload(szUrl, &state.m_pDownloadBuf, &state.m_nDownloadLen,
+                     &state.m_nDownloadBufSize, state.m_szProxyUser, state.m_szProxyPassword,
+                     hWndOwner, dwMaxBody))
+        return true;
+    *pbTooLong = ::GetLastError() == ERROR_FILE_TOO_LARGE;
+    state.m_nServer = (nServer + 1) % GetDownloadServerCount();
+    return false;
+}
+
+}  // namespace
+
+int AttemptsPerFile() {
+    const int nServers = GetDownloadServerCount();
+    return nServers > kMinAttemptsPerFile ? nServers : kMinAttemptsPerFile;
+}
+
+const ManifestFile* FindReleaseFile(const CInstallState& state, const wchar_t* pszName) {
+    return state.m_bVerified ? FindManifestFile(state.m_manifest, pszName) : NULL;
+}
+
+FetchResult FetchReleaseFile(CInstallState& state, const wchar_t* pszName, HWND hWndOwner) {
+    const ManifestFile* pFile = FindReleaseFile(state, pszName);
+    if (state.m_bVerified && !pFile) {
+        LogError(L"[CSetupDlg::Execute] %s refused: not in the release manifest", pszName);
+        return FetchRefused;
+    }
+    bool bTooLong = false;
+    if (!DownloadFromServer(state, pszName, pFile ? pFile->cbSize : MAXDWORD, hWndOwner,
+                            &bTooLong))
+        return bTooLong ? FetchRefused : FetchFailed;
+    if (!pFile) return FetchOk;
+
+    BYTE digest[kSha256Bytes];
+    if (MatchesManifestFile(*pFile, state.m_pDownloadBuf, state.m_nDownloadLen, digest))
+        return FetchOk;
+    wchar_t szGot[2 * kSha256Bytes + 1];
+    wchar_t szWanted[2 * kSha256Bytes + 1];
+    FormatHex(digest, kSha256Bytes, szGot);
+    FormatHex(pFile->digest, kSha256Bytes, szWanted);
+    LogError(L"[CSetupDlg::Execute] %s refused: size=%lu sha256=%s expected size=%lu sha256=%s",
+             pszName, state.m_nDownloadLen, szGot, pFile->cbSize, szWanted);
+    // What it holds is not the release's: nothing may use it.
+    if (state.m_pDownloadBuf) memset(state.m_pDownloadBuf, 0, state.m_nDownloadBufSize);
+    state.m_nDownloadLen = 0;
+    state.m_nServer = (state.m_nServer + 1) % GetDownloadServerCount();
+    return FetchRefused;
+}
+
+FetchResult FetchReleaseManifest(CInstallState& state, HWND hWndOwner) {
+    state.m_bVerified = false;
+    BYTE key[kP256KeyBytes];
+    if (!GetReleaseKey(key)) {
+        LogNormal(L"[CSetupDlg::Execute] release not verified: this build has no release key");
+        return FetchOk;
+    }
+    const ULONGLONG ullInstalled = ReadInstalledReleaseSerial();
+    FetchResult result = FetchFailed;
+    for (int nAttempt = 0; nAttempt < GetDownloadServerCount(); ++nAttempt) {
+        bool bTooLong = false;
+        if (!DownloadFromServer(state, kManifestName, kManifestMaxBytes, hWndOwner, &bTooLong)) {
+            if (bTooLong) result = FetchRefused;
+            continue;
+        }
+        const wchar_t* pszWhy =
+            AcceptReleaseManifest(state.m_pDownloadBuf, state.m_nDownloadLen, key,
+                                  CurrentUnixTime(), ullInstalled, &state.m_manifest);
+        if (!pszWhy) {
+            state.m_bVerified = true;
+            LogNormal(L"[CSetupDlg::Execute] release %I64u verified, expires %I64u", 
+                      state.m_manifest.ullSerial, state.m_manifest.ullExpires);
+            return FetchOk;
+        }
+        LogError(L"[CSetupDlg::Execute] manifest.txt refused: %s (serial %I64u, installed %I64u)",
+                 pszWhy, state.m_manifest.ullSerial, ullInstalled);
+        result = FetchRefused;
+        state.m_nServer = (state.m_nServer + 1) % GetDownloadServerCount();
+    }
+    return result;
+}

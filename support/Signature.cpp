@@ -1,0 +1,121 @@
+#include "Signature.h"
+
+#include <string.h>
+// After windows.h, which it needs.
+#include <bcrypt.h>
+
+#include "DllSearch.h"
+#include "Handle.h"
+#include "Log.h"
+
+// Every function below, and no other, is taken from bcrypt.dll.
+extern "C" const char g_szBcryptProcs[] =
+    "bcrypt.dll\0"
+    "BCryptOpenAlgorithmProvider\0BCryptCloseAlgorithmProvider\0BCryptCreateHash\0"
+    "BCryptHashData\0BCryptFinishHash\0BCryptDestroyHash\0BCryptImportKeyPair\0"
+    "BCryptDestroyKey\0BCryptVerifySignature\0";
+
+namespace {
+
+CSystemDll g_bcrypt(g_szBcryptProcs);
+
+const NTSTATUS kNotAvailable = static_cast<NTSTATUS>(0xC0000225);  // STATUS_NOT_FOUND
+
+NTSTATUS OpenAlgorithm(BCRYPT_ALG_HANDLE* phAlg, LPCWSTR pszAlgId) {
+    static const auto pfn =
+        g_bcrypt.Get(&::BCryptOpenAlgorithmProvider, "BCryptOpenAlgorithmProvider");
+    return pfn ? pfn(phAlg, pszAlgId, NULL, 0) : kNotAvailable;
+}
+
+void CloseAlgorithm(BCRYPT_ALG_HANDLE hAlg) {
+    static const auto pfn =
+        g_bcrypt.Get(&::BCryptCloseAlgorithmProvider, "BCryptCloseAlgorithmProvider");
+    if (pfn) pfn(hAlg, 0);
+}
+
+struct AlgorithmTraits {
+    static BCRYPT_ALG_HANDLE Invalid() { return NULL; }
+    static void Close(BCRYPT_ALG_HANDLE h) { CloseAlgorithm(h); }
+};
+typedef CHandleOwner<BCRYPT_ALG_HANDLE, AlgorithmTraits> CAlgorithm;
+
+struct HashTraits {
+    static BCRYPT_HASH_HANDLE Invalid() { return NULL; }
+    static void Close(BCRYPT_HASH_HANDLE h) {
+        static const auto pfn = g_bcrypt.Get(&::BCryptDestroyHash, "BCryptDestroyHash");
+        if (pfn) pfn(h);
+    }
+};
+typedef CHandleOwner<BCRYPT_HASH_HANDLE, HashTraits> CHash;
+
+struct KeyTraits {
+    static BCRYPT_KEY_HANDLE Invalid() { return NULL; }
+    static void Close(BCRYPT_KEY_HANDLE h) {
+        static const auto pfn = g_bcrypt.Get(&::BCryptDestroyKey, "BCryptDestroyKey");
+        if (pfn) pfn(h);
+    }
+};
+typedef CHandleOwner<BCRYPT_KEY_HANDLE, KeyTraits> CKey;
+
+// The hash object is left to CNG (allowed from Windows 7 on), and the three
+// calls work on every version the programs support, unlike BCryptHash.
+NTSTATUS HashInto(const BYTE* pData, DWORD cbData, BYTE (&digest)[kSha256Bytes]) {
+    static const auto pfnCreate = g_bcrypt.Get(&::BCryptCreateHash, "BCryptCreateHash");
+    static const auto pfnData = g_bcrypt.Get(&::BCryptHashData, "BCryptHashData");
+    static const auto pfnFinish = g_bcrypt.Get(&::BCryptFinishHash, "BCryptFinishHash");
+    if (!pfnCreate || !pfnData || !pfnFinish) return kNotAvailable;
+    CAlgorithm alg;
+    BCRYPT_ALG_HANDLE hAlg = NULL;
+    NTSTATUS status = OpenAlgorithm(&hAlg, BCRYPT_SHA256_ALGORITHM);
+    if (status != 0) return status;
+    alg.Reset(hAlg);
+    BCRYPT_HASH_HANDLE hHash = NULL;
+    status = pfnCreate(alg.Get(), &hHash, NULL, 0, NULL, 0, 0);
+    if (status != 0) return status;
+    CHash hash(hHash);
+    // CNG takes a non-const pointer but does not write through it.
+    if (cbData) status = pfnData(hash.Get(), const_cast<BYTE*>(pData), cbData, 0);
+    if (status != 0) return status;
+    return pfnFinish(hash.Get(), digest, kSha256Bytes, 0);
+}
+
+}  // namespace
+
+bool Sha256(const BYTE* pData, DWORD cbData, BYTE (&digest)[kSha256Bytes]) {
+    NTSTATUS status = HashInto(pData, cbData, digest);
+    if (status == 0) return true;
+    LogError(L"[Sha256] status=0x%08lx", static_cast<unsigned long>(status));
+    return false;
+}
+
+bool VerifyP256Signature(const BYTE (&key)[kP256KeyBytes], const BYTE* pData, DWORD cbData,
+                         const BYTE (&signature)[kP256SignatureBytes]) {
+    static const auto pfnImport = g_bcrypt.Get(&::BCryptImportKeyPair, "BCryptImportKeyPair");
+    static const auto pfnVerify =
+        g_bcrypt.Get(&::BCryptVerifySignature, "BCryptVerifySignature");
+    BYTE digest[kSha256Bytes];
+    if (!pfnImport || !pfnVerify || !Sha256(pData, cbData, digest)) {
+        LogError(L"[VerifyP256Signature] CNG not available");
+        return false;
+    }
+    CAlgorithm alg;
+    BCRYPT_ALG_HANDLE hAlg = NULL;
+    NTSTATUS status = OpenAlgorithm(&hAlg, BCRYPT_ECDSA_P256_ALGORITHM);
+    if (status == 0) alg.Reset(hAlg);
+
+    BYTE blob[sizeof(BCRYPT_ECCKEY_BLOB) + kP256KeyBytes];
+    BCRYPT_ECCKEY_BLOB header = {BCRYPT_ECDSA_PUBLIC_P256_MAGIC, kP256KeyBytes / 2};
+    memcpy(blob, &header, sizeof(header));
+    memcpy(blob + sizeof(header), key, kP256KeyBytes);
+    BCRYPT_KEY_HANDLE hKey = NULL;
+    if (status == 0)
+        status = pfnImport(alg.Get(), NULL, BCRYPT_ECCPUBLIC_BLOB, &hKey, blob, sizeof(blob), 0);
+    CKey publicKey(status == 0 ? hKey : NULL);
+    BYTE sig[kP256SignatureBytes];
+    memcpy(sig, signature, sizeof(sig));
+    if (status == 0)
+        status = pfnVerify(publicKey.Get(), NULL, digest, kSha256Bytes, sig, sizeof(sig), 0);
+    if (status == 0) return true;
+    LogError(L"[VerifyP256Signature] refused status=0x%08lx", static_cast<unsigned long>(status));
+    return false;
+}
