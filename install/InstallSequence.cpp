@@ -234,8 +234,10 @@ bool InstallUninstaller(CInstallState& state, IInstallView& view, HANDLE hStopEv
         FetchResult fetched = DownloadUninstallFile(state, hWndOwner);
         if (fetched == FetchOk) return true;
         bRefused = bRefused || fetched == FetchRefused;
-        if (LastAttempt(state, view, &nAttempt, bRefused, L"下载%s失败", kUnInstallName))
+        if (LastAttempt(state, view, &nAttempt, bRefused, L"下载%s失败", kUnInstallName)) {
+            LogError(L"[CSetupDlg::Execute] UnInstall.exe not installed: nothing registered");
             return false;
+        }
     }
 }
 

@@ -208,6 +208,9 @@ def parse_e2e_args():
     parser.add_argument("--tls-bin")
     parser.add_argument("--tls-port", type=int)
     parser.add_argument("--add-root-cert")
+    parser.add_argument("--signed-bin")
+    parser.add_argument("--signed-ports", type=lambda s: [int(p) for p in s.split(",")])
+    parser.add_argument("--sign-key")
     return parser.parse_known_args()
 
 

@@ -119,6 +119,7 @@ class InstallerTest(unittest.TestCase):
 
         log = self.wine.read_log()
         order = ["[CSetupDlg::GetDestPath] setuppath=C:\\Tarvelo UnInstallPath=C:\\UnInstall Tarvelo",
+                 "[CSetupDlg::Execute] release not verified: this build has no release key",
                  "[CSetupDlg::Execute] download orbsetup.txt sccuss",
                  "[CSetupDlg::Execute] download base.zip sccuss",
                  "[CSetupDlg::Execute] download extra.zip sccuss",

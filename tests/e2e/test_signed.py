@@ -1,0 +1,263 @@
+#!/usr/bin/env python3
+"""End-to-end: releases published and signed with tools/publish.py, installed
+by a setup.exe built with the test key and three loopback mirrors
+(--signed-bin, --signed-ports). What was changed on the way, replayed,
+expired or left out of the manifest is refused, with nothing unverified
+installed and nothing registered; a dead and a hostile mirror cost attempts.
+"""
+import glob
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.join(HERE, "..", "..")
+sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "servers"))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+import faults  # noqa: E402
+import harness  # noqa: E402
+import releasemanifest  # noqa: E402
+import testservers  # noqa: E402
+
+ARGS = None
+INSTALL_BUTTON = (272, 310)
+REFUSED = "[CSetupDlg::Execute] release refused"
+
+
+class SignedReleaseTest(unittest.TestCase):
+    def setUp(self):
+        self.wine = harness.WineEnv(ARGS.testenv)
+        self.work = tempfile.mkdtemp(prefix="e2e_signed_", dir=ARGS.testenv)
+        self.servers, self.procs = [], []
+        self.clean_machine()
+        with open(ARGS.client, "rb") as f:
+            self.client = f.read()
+
+    def tearDown(self):
+        self.stop()
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def stop(self):
+        for proc in self.procs:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait(timeout=30)
+        for server in self.servers:
+            server.stop()
+        self.servers, self.procs = [], []
+
+    def clean_machine(self):
+        for path in ("C:\\Tarvelo", "C:\\UnInstall Tarvelo", "C:\\temp"):
+            harness.remove_path(self.wine.host_path(path))
+        os.makedirs(self.wine.host_path("C:\\temp"))
+        self.wine.reg("delete", faults.UNINSTALL_KEY, "/f")
+        for link in self.desktop_links():
+            os.remove(link)
+
+    def desktop_links(self):
+        return glob.glob(os.path.join(self.wine.drive_c, "users", "*", "Desktop", "塔维罗.lnk"))
+
+    # -- publishing and serving ------------------------------------------
+
+    def publish(self, name, clock=None):
+        """A signed release in its own folder; clock shifts the publisher's
+        time (faketime), so its serial and expiry lie in the past."""
+        src = os.path.join(self.work, "src")
+        if not os.path.isdir(src):
+            os.makedirs(os.path.join(src, "client", "config"))
+            shutil.copy(ARGS.client, os.path.join(src, "client", "iKVTRemote.exe"))
+            with open(os.path.join(src, "client", "config", "ORB.System.config"), "w") as f:
+                f.write("[Client]\r\nName=orb\r\n")
+            os.makedirs(os.path.join(src, "docs", "docs"))
+            with open(os.path.join(src, "docs", "docs", "readme.txt"), "w") as f:
+                f.write("readme " * 200)
+            with open(os.path.join(src, "release.json"), "w") as f:
+                f.write('{"packages": [{"name": "client.zip", "kind": 1, "folders": ["client"]},'
+                        '{"name": "docs.zip", "kind": 1, "folders": ["docs"]}]}')
+        out = os.path.join(self.work, name)
+        cmd = [sys.executable, os.path.join(ROOT, "tools", "publish.py"),
+               os.path.join(src, "release.json"), "--out", out,
+               "--uninstaller", os.path.join(ARGS.bin, "UnInstall.exe"),
+               "--sign-key", ARGS.sign_key]
+        if clock:
+            cmd = ["faketime", "-f", clock] + cmd
+        res = subprocess.run(cmd, capture_output=True, text=True, timeout=120)
+        self.assertEqual(0, res.returncode, res.stdout + res.stderr)
+        return os.path.join(out, "EX")
+
+    def copy_release(self, ex, name):
+        copy = os.path.join(self.work, name)
+        shutil.copytree(ex, copy)
+        return copy
+
+    def serve(self, ex, mirror):
+        self.servers.append(testservers.DownloadServer(ex, port=ARGS.signed_ports[mirror]).start())
+
+    # -- running ----------------------------------------------------------
+
+    def run_setup(self):
+        proc = self.wine.start(os.path.join(ARGS.signed_bin, "setup.exe"))
+        self.procs.append(proc)
+        wid = self.wine.wait_window("", size=(530, 360))
+        time.sleep(1)
+        self.wine.click(wid, *INSTALL_BUTTON)
+        return proc
+
+    def wait_log(self, proc, text, timeout=180):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            log = self.wine.read_log()
+            if text in log:
+                return log
+            if proc.poll() is not None:
+                break
+            time.sleep(0.3)
+        self.fail("log never said %r:\n%s" % (text, self.wine.read_log()))
+
+    def client_started(self):
+        return os.path.exists(self.wine.host_path("C:\\temp\\client_started.txt"))
+
+    def assert_installed(self, proc):
+        proc.wait(timeout=240)
+        deadline = time.time() + 30
+        while not self.client_started() and time.time() < deadline:
+            time.sleep(0.3)
+        self.assertTrue(self.client_started(), self.wine.read_log())
+        with open(self.wine.host_path("C:\\Tarvelo\\docs\\readme.txt")) as f:
+            self.assertEqual("readme " * 200, f.read())
+        self.assertIsNotNone(self.wine.reg_export(faults.UNINSTALL_KEY))
+
+    def assert_refused(self, proc, line, registered=False):
+        """Refused with that log line and the visible failure: nothing
+        registered or started by this run, no uninstaller written."""
+        log = self.wait_log(proc, line)
+        time.sleep(1)
+        self.assertIsNone(proc.poll(), "the window must stay to show the failure")
+        self.assertFalse(self.client_started(), log)
+        self.assertEqual(registered, self.wine.reg_export(faults.UNINSTALL_KEY) is not None)
+        if not registered:
+            self.assertEqual([], self.desktop_links())
+            self.assertFalse(os.path.exists(
+                self.wine.host_path("C:\\UnInstall Tarvelo\\UnInstall.exe")))
+        self.stop()
+        return log
+
+    # -- the cases --------------------------------------------------------
+
+    def test_a_dead_and_a_hostile_mirror_cost_attempts_not_the_installation(self):
+        good = self.publish("good")
+        bad = self.copy_release(good, "bad")
+        with open(os.path.join(bad, "docs.zip"), "r+b") as f:
+            f.seek(40)
+            byte = f.read(1)
+            f.seek(40)
+            f.write(bytes([byte[0] ^ 1]))
+        # Mirror 0 refuses connections (nothing listens there).
+        self.serve(bad, 1)
+        self.serve(good, 2)
+        self.assert_installed(self.run_setup())
+        log = self.wine.read_log()
+        order = ["fetch manifest.txt from http://127.0.0.1:%d" % ARGS.signed_ports[0],
+                 "fetch manifest.txt from http://127.0.0.1:%d" % ARGS.signed_ports[1],
+                 "verified",
+                 "fetch docs.zip from http://127.0.0.1:%d" % ARGS.signed_ports[1],
+                 "docs.zip refused: size=",
+                 "fetch docs.zip from http://127.0.0.1:%d" % ARGS.signed_ports[2],
+                 "ReleaseSerial"]
+        positions = [log.find(text) for text in order]
+        self.assertNotIn(-1, positions, log)
+        self.assertEqual(sorted(positions), positions, log)
+
+    def test_what_was_changed_on_the_way_is_refused(self):
+        good = self.publish("good")
+        with open(os.path.join(good, "manifest.txt"), "rb") as f:
+            manifest = releasemanifest.parse_manifest(f.read())
+        uninstaller_size = os.path.getsize(os.path.join(good, "UnInstall.exe"))
+
+        def flip(ex, name, offset):
+            with open(os.path.join(ex, name), "r+b") as f:
+                f.seek(offset)
+                byte = f.read(1)
+                f.seek(offset)
+                f.write(bytes([byte[0] ^ 1]))
+
+        def longer(ex):
+            # No length header: the body runs on past what the manifest says.
+            with open(os.path.join(ex, "client.zip"), "ab") as f:
+                f.write(b"\0" * 300000)
+            faults.rule(ex, "client.zip", no_length=1)
+
+        def swapped_uninstaller(ex):
+            shutil.copy(ARGS.client, os.path.join(ex, "UnInstall.exe"))
+
+        def unlisted_entry(ex):
+            # A list and manifest the key signed, yet the list names a file
+            # the manifest does not: mix-and-match.
+            with open(os.path.join(ex, "orbsetup.txt"), "ab") as f:
+                f.write("extra.zip;1;1\r\n".encode("utf-16-le"))
+            shutil.copy(os.path.join(ex, "client.zip"), os.path.join(ex, "extra.zip"))
+            with open(os.path.join(ex, "orbsetup.txt"), "rb") as f:
+                listed = f.read()
+            files = [(n, listed if n == "orbsetup.txt" else (size, digest))
+                     for n, size, digest in manifest["files"]]
+            key = releasemanifest.load_private_key(ARGS.sign_key)
+            with open(os.path.join(ex, "manifest.txt"), "wb") as f:
+                f.write(releasemanifest.write_manifest(manifest["serial"], manifest["expires"],
+                                                       files, key))
+
+        cases = [
+            ("package", lambda ex: flip(ex, "client.zip", 60),
+             "[CSetupDlg::Execute] download client.zip failed"),
+            ("list", lambda ex: flip(ex, "orbsetup.txt", 4), REFUSED),
+            ("manifest", lambda ex: flip(ex, "manifest.txt", 30), REFUSED),
+            ("longer", longer, "[CSetupDlg::Execute] download client.zip failed"),
+            ("uninstaller", swapped_uninstaller, "UnInstall.exe not installed"),
+            ("unlisted", unlisted_entry, "extra.zip refused: listed, but not in the release"),
+        ]
+        for name, change, line in cases:
+            with self.subTest(name):
+                self.clean_machine()
+                ex = self.copy_release(good, name)
+                change(ex)
+                self.serve(ex, 0)
+                log = self.assert_refused(self.run_setup(), line)
+                installed = self.wine.host_path("C:\\Tarvelo\\iKVTRemote.exe")
+                # Only the uninstaller case gets past the packages, which
+                # then are the verified ones.
+                if name == "uninstaller":
+                    self.assertIn("too long length=%d limit=%d lpUrl=http://127.0.0.1:%d/EX/"
+                                  "UnInstall.exe" % (len(self.client), uninstaller_size,
+                                                     ARGS.signed_ports[0]), log)
+                    with open(installed, "rb") as f:
+                        self.assertEqual(self.client, f.read())
+                else:
+                    self.assertFalse(os.path.exists(installed), log)
+                if name == "longer":
+                    self.assertIn("longer than", log)
+
+    def test_replayed_and_expired_releases_are_refused(self):
+        older = self.publish("older", clock="-2d")
+        expired = self.publish("expired", clock="-40d")
+        newer = self.publish("newer")
+        self.serve(newer, 0)
+        self.assert_installed(self.run_setup())
+        self.stop()
+        os.remove(self.wine.host_path("C:\\temp\\client_started.txt"))
+        for ex, why in ((older, "older than the installed release"), (expired, "expired")):
+            with self.subTest(why):
+                self.serve(ex, 0)
+                log = self.assert_refused(self.run_setup(), REFUSED, registered=True)
+                self.assertIn("manifest.txt refused: " + why, log)
+                # The installation that was there is as it was.
+                self.assertTrue(os.path.exists(self.wine.host_path("C:\\Tarvelo\\iKVTRemote.exe")))
+                self.assertTrue(os.path.exists(
+                    self.wine.host_path("C:\\UnInstall Tarvelo\\UnInstall.exe")))
+
+
+if __name__ == "__main__":
+    harness.run_suite(globals())
