@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Publishes a release: turns a release description into the download
-server's EX/ folder (zip packages, orbsetup.txt, UnInstall.exe).
+server's EX/ folder (zip packages, orbsetup.txt, UnInstall.exe, manifest.txt).
 
-  publish.py RELEASE.json --out DIR [--uninstaller EXE] [--define NAME=VALUE]...
+  publish.py RELEASE.json --out DIR [--sign-key KEY.pem] [--valid-days N]
+             [--uninstaller EXE] [--define NAME=VALUE]...
+  publish.py keygen DIR
 
 The result is DIR/EX/; serve DIR from any static web server so that
 https://HOST/EX/orbsetup.txt answers. setup.exe has its server compiled in:
@@ -11,6 +13,21 @@ build it for HTTPS with
 (the server's certificate must validate on the users' Windows). Plain
 http://HOST (-DSETUP_SERVER_HOST=HOST[:PORT]) lets anyone on the network
 path replace what the installer runs as administrator.
+
+EX/manifest.txt lists every file setup.exe fetches with its size and SHA-256
+(format: tools/releasemanifest.py), under a serial that grows with each
+publication into the same DIR and an expiry time --valid-days (1..3650,
+default 30) ahead. --sign-key signs it with the release private key; without
+it the manifest is written unsigned and publish says so. The key's password
+is read from the environment only: SETUP_RELEASE_KEY_PASSWORD, or the
+variable that SETUP_RELEASE_KEY_PASSWORD_VAR names. A key lying inside DIR is
+refused: the server would hand it out.
+
+"keygen DIR" makes the release key pair: DIR/release-key.pem (PKCS#8, mode
+0600, encrypted when SETUP_RELEASE_KEY_PASSWORD is set) and
+DIR/release-key.pub.pem, the public key setup.exe is built with. It never
+overwrites a key, and refuses a DIR that is, or lies in, a release folder
+(one named EX or holding EX/). Keep the private key off the server.
 
 The release description (JSON):
 
@@ -35,6 +52,7 @@ folder is read back with setup.exe's own rules before it replaces DIR/EX.
 Exit status: 0 published, 1 refused (the reasons are printed), 2 usage.
 """
 import argparse
+import hashlib
 import io
 import json
 import os
@@ -49,6 +67,7 @@ import zipfile
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import releasemanifest  # noqa: E402
 import setuplist  # noqa: E402
 
 # Every package must arrive in setup.exe's first download block with room to
@@ -59,7 +78,7 @@ MAX_PACKAGE_BYTES = 8 * 1024 * 1024
 MAX_ENTRY_NAME = 259 - len("C:\\Tarvelo/") - 1
 # Package names become URL paths (sent verbatim) and temp file names.
 NAME_RE = re.compile(r"^[A-Za-z0-9][A-Za-z0-9._-]*$")
-RESERVED_NAMES = {"orbsetup.txt", "uninstall.exe", "log.txt"}
+RESERVED_NAMES = {"orbsetup.txt", "uninstall.exe", "log.txt", "manifest.txt"}
 # Entry names are written as UTF-8 with the zip's UTF-8 flag (bit 11), which
 # setup.exe honours: any printable character means the same on every machine.
 # The reader takes at most 259 bytes of a stored name, and Windows makes no
@@ -71,6 +90,8 @@ CLIENT_EXE = "iKVTRemote.exe"
 # Unix times the "UT" block can hold and DOS dates can express.
 MIN_TIME = 315532800 + 86400          # 1980-01-02, clear of time zones
 MAX_TIME = 2**31 - 1
+PRIVATE_KEY_NAME = "release-key.pem"
+PUBLIC_KEY_NAME = "release-key.pub.pem"
 
 
 class Refused(Exception):
@@ -283,10 +304,11 @@ def setup_list_bytes(packages):
     return b"\xff\xfe" + text.encode("utf-16-le")
 
 
-def read_back(ex, packages, uninstaller):
+def read_back(ex, packages, uninstaller, public_key=None):
     """Reads the written folder as setup.exe will and compares it with what
-    was meant. Returns the problems found."""
-    problems = []
+    was meant; the manifest's signature is checked when PUBLIC_KEY is given.
+    Returns the problems found."""
+    problems = check_manifest(ex, packages, public_key)
     with open(os.path.join(ex, "orbsetup.txt"), "rb") as f:
         data = f.read()
     if data[:2] != b"\xff\xfe":
@@ -316,6 +338,32 @@ def read_back(ex, packages, uninstaller):
     with open(os.path.join(ex, "UnInstall.exe"), "rb") as a, open(uninstaller, "rb") as b:
         if a.read() != b.read():
             problems.append("UnInstall.exe differs from %s" % uninstaller)
+    return problems
+
+
+def check_manifest(ex, packages, public_key):
+    try:
+        with open(os.path.join(ex, "manifest.txt"), "rb") as f:
+            data = f.read()
+        manifest = (releasemanifest.verify_manifest(data, public_key) if public_key
+                    else releasemanifest.parse_manifest(data))
+    except (OSError, ValueError) as e:
+        return ["manifest.txt: setup.exe would refuse it: %s" % e]
+    problems = []
+    names = [name for name, _, _ in manifest["files"]]
+    wanted = ["orbsetup.txt"] + [p.name for p in packages] + ["UnInstall.exe"]
+    if names != wanted:
+        problems.append("manifest.txt lists %s, not %s" % (names, wanted))
+    for name, size, digest in manifest["files"]:
+        try:
+            with open(os.path.join(ex, name), "rb") as f:
+                data = f.read()
+        except OSError as e:
+            problems.append("manifest.txt lists %s, which cannot be read: %s" % (name, e))
+            continue
+        if len(data) != size or hashlib.sha256(data).hexdigest() != digest:
+            problems.append("manifest.txt: %s is not the file listed (%d bytes, SHA-256 %s)"
+                            % (name, size, digest))
     return problems
 
 
@@ -356,20 +404,64 @@ def check_entry(raw, info, rel, host, package):
     return problems
 
 
-def publish(release, out, defines=None, uninstaller=None):
+def signing_key(path, out):
+    """The release private key at PATH; refused where setup.exe could not
+    check its signatures or where the server would hand the key out."""
+    for key, folder in ((os.path.abspath(path), os.path.abspath(out)),
+                        (os.path.realpath(path), os.path.realpath(out))):
+        if os.path.commonpath([key, folder]) == folder:
+            fail(["--sign-key %s lies inside %s: the server would publish the private key"
+                  % (path, out)])
+    try:
+        return releasemanifest.load_private_key(path)
+    except ValueError as e:
+        fail(["--sign-key %s: %s" % (path, e)])
+
+
+def previous_serial(out):
+    """The serial of the release being replaced; 0 when none can be read.
+    EX.old counts too: a publication stopped between its two renames leaves
+    the served release there."""
+    serial = 0
+    for folder in ("EX", "EX.old"):
+        try:
+            with open(os.path.join(out, folder, "manifest.txt"), "rb") as f:
+                data = f.read(releasemanifest.MAX_MANIFEST_BYTES + 1)
+            serial = max(serial, releasemanifest.parse_manifest(data)["serial"])
+        except (OSError, ValueError):
+            pass
+    return serial
+
+
+def publish(release, out, defines=None, uninstaller=None, sign_key=None, valid_days=30):
     """Writes OUT/EX; raises Refused with the reasons. Returns the packages."""
+    key = signing_key(sign_key, out) if sign_key else None
     packages, uninstaller = load_release(release, defines or {}, uninstaller)
+    setup_list = setup_list_bytes(packages)
+    with open(uninstaller, "rb") as f:
+        uninstall_exe = f.read()
+    # Installers refuse a serial lower than one they have seen, so it only
+    # grows here, even for two publications in one second or a clock put back.
+    now = int(time.time())
+    serial = max(now, previous_serial(out) + 1)
+    try:
+        manifest = releasemanifest.write_manifest(
+            serial, now + valid_days * 86400,
+            [("orbsetup.txt", setup_list)] + [(p.name, p.data) for p in packages]
+            + [("UnInstall.exe", uninstall_exe)], key)
+    except ValueError as e:
+        fail(["manifest.txt: %s" % e])
     os.makedirs(out, exist_ok=True)
     staging = os.path.join(out, "EX.new")
     shutil.rmtree(staging, ignore_errors=True)
     os.makedirs(staging)
-    for pkg in packages:
-        with open(os.path.join(staging, pkg.name), "wb") as f:
-            f.write(pkg.data)
-    with open(os.path.join(staging, "orbsetup.txt"), "wb") as f:
-        f.write(setup_list_bytes(packages))
-    shutil.copyfile(uninstaller, os.path.join(staging, "UnInstall.exe"))
-    problems = read_back(staging, packages, uninstaller)
+    written = [(p.name, p.data) for p in packages] + [
+        ("orbsetup.txt", setup_list), ("UnInstall.exe", uninstall_exe),
+        ("manifest.txt", manifest)]
+    for name, data in written:
+        with open(os.path.join(staging, name), "wb") as f:
+            f.write(data)
+    problems = read_back(staging, packages, uninstaller, key.public_key() if key else None)
     if problems:
         fail(["the written release does not read back as intended (left in %s):" % staging]
              + problems)
@@ -385,12 +477,97 @@ def publish(release, out, defines=None, uninstaller=None):
     return packages
 
 
+def release_folder_of(folder):
+    """The release folder that FOLDER is or lies in (named EX, or holding
+    EX/), or None."""
+    for path in (os.path.abspath(folder), os.path.realpath(folder)):
+        while True:
+            if os.path.basename(path) == "EX" or os.path.isdir(os.path.join(path, "EX")):
+                return path
+            parent = os.path.dirname(path)
+            if parent == path:
+                break
+            path = parent
+    return None
+
+
+def write_new(path, data, mode):
+    # Created with its final mode: the private key is never readable by
+    # others, not even between creation and a chmod. O_EXCL: never overwrite.
+    fd = os.open(path, os.O_CREAT | os.O_EXCL | os.O_WRONLY, mode)
+    with os.fdopen(fd, "wb") as f:
+        f.write(data)
+
+
+def keygen(folder):
+    """Makes the release key pair in FOLDER; raises Refused. Returns the
+    private and the public key's paths."""
+    from cryptography.hazmat.primitives import serialization
+    from cryptography.hazmat.primitives.asymmetric import ec
+    where = release_folder_of(folder)
+    if where:
+        fail(["%s is or lies in the release folder %s: the server would publish the "
+              "private key" % (folder, where)])
+    private = os.path.join(folder, PRIVATE_KEY_NAME)
+    public = os.path.join(folder, PUBLIC_KEY_NAME)
+    existing = [p for p in (private, public) if os.path.lexists(p)]
+    if existing:
+        fail(["%s exists already: a release key is never overwritten (the installers "
+              "built with it would refuse every later release)" % p for p in existing])
+    try:
+        password = releasemanifest.key_password()
+    except ValueError as e:
+        fail([str(e)])
+    key = ec.generate_private_key(ec.SECP256R1())
+    encryption = (serialization.BestAvailableEncryption(password) if password
+                  else serialization.NoEncryption())
+    try:
+        os.makedirs(folder, 0o700, exist_ok=True)
+        write_new(private, key.private_bytes(serialization.Encoding.PEM,
+                                             serialization.PrivateFormat.PKCS8, encryption),
+                  0o600)
+        try:
+            write_new(public, key.public_key().public_bytes(
+                serialization.Encoding.PEM, serialization.PublicFormat.SubjectPublicKeyInfo),
+                0o644)
+            os.chmod(public, 0o644)     # whatever the umask took: anyone may read it
+        except OSError:
+            os.unlink(private)      # half a pair would block the next try
+            raise
+    except OSError as e:
+        fail(["cannot write the key pair in %s: %s" % (folder, e)])
+    return private, public
+
+
+def keygen_main(argv):
+    parser = argparse.ArgumentParser(
+        prog="publish.py keygen",
+        description="Makes the release key pair DIR/%s (private, mode 0600; encrypted when "
+                    "SETUP_RELEASE_KEY_PASSWORD is set) and DIR/%s (public, built into "
+                    "setup.exe)." % (PRIVATE_KEY_NAME, PUBLIC_KEY_NAME))
+    parser.add_argument("dir", metavar="DIR", help="folder for the keys, away from the server")
+    args = parser.parse_args(argv)
+    try:
+        private, public = keygen(args.dir)
+    except Refused as e:
+        print("publish: keygen refused:\n%s" % e, file=sys.stderr)
+        return 1
+    print("publish: private key %s (keep it off the server)" % os.path.abspath(private))
+    print("publish: public key  %s" % os.path.abspath(public))
+    return 0
+
+
 def main(argv=None):
     global MAX_PACKAGE_BYTES
+    argv = sys.argv[1:] if argv is None else argv
+    if argv[:1] == ["keygen"]:
+        return keygen_main(argv[1:])
     parser = argparse.ArgumentParser(
-        description=__doc__.split("\n")[0],
+        usage="%(prog)s RELEASE.json --out DIR [options]\n       %(prog)s keygen DIR",
+        description=" ".join(__doc__.split("\n\n")[0].split()),
         epilog="Build setup.exe for an HTTPS server: cmake --preset win32 "
-               "-DSETUP_SERVER_URL=https://HOST[:PORT] (README: Publishing a release).")
+               "-DSETUP_SERVER_URL=https://HOST[:PORT] (README: Publishing a release). "
+               "Make the release key pair with: publish.py keygen DIR (--help there).")
     parser.add_argument("release", help="release description (JSON)")
     parser.add_argument("--out", required=True, help="folder that receives EX/")
     parser.add_argument("--uninstaller", help="UnInstall.exe to publish (overrides the description)")
@@ -398,7 +575,15 @@ def main(argv=None):
     parser.add_argument("--package-limit", type=int, metavar="MIB",
                         help="largest package in MiB (default %d; for measurements)"
                         % (MAX_PACKAGE_BYTES // (1024 * 1024)))
+    parser.add_argument("--sign-key", metavar="KEY.pem",
+                        help="sign manifest.txt with this release private key (kept outside "
+                             "--out; its password from SETUP_RELEASE_KEY_PASSWORD, or the "
+                             "variable SETUP_RELEASE_KEY_PASSWORD_VAR names)")
+    parser.add_argument("--valid-days", type=int, default=30, metavar="N",
+                        help="days until installers refuse the manifest (1..3650, default 30)")
     args = parser.parse_args(argv)
+    if not 1 <= args.valid_days <= 3650:
+        parser.error("--valid-days wants 1..3650")
     if args.package_limit is not None:
         if not 1 <= args.package_limit <= 512:
             parser.error("--package-limit wants 1..512 MiB")
@@ -410,7 +595,8 @@ def main(argv=None):
             parser.error("--define wants NAME=VALUE")
         defines[key] = value
     try:
-        packages = publish(args.release, args.out, defines, args.uninstaller)
+        packages = publish(args.release, args.out, defines, args.uninstaller,
+                           args.sign_key, args.valid_days)
     except Refused as e:
         print("publish: refused:\n%s" % e, file=sys.stderr)
         return 1
@@ -418,7 +604,17 @@ def main(argv=None):
     for pkg in packages:
         print("publish: %-31s kind %d  %8d bytes  %d files"
               % (pkg.name, pkg.kind, len(pkg.data), len(pkg.files)))
-    print("publish: wrote %s (orbsetup.txt, %d packages, UnInstall.exe)" % (ex, len(packages)))
+    print("publish: wrote %s (orbsetup.txt, %d packages, UnInstall.exe, manifest.txt)"
+          % (ex, len(packages)))
+    with open(os.path.join(ex, "manifest.txt"), "rb") as f:
+        manifest = releasemanifest.parse_manifest(f.read())
+    until = time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime(manifest["expires"]))
+    if args.sign_key:
+        print("publish: manifest.txt serial %d, valid until %s, signed with %s"
+              % (manifest["serial"], until, args.sign_key))
+    else:
+        print("publish: the release is unsigned: manifest.txt (serial %d, valid until %s) "
+              "carries no signature; give --sign-key to sign it" % (manifest["serial"], until))
     return 0
 
 

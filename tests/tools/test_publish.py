@@ -1,24 +1,32 @@
 #!/usr/bin/env python3
-"""The publishing tool: what it writes, what it refuses, how it splits, and
-that its copy of the installer's list rules reads lists as setup.exe does."""
+"""The publishing tool: what it writes, what it refuses, how it splits, how
+it signs, and that its copies of the installer's list and manifest rules read
+them as setup.exe does."""
+import hashlib
 import io
 import json
 import os
 import random
 import shutil
+import stat
 import struct
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import zipfile
 import zlib
+from unittest import mock
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOOLS = os.path.join(HERE, "..", "..", "tools")
 sys.path.insert(0, TOOLS)
 import publish  # noqa: E402
+import releasemanifest  # noqa: E402
 import setuplist  # noqa: E402
+
+PASSWORD = "SETUP_RELEASE_KEY_PASSWORD"
 
 
 class PublishTestBase(unittest.TestCase):
@@ -26,6 +34,12 @@ class PublishTestBase(unittest.TestCase):
         self.dir = tempfile.mkdtemp(prefix="publish_")
         self.out = os.path.join(self.dir, "out")
         self.write("un/UnInstall.exe", b"MZ uninstaller")
+        # The tools read the key's password from here; none leaks in from outside.
+        env = mock.patch.dict(os.environ)
+        env.start()
+        self.addCleanup(env.stop)
+        for name in (PASSWORD, PASSWORD + "_VAR"):
+            os.environ.pop(name, None)
 
     def tearDown(self):
         shutil.rmtree(self.dir, ignore_errors=True)
@@ -47,9 +61,17 @@ class PublishTestBase(unittest.TestCase):
             json.dump(desc, f, ensure_ascii=False)
         return path
 
-    def run_tool(self, release):
+    def run_tool(self, release, *args, env=None):
         res = subprocess.run([sys.executable, os.path.join(TOOLS, "publish.py"), release,
-                              "--out", self.out], capture_output=True, text=True, timeout=120)
+                              "--out", self.out, *args], capture_output=True, text=True,
+                             timeout=120, env=dict(os.environ, **(env or {})))
+        return res.returncode, res.stdout + res.stderr
+
+    def keygen(self, folder, env=None):
+        # umask 0: only the modes the tool creates its files with keep others out.
+        res = subprocess.run([sys.executable, os.path.join(TOOLS, "publish.py"), "keygen",
+                              folder], capture_output=True, text=True, timeout=60,
+                             env=dict(os.environ, **(env or {})), preexec_fn=lambda: os.umask(0))
         return res.returncode, res.stdout + res.stderr
 
     def ex(self, name):
@@ -113,7 +135,7 @@ class PublishOutputTest(PublishTestBase):
         code, out = self.run_tool(self.release([
             {"name": "client.zip", "kind": 1, "folders": ["client"]}]))
         self.assertEqual(0, code, out)
-        self.assertEqual(["UnInstall.exe", "client.zip", "orbsetup.txt"],
+        self.assertEqual(["UnInstall.exe", "client.zip", "manifest.txt", "orbsetup.txt"],
                          sorted(os.listdir(os.path.join(self.out, "EX"))))
         self.assertEqual(["EX"], os.listdir(self.out))
 
@@ -179,6 +201,8 @@ class PublishRefusalTest(PublishTestBase):
                                         "folders": ["docs"]}], "only letters"),
             ("reserved name", [client, {"name": "orbsetup.txt", "kind": 1,
                                         "folders": ["docs"]}], "taken"),
+            ("manifest's name", [client, {"name": "Manifest.TXT", "kind": 1,
+                                          "folders": ["docs"]}], "taken"),
             ("empty package", [client, {"name": "e.zip", "kind": 1, "folders": ["empty"]}],
              "is empty"),
             ("never-installed kind", [client, {"name": "d.zip", "kind": 7,
@@ -212,6 +236,179 @@ class PublishRefusalTest(PublishTestBase):
         code, out = self.run_tool(self.release([client], uninstaller="un/missing.exe"))
         self.assertEqual(1, code)
         self.assertIn("no uninstaller", out)
+
+
+class ManifestTest(PublishTestBase):
+    def test_signed_manifest_lists_every_fetched_file_and_any_changed_byte_fails(self):
+        self.write("client/iKVTRemote.exe", b"MZ client")
+        self.write("docs/a.txt", "a")
+        private, public = publish.keygen(os.path.join(self.dir, "keys"))
+        packages = publish.publish(self.release([
+            {"name": "client.zip", "kind": 1, "folders": ["client"]},
+            {"name": "docs.zip", "kind": 2, "folders": ["docs"]}]), self.out,
+            sign_key=private, valid_days=3)
+        data = self.read_ex("manifest.txt")
+        raw = releasemanifest.public_key_raw(public)
+        manifest = releasemanifest.verify_manifest(data, raw)
+        self.assertTrue(data.startswith(b"tarvelo-release 1\nserial %d\nexpires %d\n"
+                                        % (manifest["serial"], manifest["expires"])))
+        self.assertAlmostEqual(time.time() + 3 * 86400, manifest["expires"], delta=60)
+        self.assertEqual(["orbsetup.txt", "client.zip", "docs.zip", "UnInstall.exe"],
+                         [name for name, _, _ in manifest["files"]])
+        for name, size, digest in manifest["files"]:
+            content = self.read_ex(name)
+            self.assertEqual((len(content), hashlib.sha256(content).hexdigest()),
+                             (size, digest), name)
+
+        # The build reads the public key without python3-cryptography (-S).
+        res = subprocess.run([sys.executable, "-S", os.path.join(TOOLS, "releasemanifest.py"),
+                              "pubkey-hex", public], capture_output=True, text=True, timeout=60)
+        self.assertEqual(raw.hex() + "\n", res.stdout, res.stderr)
+
+        def flip(at):
+            return data[:at] + (b"0" if data[at:at + 1] != b"0" else b"1") + data[at + 1:]
+        sig_at = data.rindex(b"\nsig ") + 5
+        body_changed = flip(sig_at - 6)      # UnInstall.exe's SHA-256, last digit
+        for label, changed in (("body", body_changed), ("signature", flip(sig_at + 9))):
+            with self.subTest(label):
+                releasemanifest.parse_manifest(changed)
+                with self.assertRaisesRegex(ValueError, "does not verify"):
+                    releasemanifest.verify_manifest(changed, raw)
+
+        # Not saying what was written, or signed by another key: read back refuses it.
+        key = releasemanifest.load_private_key(private)
+        other = releasemanifest.load_private_key(publish.keygen(os.path.join(self.dir, "o"))[0])
+        body = data[:sig_at - 4]
+        docs = body.index(b"file docs.zip")
+        for tampered, signer, problem in (
+                (body_changed[:sig_at - 4], key, "UnInstall.exe is not the file"),
+                (body[:docs] + body[body.index(b"\n", docs) + 1:], key, "manifest.txt lists"),
+                (body, other, "does not verify")):
+            with self.subTest(problem):
+                with open(self.ex("manifest.txt"), "wb") as f:
+                    f.write(releasemanifest.sign_manifest(tampered, signer))
+                problems = publish.read_back(os.path.join(self.out, "EX"), packages,
+                                             os.path.join(self.dir, "un/UnInstall.exe"),
+                                             key.public_key())
+                self.assertEqual(1, len(problems), problems)
+                self.assertIn(problem, problems[0])
+
+    def test_serial_grows_with_each_publication_into_the_same_folder(self):
+        self.write("client/iKVTRemote.exe", b"MZ")
+        release = self.release([{"name": "client.zip", "kind": 1, "folders": ["client"]}])
+        code, out = self.run_tool(release)
+        self.assertEqual(0, code, out)
+        self.assertIn("the release is unsigned", out)
+        first = releasemanifest.parse_manifest(self.read_ex("manifest.txt"))
+        self.assertIsNone(first["signature"])
+        # Again within the same second, then with the clock put back an hour.
+        for n, now in enumerate((first["serial"], first["serial"] - 3600), 1):
+            with mock.patch.object(publish.time, "time", return_value=now + 0.5):
+                publish.publish(release, self.out)
+            manifest = releasemanifest.parse_manifest(self.read_ex("manifest.txt"))
+            self.assertEqual((first["serial"] + n, now + 30 * 86400),
+                             (manifest["serial"], manifest["expires"]))
+
+
+class ReleaseKeyTest(PublishTestBase):
+    def test_keygen_makes_an_owner_only_key_and_never_overwrites_or_serves_one(self):
+        keys = os.path.join(self.dir, "keys")
+        code, out = self.keygen(keys)
+        self.assertEqual(0, code, out)
+        private = os.path.join(keys, "release-key.pem")
+        public = os.path.join(keys, "release-key.pub.pem")
+        self.assertEqual((0o700, 0o600, 0o644),
+                         tuple(stat.S_IMODE(os.stat(p).st_mode) for p in (keys, private, public)))
+
+        with open(private, "rb") as f:
+            before = f.read()
+        code, out = self.keygen(keys)
+        self.assertEqual(1, code, out)
+        self.assertIn("exists already", out)
+        with open(private, "rb") as f:
+            self.assertEqual(before, f.read())
+
+        os.makedirs(os.path.join(self.out, "EX"))
+        for folder in (self.out, os.path.join(self.out, "keys", "new"),
+                       os.path.join(self.dir, "new", "EX")):
+            with self.subTest(folder):
+                code, out = self.keygen(folder)
+                self.assertEqual(1, code, out)
+                self.assertIn("release folder", out)
+                self.assertFalse(os.path.exists(os.path.join(folder, "release-key.pem")))
+
+    def test_signing_refuses_a_key_the_server_would_hand_out_or_installers_cannot_use(self):
+        from cryptography.hazmat.primitives import serialization
+        from cryptography.hazmat.primitives.asymmetric import ec
+        self.write("client/iKVTRemote.exe", b"MZ")
+        release = self.release([{"name": "client.zip", "kind": 1, "folders": ["client"]}])
+        keys = os.path.join(self.dir, "keys")
+        self.assertEqual(0, self.keygen(keys, {PASSWORD: "pw"})[0])
+        private = os.path.join(keys, "release-key.pem")
+        # A CI secret under its own name, pointed at.
+        code, out = self.run_tool(release, "--sign-key", private,
+                                  env={PASSWORD + "_VAR": "CI_SECRET", "CI_SECRET": "pw"})
+        self.assertEqual(0, code, out)
+        before = self.read_ex("manifest.txt")
+
+        copied, linked = os.path.join(self.out, "k.pem"), os.path.join(self.out, "link.pem")
+        shutil.copy(private, copied)
+        os.symlink(private, linked)
+        p384 = self.write("p384.pem", ec.generate_private_key(ec.SECP384R1()).private_bytes(
+            serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
+            serialization.NoEncryption()))
+        for label, key, password, reason in (
+                ("copy inside --out", copied, "pw", "inside"),
+                ("link inside --out", linked, "pw", "inside"),
+                ("wrong password", private, "nope", "wrong password"),
+                ("no password", private, None, "encrypted"),
+                ("P-384 key", p384, None, "P-256")):
+            with self.subTest(label):
+                code, out = self.run_tool(release, "--sign-key", key,
+                                          env={PASSWORD: password} if password else None)
+                self.assertEqual(1, code, out)
+                self.assertIn(reason, out)
+                self.assertEqual(before, self.read_ex("manifest.txt"))
+
+
+class ManifestRulesTest(unittest.TestCase):
+    def test_reader_refuses_every_manifest_setup_exe_refuses(self):
+        h = "ab" * 32
+        good = ("tarvelo-release 1\nserial 5\nexpires 1700000000\n"
+                "file orbsetup.txt 10 %s\nfile a.zip 536870912 %s\n" % (h, h))
+        sig = "sig %s\n" % ("cd" * 64)
+        self.assertEqual([("orbsetup.txt", 10, h), ("a.zip", 536870912, h)],
+                         releasemanifest.parse_manifest(good.encode())["files"])
+        self.assertEqual(good.encode(),
+                         releasemanifest.parse_manifest((good + sig).encode())["body"])
+        many = "".join("file f%d 1 %s\n" % (n, h) for n in range(2047))
+        for label, text, reason in (
+                ("CR line ends", good.replace("\n", "\r\n"), "CR"),
+                ("no final LF", good[:-1], "line feed"),
+                ("blank line", good + "\n", "blank"),
+                ("trailing space", good.replace("serial 5", "serial 5 "), "space"),
+                ("field missing", good.replace(" 10 ", " "), "fields"),
+                ("field extra", good.replace("serial 5", "serial 5 6"), "fields"),
+                ("same name in other case", good.replace("a.zip", "ORBSETUP.TXT"), "twice"),
+                ("name with a slash", good.replace("a.zip", "x/a.zip"), "file name"),
+                ("bad hex", good.replace(h, "g" + h[1:], 1), "hex"),
+                ("upper-case hex", good.replace(h, h.upper(), 1), "hex"),
+                ("short signature", good + sig[:-3] + "\n", "128"),
+                ("size 0", good.replace(" 10 ", " 0 "), "size"),
+                ("size over the limit", good.replace("536870912", "536870913"), "size"),
+                ("leading zero", good.replace("serial 5", "serial 05"), "serial"),
+                ("serial of 2**63", good.replace("serial 5", "serial %d" % 2**63), "serial"),
+                ("unknown key word", good + "note hi\n", "unknown"),
+                ("sig not last", good + sig + "file b.zip 1 %s\n" % h, "last"),
+                ("expires before serial", good.replace("serial 5\nexpires 1700000000",
+                                                       "expires 1700000000\nserial 5"), "place"),
+                ("2049 files", good + many, "2048")):
+            with self.subTest(label):
+                with self.assertRaisesRegex(ValueError, reason):
+                    releasemanifest.parse_manifest(text.encode())
+        # The publisher writes nothing the reader refuses.
+        with self.assertRaisesRegex(ValueError, "twice"):
+            releasemanifest.write_manifest(1, 2, [("a.zip", b"x"), ("A.ZIP", b"y")])
 
 
 class SetupListRulesTest(unittest.TestCase):
