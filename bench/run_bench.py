@@ -18,6 +18,8 @@ half incompressible bytes), serves it on 127.0.0.1, and for each round times:
             against curl -o for the same files.
   extract   bench_extract.exe (the package extraction, no pause) against
             unzip for the same zips.
+  verify    bench_verify.exe: the SHA-256 of every zip byte that a signed
+            release adds (through the installer's CNG code).
 
 Timed programs are the i686 build (preset bench32) under 32-bit Wine where
 this machine executes 32-bit x86 code (scripts/runs-32bit), the x86-64 build
@@ -282,6 +284,13 @@ def run_extract_only(wine, bin_dir, ex, names, work):
     return {"extract_ms": kv["extract_ms"], "extract_peak_rss": peak, "unzip_ms": unzip_ms}
 
 
+def run_verify_only(wine, bin_dir, ex, names):
+    """What a signed release adds: SHA-256 over every byte of every zip."""
+    zips = [harness.wine_path(os.path.join(ex, n)) for n in names]
+    kv, _ = run_bench_program(wine, bin_dir, "bench_verify.exe", "C:\\benchv", zips, "verify_ms")
+    return {"verify_ms": kv["verify_ms"]}
+
+
 # -- report --------------------------------------------------------------------
 
 def report(out_dir, meta, rounds):
@@ -312,6 +321,7 @@ def report(out_dir, meta, rounds):
         ("download alone (+ staging write)",
          "%.0f ms (+%.0f ms)" % (med["download_ms"], med["stage_ms"]), "%.0f ms" % med["curl_ms"]),
         ("extraction alone", "%.0f ms" % med["extract_ms"], "%.0f ms" % med["unzip_ms"]),
+        ("signed release: SHA-256 of every zip byte", "%.0f ms" % med["verify_ms"], ""),
         ("peak RSS, install", "%.1f MiB" % (med["install_peak_rss"] / mb),
          "%.1f MiB" % (med["baseline_peak_rss"] / mb)),
         ("peak private memory, install (the process's own count)",
@@ -429,6 +439,7 @@ def main():
             r.update(run_baseline(url, names, work))
             r.update(run_download_only(wine, bin_dir, url, names, work))
             r.update(run_extract_only(wine, bin_dir, ex, names, work))
+            r.update(run_verify_only(wine, bin_dir, ex, names))
             print("bench: round %d: %s" % (i + 1, ", ".join(
                 "%s=%.0f" % (k, v) for k, v in sorted(r.items()))), flush=True)
             rounds.append(r)

@@ -2,16 +2,17 @@
 """The local demo: publishes the sample release, serves it on loopback and
 runs setup.exe under Wine in a Wine prefix of the demo's own.
 
-  run_demo.py --build DIR --port N [--headless] [--https]
+  run_demo.py --build DIR --port N [--sign-key KEY.pem] [--headless] [--https]
 
 With a display (DISPLAY set, no --headless) the setup window opens there for
 you to click. Without one it runs in a virtual display, clicks install
 itself, saves screenshots and reports whether the installation succeeded.
 
 It runs the setup.exe of the build folder it is given, under Wine's 32-bit
-subsystem when that is an i686 program (scripts/demo gives the shipped
-build/win32 where this machine executes 32-bit code) and under 64-bit Wine
-when it is the x86-64 build of the same sources (where it cannot).
+subsystem when that is an i686 program (scripts/demo builds that where this
+machine executes 32-bit code) and under 64-bit Wine when it is the x86-64
+build of the same sources (where it cannot). With --sign-key the release is
+signed, and the build must carry the key's public half.
 
 With --https, nginx serves the release on https://localhost:N with a server
 certificate from an authority made for this run, which the demo's prefix is
@@ -43,7 +44,7 @@ def say(text):
     print("demo: " + text, flush=True)
 
 
-def check_installation(wine):
+def check_installation(wine, signed):
     """(ok, findings) from the files, the Uninstall entry and the log."""
     findings = []
     for path in ("C:\\Tarvelo\\iKVTRemote.exe", "C:\\Tarvelo\\favicon.ico",
@@ -55,6 +56,8 @@ def check_installation(wine):
     if "UninstallString" not in values:
         findings.append("no Uninstall entry")
     log = wine.read_log()
+    if signed and "verified, expires" not in log:
+        findings.append("the release was not verified")
     if "[Error]" in log:
         findings += [l for l in log.splitlines() if "[Error]" in l]
     return not findings, findings
@@ -66,6 +69,7 @@ def main():
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--headless", action="store_true")
     parser.add_argument("--https", action="store_true", help="serve with nginx over HTTPS")
+    parser.add_argument("--sign-key", help="sign the release with this private key")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
     user_display = None if args.headless else os.environ.get("DISPLAY")
@@ -76,7 +80,8 @@ def main():
                    else os.path.join(build, "demo", "server"))
     try:
         packages = publish.publish(os.path.join(HERE, "release", "release.json"), server_root,
-                                   {"build": build}, os.path.join(build, "bin", "UnInstall.exe"))
+                                   {"build": build}, os.path.join(build, "bin", "UnInstall.exe"),
+                                   sign_key=args.sign_key)
     except publish.Refused as e:
         say("publishing refused:\n%s" % e)
         return 1
@@ -128,8 +133,9 @@ def main():
                 "is the 32-bit program a real user downloads" % setup)
         proc = wine.start(setup)
         if user_display:
-            return run_on_display(wine, proc)
-        return run_headless(wine, proc, os.path.join(build, "demo", "shots"))
+            return run_on_display(wine, proc, bool(args.sign_key))
+        return run_headless(wine, proc, os.path.join(build, "demo", "shots"),
+                            bool(args.sign_key))
     finally:
         if server:
             server.stop()
@@ -141,10 +147,10 @@ def main():
                        check=False)
 
 
-def run_on_display(wine, proc):
+def run_on_display(wine, proc, signed):
     say("the setup window is open on your display: click 立即安装 (install)")
     proc.wait()
-    ok, findings = check_installation(wine)
+    ok, findings = check_installation(wine, signed)
     say("installation %s" % ("succeeded" if ok else "did not succeed: " + "; ".join(findings)))
     say("log: %s" % wine.host_path("C:\\temp\\log.txt"))
     if sys.stdin.isatty():
@@ -152,7 +158,7 @@ def run_on_display(wine, proc):
     return 0 if ok else 1
 
 
-def run_headless(wine, proc, shots):
+def run_headless(wine, proc, shots, signed):
     os.makedirs(shots, exist_ok=True)
     say("no display: using a virtual one and clicking install myself")
     wid = wine.wait_window("", size=SETUP_WINDOW, timeout=120)
@@ -179,7 +185,7 @@ def run_headless(wine, proc, shots):
         client_seen = False
     paths["client"] = os.path.join(shots, "3-client.png")
     wine.screenshot(paths["client"])
-    ok, findings = check_installation(wine)
+    ok, findings = check_installation(wine, signed)
     if not client_seen:
         ok = False
         findings.append("the demo client's window never appeared")
