@@ -17,8 +17,9 @@ CSetupApp theApp;
 namespace {
 
 // Another installer or the uninstaller holds the lock: bring the other
-// installer's window to the front, or say that an uninstallation runs. An
-// installer just starting may not show its window yet: look for a while.
+// installer's window to the front, or say that it is still closing, or that
+// an uninstallation runs. An installer just starting may not show its
+// window yet: look for a while.
 void ShowTheOtherInstance() {
     for (int i = 0; i < 30; ++i) {
         HWND hWnd = ::FindWindowW(NULL, SETUP_WINDOW_TEXT);
@@ -29,8 +30,10 @@ void ShowTheOtherInstance() {
         }
         ::Sleep(100);
     }
-    ::MessageBoxW(NULL, L"塔维罗卸载程序正在运行，请在卸载结束后再安装。", L"提示",
-                  MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
+    ::MessageBoxW(NULL,
+                  IsInstallerRunning() ? L"塔维罗安装程序正在关闭，请稍后再安装。"
+                                       : L"塔维罗卸载程序正在运行，请在卸载结束后再安装。",
+                  L"提示", MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
 }
 
 }  // namespace
@@ -43,6 +46,7 @@ BOOL CSetupApp::InitInstance() {
         ShowTheOtherInstance();
         return FALSE;
     }
+    CHandle installer(MarkInstallerRunning());
     Gdiplus::GdiplusStartup(&g_gdiplusToken, &g_gdiplusStartupInput, NULL);
     {
         // The constructor loads images, so GDI+ must be up first; the object

@@ -5,6 +5,7 @@
 
 #include "DownloadServer.h"
 #include "Handle.h"
+#include "InstallFolders.h"
 #include "InstallSequence.h"
 #include "LocalFiles.h"
 #include "Log.h"
@@ -13,6 +14,7 @@
 #include "ReleaseFetch.h"
 #include "SetupList.h"
 #include "StrFormat.h"
+#include "TreeSwap.h"
 
 CInstallState::CInstallState()
     : m_pDownloadBuf(NULL),
@@ -24,6 +26,8 @@ CInstallState::CInstallState()
       m_manifest(),
       m_bVerified(false) {
     m_szSetupPath[0] = m_szUnInstallPath[0] = m_szTempPath[0] = m_szStagingPath[0] = 0;
+    m_szNewPath[0] = 0;
+    m_hDownloadStop = NULL;
     wmemset(m_szProxyUser, 0, 64);
     wmemset(m_szProxyPassword, 0, 64);
     m_pDownloadBuf = new (std::nothrow) BYTE[kDownloadBufInitialSize]();
@@ -74,44 +78,100 @@ bool RefuseFolder(CInstallState& state, IInstallView& view, const wchar_t* pszFo
     return false;
 }
 
-// Makes the folder if it is not there (with security), then holds it.
-bool MakeAndHold(const wchar_t* pszFolder, CProtectedSecurity& security, CFolderGuard* pGuard) {
-    if (!::CreateDirectoryW(pszFolder, security.Attributes()) &&
-        ::GetLastError() != ERROR_ALREADY_EXISTS)
-        return false;
-    return pGuard->Open(pszFolder);
+// Before the first package: room on the drive for the new tree while the old
+// one still exists. Only a verified release says its sizes; its packages
+// unpacked are counted as four times their zipped size (generous for
+// programs and documents), plus the largest staged at once, the uninstaller
+// and 64 MiB to spare. Anything it misses fails later, at the write, with
+// the old installation still whole.
+bool CheckFreeSpace(CInstallState& state, IInstallView& view) {
+    if (!state.m_bVerified) return true;
+    ULONGLONG ullNeeded = 64ull << 20, ullLargest = 0;
+    for (const SetupListEntry& entry : state.m_vecSetupList) {
+        const ManifestFile* pFile = FindReleaseFile(state, entry.szName);
+        if (!pFile || !state.m_setInstallKind.count(entry.nKind)) continue;
+        ullNeeded += 4ull * pFile->cbSize;
+        if (pFile->cbSize > ullLargest) ullLargest = pFile->cbSize;
+    }
+    if (const ManifestFile* pFile = FindReleaseFile(state, kUnInstallName))
+        ullNeeded += pFile->cbSize;
+    ullNeeded += ullLargest;
+    wchar_t szRoot[4] = {state.m_szSetupPath[0], L':', L'\\', 0};
+    ULARGE_INTEGER free = {};
+    if (!::GetDiskFreeSpaceExW(szRoot, &free, NULL, NULL) || free.QuadPart >= ullNeeded)
+        return true;
+    LogError(L"[CSetupDlg::Execute] not enough disk space on %s: free=%I64u needed=%I64u", szRoot,
+             free.QuadPart, ullNeeded);
+    ReportFailure(state, view, L"磁盘空间不足");
+    return false;
 }
 
-// The log's folder, the uninstaller's folder (anything found in it is
-// removed: what runs elevated later must be only what this run puts there)
-// and the staging folder inside it.
-bool PrepareFolders(CInstallState& state, IInstallView& view) {
+// Shortcuts, the Uninstall entry (with the serial of a verified release)
+// and the client's rights in its own folder, for an installation in place.
+// pView, when given, shows 100 percent between the shortcuts and the entry.
+void RegisterInstallation(CInstallState& state, ULONGLONG ullSerial, IInstallView* pView) {
+    const wchar_t* pszSetupPath = state.m_szSetupPath;
+    const wchar_t* pszUnInstallPath = state.m_szUnInstallPath;
+    wchar_t szTarget[MAX_PATH];
+    wchar_t szIcon[MAX_PATH];
+    if (FormatInto(szTarget, L"%s/iKVTRemote.exe", pszSetupPath) &&
+        FormatInto(szIcon, L"%s/favicon.ico", pszSetupPath)) {
+        SetDesktopShellLink(L"塔维罗", pszSetupPath, szTarget, szIcon);
+    }
+    SetStartShellLink(pszSetupPath, pszUnInstallPath);
+    if (pView) SetProgress(state, *pView, 100);
+    WriteRegistry(pszSetupPath, pszUnInstallPath, ullSerial);
+    // The client may write in its own folder again, as before.
+    if (!GrantUsersModify(pszSetupPath))
+        LogError(L"[CSetupDlg::Execute] users cannot write in %s", pszSetupPath);
+}
+
+// Before anything else: the log's folder held, the uninstaller's folder
+// made or taken, protected and held, and what a killed run left put right
+// (an unfinished swap undone, a committed one finished and registered).
+bool RecoverFolders(CInstallState& state, IInstallView& view) {
     CProtectedSecurity security;
     if (!state.m_guardTemp.Open(state.m_szTempPath))
         return RefuseFolder(state, view, state.m_szTempPath);
     if (!MakeAndHold(state.m_szUnInstallPath, security, &state.m_guardUnInstall) ||
         !state.m_guardUnInstall.Protect(security))
         return RefuseFolder(state, view, state.m_szUnInstallPath);
-    DeleteFolderContents(state.m_szUnInstallPath, true);
-    if (!FormatInto(state.m_szStagingPath, L"%s\\packages", state.m_szUnInstallPath) ||
-        !MakeAndHold(state.m_szStagingPath, security, &state.m_guardStaging))
-        return RefuseFolder(state, view, state.m_szStagingPath);
+    SwapPaths paths;
+    if (!MakeSwapPaths(state.m_szSetupPath, state.m_szUnInstallPath, &paths))
+        return RefuseFolder(state, view, state.m_szSetupPath);
+    ULONGLONG ullSerial = 0;
+    switch (RecoverSwap(paths, &ullSerial)) {
+        case SwapStuck:
+            return RefuseFolder(state, view, paths.szRecord);
+        case SwapFinished:
+            RegisterInstallation(state, ullSerial, NULL);
+            break;
+        default:
+            break;
+    }
     return true;
 }
 
-// The wipe of the install folder and its re-creation, owned by
-// Administrators and closed to other users while the installation writes.
-bool RenewSetupFolder(CInstallState& state, IInstallView& view) {
-    CFolderGuard old;
-    DWORD dwAttributes = ::GetFileAttributesW(state.m_szSetupPath);
-    if (dwAttributes != INVALID_FILE_ATTRIBUTES && !old.Open(state.m_szSetupPath))
-        return RefuseFolder(state, view, state.m_szSetupPath);
-    old.Close();
-    DeleteFolder(state.m_szSetupPath);
+// The folders this run writes: the uninstaller's emptied of anything but
+// the registered uninstaller (which stays until the swap replaces it), the
+// staging folder, and the folder the new installation is built in, made
+// fresh. The installation's own folder is only checked: it is not touched
+// before the swap.
+bool PrepareFolders(CInstallState& state, IInstallView& view) {
     CProtectedSecurity security;
-    if (!MakeAndHold(state.m_szSetupPath, security, &state.m_guardSetup) ||
-        !state.m_guardSetup.Protect(security))
+    if (!CheckExistingFolder(state.m_szSetupPath))
         return RefuseFolder(state, view, state.m_szSetupPath);
+    DeleteFolderContents(state.m_szUnInstallPath, true,
+                         IsClientRegistered() ? L"UnInstall.exe" : NULL);
+    if (!FormatInto(state.m_szStagingPath, L"%s\\packages", state.m_szUnInstallPath) ||
+        !MakeAndHold(state.m_szStagingPath, security, &state.m_guardStaging))
+        return RefuseFolder(state, view, state.m_szStagingPath);
+    if (!FormatInto(state.m_szNewPath, L"%s.new", state.m_szSetupPath) ||
+        !MakeFreshAndHold(state.m_szNewPath, security, &state.m_guardSetup)) {
+        RefuseFolder(state, view, state.m_szNewPath);
+        state.m_szNewPath[0] = 0;  // not ours: nothing to clean up
+        return false;
+    }
     return true;
 }
 
@@ -168,7 +228,7 @@ bool InstallEntry(CInstallState& state, IInstallView& view, const SetupListEntry
         }
         DWORD cbWritten = 0;
         ::WriteFile(staged.Get(), state.m_pDownloadBuf, state.m_nDownloadLen, &cbWritten, NULL);
-        PackageResult extracted = ExtractPackage(szStaging, state.m_szSetupPath);
+        PackageResult extracted = ExtractPackage(szStaging, state.m_szNewPath);
         staged.Close();
         ::DeleteFileW(szStaging);
         if (extracted == PackageExtracted) return true;
@@ -259,6 +319,8 @@ void RunSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent, HW
         return;
     }
 
+    state.m_hDownloadStop = hStopEvent;
+    if (!RecoverFolders(state, view)) return;
     if (!FetchSetupList(state, view, hWndOwner)) return;
     const int nCount = static_cast<int>(state.m_vecSetupList.size());
     LogNormal(L"[CSetupDlg::Execute] download orbsetup.txt sccuss");
@@ -266,7 +328,7 @@ void RunSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent, HW
     // A stop confirmed during the list download or the proxy dialog leaves
     // the existing installation as it is.
     if (StopRequested(hStopEvent)) return;
-    if (!PrepareFolders(state, view) || !RenewSetupFolder(state, view)) return;
+    if (!CheckFreeSpace(state, view) || !PrepareFolders(state, view)) return;
 
     for (int i = 1; i <= nCount; ++i) {
         const SetupListEntry& entry = state.m_vecSetupList[i - 1];
@@ -282,24 +344,29 @@ void RunSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent, HW
     // uninstaller is missing could never be removed.
     if (!InstallUninstaller(state, view, hStopEvent, hWndOwner)) return;
     SetProgress(state, view, 97);
-    WriteClientVersion(state.m_szSetupPath, 2);
+    WriteClientVersion(state.m_szNewPath, 2);
 
-    wchar_t szTarget[MAX_PATH];
-    wchar_t szIcon[MAX_PATH];
-    if (FormatInto(szTarget, L"%s/iKVTRemote.exe", state.m_szSetupPath) &&
-        FormatInto(szIcon, L"%s/favicon.ico", state.m_szSetupPath)) {
-        SetDesktopShellLink(L"塔维罗", state.m_szSetupPath, szTarget, szIcon);
+    // The last moment a stop leaves the old installation as it was.
+    if (StopRequested(hStopEvent)) {
+        LogNormal(L"[CSetupDlg::Execute] stopped before the swap");
+        return;
     }
-    SetStartShellLink(state.m_szSetupPath, state.m_szUnInstallPath);
-    SetProgress(state, view, 100);
-    WriteRegistry(state.m_szSetupPath, state.m_szUnInstallPath,
-                  state.m_bVerified ? state.m_manifest.ullSerial : 0);
+    SwapPaths paths;
+    state.m_guardSetup.Close();
+    const ULONGLONG ullSerial = state.m_bVerified ? state.m_manifest.ullSerial : 0;
+    if (!MakeSwapPaths(state.m_szSetupPath, state.m_szUnInstallPath, &paths) ||
+        !SwapInNewTree(paths, ullSerial)) {
+        ReportFailure(state, view, L"安装失败");
+        LogError(L"[CSetupDlg::Execute] the new installation could not replace %s",
+                 state.m_szSetupPath);
+        return;
+    }
+    state.m_szNewPath[0] = 0;  // in place now: nothing to clean up
+    FinishSwap(paths);
+    RegisterInstallation(state, ullSerial, &view);
 #ifdef SETUP_BENCH
     LogMemoryFigures();
 #endif
-    // The client may write in its own folder again, as before.
-    if (!GrantUsersModify(state.m_szSetupPath))
-        LogError(L"[CSetupDlg::Execute] users cannot write in %s", state.m_szSetupPath);
     view.ArmLaunchTimer();
 }
 
@@ -319,4 +386,12 @@ void RunInstallSequence(CInstallState& state, IInstallView& view, HANDLE hStopEv
     state.m_guardStaging.Close();
     if (state.m_szStagingPath[0]) ::RemoveDirectoryW(state.m_szStagingPath);
     state.m_guardSetup.Close();
+    // A run that did not swap leaves the old installation exactly as it was:
+    // what it built aside goes.
+    wchar_t szNewUninstaller[MAX_PATH];
+    if (state.m_szNewPath[0]) {
+        DeleteFolder(state.m_szNewPath, true);
+        if (FormatInto(szNewUninstaller, L"%s\\UnInstall.exe.new", state.m_szUnInstallPath))
+            ::DeleteFileW(szNewUninstaller);
+    }
 }

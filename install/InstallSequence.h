@@ -36,6 +36,10 @@ public:
     // Packages are staged here, inside the uninstaller's folder, which only
     // administrators can change.
     wchar_t m_szStagingPath[MAX_PATH];
+    // The new installation is built here and then swapped in.
+    wchar_t m_szNewPath[MAX_PATH];
+    // The worker's stop event, for the steps that wait on the network.
+    HANDLE m_hDownloadStop;
     // The folders the installation writes to, held by handle while it runs.
     CFolderGuard m_guardTemp;
     CFolderGuard m_guardUnInstall;

@@ -9,3 +9,16 @@ HANDLE TakeInstanceLock() {
     }
     return hMutex;
 }
+
+namespace {
+const wchar_t kInstallerName[] = L"Global\\Tarvelo.Setup.Installer";
+}
+
+HANDLE MarkInstallerRunning() { return ::CreateMutexW(NULL, FALSE, kInstallerName); }
+
+bool IsInstallerRunning() {
+    HANDLE hMutex = ::OpenMutexW(SYNCHRONIZE, FALSE, kInstallerName);
+    if (!hMutex) return ::GetLastError() == ERROR_ACCESS_DENIED;
+    ::CloseHandle(hMutex);
+    return true;
+}

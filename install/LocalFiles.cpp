@@ -1,5 +1,9 @@
 #include "LocalFiles.h"
 
+#include <wctype.h>
+
+#include <string>
+
 #include "Handle.h"
 #include "StrFormat.h"
 
@@ -10,43 +14,56 @@ void ClearReadOnly(const wchar_t* pszPath, DWORD dwAttributes) {
         ::SetFileAttributesW(pszPath, dwAttributes & ~FILE_ATTRIBUTE_READONLY);
 }
 
+// A drive path in the form that has no length limit, so that a tree moved
+// below a longer folder can still be removed whole.
+std::wstring LongForm(const wchar_t* pszPath) {
+    if (iswalpha(pszPath[0]) && pszPath[1] == L':' && pszPath[2] == L'\\' &&
+        !wcschr(pszPath, L'/'))
+        return std::wstring(L"\\\\?\\") + pszPath;
+    return pszPath;
+}
+
+bool DeleteTree(const std::wstring& path, bool bClearReadOnly);
+
+void DeleteContents(const std::wstring& path, bool bClearReadOnly, const wchar_t* pszKeep = NULL) {
+    WIN32_FIND_DATAW fd;
+    CFindHandle hFind(::FindFirstFileW((path + L"\\*").c_str(), &fd));
+    if (!hFind) return;
+    do {
+        const wchar_t* pszName = fd.cFileName;
+        if (wcscmp(pszName, L".") == 0 || wcscmp(pszName, L"..") == 0) continue;
+        const std::wstring full = path + L"\\" + pszName;
+        if (pszKeep && _wcsicmp(pszKeep, pszName) == 0) continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            DeleteTree(full, bClearReadOnly);
+        } else {
+            if (bClearReadOnly) ClearReadOnly(full.c_str(), fd.dwFileAttributes);
+            ::DeleteFileW(full.c_str());
+        }
+    } while (::FindNextFileW(hFind.Get(), &fd));
+}
+
+bool DeleteTree(const std::wstring& path, bool bClearReadOnly) {
+    DWORD dwAttributes = ::GetFileAttributesW(path.c_str());
+    if (bClearReadOnly) ClearReadOnly(path.c_str(), dwAttributes);
+    // Never follow a link out of the tree being wiped, nor into one: the
+    // link itself goes (Wine removes a folder's symbolic link as a file).
+    if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return ::RemoveDirectoryW(path.c_str()) || ::DeleteFileW(path.c_str());
+    DeleteContents(path, bClearReadOnly);
+    return ::RemoveDirectoryW(path.c_str()) != FALSE;
+}
+
 }  // namespace
 
 bool DeleteFolder(const wchar_t* pszPath, bool bClearReadOnly) {
     if (!pszPath || !pszPath[0]) return false;
-    DWORD dwAttributes = ::GetFileAttributesW(pszPath);
-    if (bClearReadOnly) ClearReadOnly(pszPath, dwAttributes);
-    // Never follow a link out of the tree being wiped, nor into one.
-    if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return ::RemoveDirectoryW(pszPath) != FALSE;
-    DeleteFolderContents(pszPath, bClearReadOnly);
-    return ::RemoveDirectoryW(pszPath) != FALSE;
+    return DeleteTree(LongForm(pszPath), bClearReadOnly);
 }
 
-void DeleteFolderContents(const wchar_t* pszPath, bool bClearReadOnly) {
+void DeleteFolderContents(const wchar_t* pszPath, bool bClearReadOnly, const wchar_t* pszKeep) {
     if (!pszPath || !pszPath[0]) return;
-    // One separator per level, as the reader spends: whatever it could write
-    // (folders below 248 characters, files below 260) can be named here.
-    wchar_t szPattern[MAX_PATH];
-    if (FormatInto(szPattern, L"%s\\*", pszPath)) {
-        WIN32_FIND_DATAW fd;
-        CFindHandle hFind(::FindFirstFileW(szPattern, &fd));
-        if (hFind) {
-            do {
-                const wchar_t* pszName = fd.cFileName;
-                if (wcscmp(pszName, L".") == 0 || wcscmp(pszName, L"..") == 0) continue;
-                wchar_t szFull[MAX_PATH];
-                // A name that does not fit is left alone; its folder then stays too.
-                if (!FormatInto(szFull, L"%s\\%s", pszPath, pszName)) continue;
-                if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    DeleteFolder(szFull, bClearReadOnly);
-                } else {
-                    if (bClearReadOnly) ClearReadOnly(szFull, fd.dwFileAttributes);
-                    ::DeleteFileW(szFull);
-                }
-            } while (::FindNextFileW(hFind.Get(), &fd));
-        }
-    }
+    DeleteContents(LongForm(pszPath), bClearReadOnly, pszKeep);
 }
 
 void WriteClientVersion(const wchar_t* pszSetupPath, int nVersion) {

@@ -1,7 +1,10 @@
 #include "Registration.h"
 
+#include <string.h>
+
 #include "Handle.h"
 #include "Log.h"
+#include "SecureFolder.h"
 #include "StrFormat.h"
 
 namespace {
@@ -67,27 +70,53 @@ void WriteRegistry(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath,
     }
 }
 
+namespace {
+
+bool LooksLikeProgram(const BYTE* pData, DWORD cbData) {
+    if (!pData || cbData < 0x40 || pData[0] != 'M' || pData[1] != 'Z') return false;
+    const DWORD dwPe = pData[0x3C] | pData[0x3D] << 8 | pData[0x3E] << 16 |
+                       static_cast<DWORD>(pData[0x3F]) << 24;
+    return dwPe <= cbData - 4 && memcmp(pData + dwPe, "PE\0\0", 4) == 0;
+}
+
+}  // namespace
+
+bool IsClientRegistered() {
+    HKEY hKey = NULL;
+    wchar_t szKey[MAX_PATH];
+    if (!FormatInto(szKey, L"%s\\Tarvelo", kUninstallKey) ||
+        ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, szKey, 0, KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS)
+        return false;
+    ::RegCloseKey(hKey);
+    return true;
+}
+
 bool WriteUninstallFile(const wchar_t* pszUnInstallPath, const BYTE* pData, DWORD cbData) {
     wchar_t szFile[MAX_PATH];
     // Without an uninstall folder the name would point at the drive's root.
     if (!pszUnInstallPath || !pszUnInstallPath[0] ||
-        !FormatInto(szFile, L"%s\\UnInstall.exe", pszUnInstallPath)) {
+        !FormatInto(szFile, L"%s\\UnInstall.exe.new", pszUnInstallPath)) {
         LogError(L"[CSetupDlg::DownloadUninstallFile] Create file UnInstall.exe failed");
         return false;
     }
-    DWORD dwAttributes = ::GetFileAttributesW(szFile);
-    if (dwAttributes != INVALID_FILE_ATTRIBUTES && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        ::DeleteFileW(szFile);
-
-    CFileHandle hFile(::CreateFileW(szFile, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
-    if (!hFile) {
+    if (!LooksLikeProgram(pData, cbData)) {
+        LogError(L"[CSetupDlg::DownloadUninstallFile] UnInstall.exe is not a program size=%lu",
+                 cbData);
+        return false;
+    }
+    // Made new, with the protected security and no sharing for writers: no
+    // one else holds or shaped what an administrator will run.
+    ::DeleteFileW(szFile);
+    CProtectedSecurity security;
+    CFileHandle hFile(::CreateFileW(szFile, GENERIC_WRITE, FILE_SHARE_READ, security.Attributes(),
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL));
+    if (!hFile || !security.IsValid()) {
         LogError(L"[CSetupDlg::DownloadUninstallFile] Create file UnInstall.exe failed");
         return false;
     }
     DWORD cbWritten = 0;
-    if (cbData && (!pData || !::WriteFile(hFile.Get(), pData, cbData, &cbWritten, NULL) ||
-                   cbWritten != cbData)) {
+    if (!::WriteFile(hFile.Get(), pData, cbData, &cbWritten, NULL) || cbWritten != cbData ||
+        !::FlushFileBuffers(hFile.Get())) {
         // A part of a program must not be left where an administrator runs it.
         LogError(L"[CSetupDlg::DownloadUninstallFile] write UnInstall.exe failed error=%lu",
                  ::GetLastError());

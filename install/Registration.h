@@ -15,6 +15,12 @@ void WriteRegistry(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath,
 // entry (where only administrators can write); 0 when there is none.
 ULONGLONG ReadInstalledReleaseSerial();
 
-// Writes the downloaded uninstaller as "<pszUnInstallPath>\UnInstall.exe",
-// replacing an earlier one. False when the file could not be created.
+// Whether the Uninstall entry "Tarvelo" exists.
+bool IsClientRegistered();
+
+// Writes the downloaded uninstaller, when it is a Windows program (an MZ
+// header pointing at a PE signature), as a new file
+// "<pszUnInstallPath>\UnInstall.exe.new" with the protected security; the
+// swap of the installation moves it into place. False when it is not
+// written whole.
 bool WriteUninstallFile(const wchar_t* pszUnInstallPath, const BYTE* pData, DWORD cbData);

@@ -40,7 +40,7 @@ bool DownloadFromServer(CInstallState& state, const wchar_t* pszName, DWORD dwMa
     state.m_nDownloadLen = 0;
     if (HttpDownload(szUrl, &state.m_pDownloadBuf, &state.m_nDownloadLen,
                      &state.m_nDownloadBufSize, state.m_szProxyUser, state.m_szProxyPassword,
-                     hWndOwner, dwMaxBody))
+                     hWndOwner, dwMaxBody, state.m_hDownloadStop))
         return true;
     *pbTooLong = ::GetLastError() == ERROR_FILE_TOO_LARGE;
     state.m_nServer = (nServer + 1) % GetDownloadServerCount();

@@ -30,6 +30,8 @@ const DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_PRAGMA_NOCACHE 
 const DWORD kReadChunk = 1000;
 const DWORD kGrowthHeadroom = 0x100000;
 const int kMaxRedirects = 5;
+// The stop event is looked at every 64 KB of a body.
+const DWORD kStopCheckChunks = 64;
 
 void SetDwordOption(HINTERNET hInternet, DWORD dwOption, DWORD dwValue) {
     WinInet::InternetSetOptionExW(hInternet, dwOption, &dwValue, sizeof(dwValue), 0);
@@ -198,7 +200,7 @@ bool FollowSecureRedirect(HINTERNET hRequest, wchar_t (&szUrl)[2048]) {
 
 BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapacity,
                   wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64], HWND hWndParent,
-                  DWORD dwMaxBody) {
+                  DWORD dwMaxBody, HANDLE hStopEvent) {
     HTTP_VERSION_INFO version = {1, 1};
     if (!WinInet::InternetSetOptionExW(NULL, INTERNET_OPTION_HTTP_VERSION, &version,
                                        sizeof(version), 0)) {
@@ -275,7 +277,15 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
     BYTE scratch[1024];
     memset(scratch, 0, sizeof(scratch));
     DWORD dwRecv = 0;
-    for (;;) {
+    for (DWORD nChunk = 0;; ++nChunk) {
+        // A confirmed stop ends the download now, not when the body is in.
+        if (hStopEvent && nChunk % kStopCheckChunks == 0 &&
+            ::WaitForSingleObject(hStopEvent, 0) == WAIT_OBJECT_0) {
+            ::SetEvent(hStopEvent);
+            LogNormal(L"[HttpDownload  InternetReadFile]  stopped lpUrl=%s", lpUrl);
+            ::SetLastError(ERROR_CANCELLED);
+            return FALSE;
+        }
         memset(scratch, 0, sizeof(scratch));
         if (!WinInet::InternetReadFile(hRequest.Get(), scratch, kReadChunk, &dwRecv)) {
             LogError(L"[HttpDownload  InternetReadFile]  error=%lu  size=%lu", ::GetLastError(),

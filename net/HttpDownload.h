@@ -11,8 +11,10 @@
 // from the dialog when empty and a proxy asks. hWndParent owns the message
 // box about rejected credentials. dwMaxBody: a body announced or arriving
 // longer than this fails at once (last error ERROR_FILE_TOO_LARGE), and no
-// byte past it is kept. Every request goes past caches. True when the whole
-// body has been read.
+// byte past it is kept. hStopEvent (an auto-reset event, or NULL): set
+// while the body arrives, the download ends at once (last error
+// ERROR_CANCELLED) and the event is left set for the caller to see. Every
+// request goes past caches. True when the whole body has been read.
 BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapacity,
                   wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64], HWND hWndParent,
-                  DWORD dwMaxBody = MAXDWORD);
+                  DWORD dwMaxBody = MAXDWORD, HANDLE hStopEvent = NULL);

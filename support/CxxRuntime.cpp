@@ -29,4 +29,5 @@ void __throw_bad_alloc() { throw bad_alloc(); }
 void __throw_bad_array_new_length() { throw bad_array_new_length(); }
 void __throw_length_error(const char* pszWhat) { throw CContainerError(pszWhat); }
 void __throw_out_of_range_fmt(const char* pszFormat, ...) { throw CContainerError(pszFormat); }
+void __throw_logic_error(const char* pszWhat) { throw CContainerError(pszWhat); }
 }  // namespace std

@@ -73,3 +73,18 @@ bool GrantUsersModify(const wchar_t* pszPath) {
                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
                                    NULL, NULL, security.Dacl(), NULL) == ERROR_SUCCESS;
 }
+
+bool CFolderGuard::IsOwnedByAdministrators() const {
+    PSID pOwner = NULL;
+    PSECURITY_DESCRIPTOR pSd = NULL;
+    if (!m_handle || ::GetSecurityInfo(m_handle.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                                       &pOwner, NULL, NULL, NULL, &pSd) != ERROR_SUCCESS)
+        return false;
+    BYTE abAdmins[SECURITY_MAX_SID_SIZE];
+    BYTE abSystem[SECURITY_MAX_SID_SIZE];
+    bool bOurs = pOwner && MakeSid(WinBuiltinAdministratorsSid, abAdmins) &&
+                 MakeSid(WinLocalSystemSid, abSystem) &&
+                 (::EqualSid(pOwner, abAdmins) || ::EqualSid(pOwner, abSystem));
+    ::LocalFree(pSd);
+    return bOurs;
+}

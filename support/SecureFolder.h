@@ -47,6 +47,10 @@ public:
     bool IsOpen() const { return static_cast<bool>(m_handle); }
     // Gives the held folder the owner and protected list of security.
     bool Protect(CProtectedSecurity& security);
+    // Whether the held folder's owner is Administrators or SYSTEM: only an
+    // administrator can have made it (another user can own only what they
+    // make themselves).
+    bool IsOwnedByAdministrators() const;
 
 private:
     CFileHandle m_handle;

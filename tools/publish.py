@@ -74,8 +74,11 @@ import setuplist  # noqa: E402
 # spare: a body that fits is never copied, so a 32-bit process never needs a
 # second large contiguous block while it also holds the first.
 MAX_PACKAGE_BYTES = 8 * 1024 * 1024
-# "C:\Tarvelo/" plus the entry name must fit the reader's 259 characters.
-MAX_ENTRY_NAME = 259 - len("C:\\Tarvelo/") - 1
+# setup.exe unpacks a release into "C:\Tarvelo.new" and swaps it in for
+# "C:\Tarvelo" once complete: that folder plus the entry name must fit the
+# reader's 259 characters.
+UNPACK_FOLDER = "C:\\Tarvelo.new/"
+MAX_ENTRY_NAME = 259 - len(UNPACK_FOLDER) - 1
 # Package names become URL paths (sent verbatim) and temp file names.
 NAME_RE = re.compile(r"^[A-Za-z0-9][A-Za-z0-9._-]*$")
 RESERVED_NAMES = {"orbsetup.txt", "uninstall.exe", "log.txt", "manifest.txt"}
@@ -132,7 +135,7 @@ def check_entry_name(rel, package, problems):
     elif len(rel.encode("utf-8")) > MAX_ENTRY_NAME_BYTES:
         problems.append("%s: name longer than %d bytes in UTF-8" % (where, MAX_ENTRY_NAME_BYTES))
     folder = rel.rpartition("/")[0]
-    if folder and len("C:\\Tarvelo/" + folder) > MAX_FOLDER_PATH:
+    if folder and len(UNPACK_FOLDER + folder) > MAX_FOLDER_PATH:
         problems.append("%s: folder path longer than %d characters" % (where, MAX_FOLDER_PATH))
     if BAD_ENTRY_CHARS & set(rel):
         problems.append("%s: contains a character Windows refuses in file names" % where)

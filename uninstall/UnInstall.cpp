@@ -116,10 +116,15 @@ void DeleteUninstaller(const CInstallRecord& record, HANDLE hFirst) {
         wchar_t* pSlash = wcsrchr(szFolder, L'\\');
         if (pSlash) {
             *pSlash = 0;
-            // Packages a killed installer left staged there go with it.
-            wchar_t szStaging[MAX_PATH];
-            if (IsRemovableFolder(szFolder) && FormatInto(szStaging, L"%s\\packages", szFolder)) {
-                DeleteFolder(szStaging, true);
+            // What a killed installer left there (staged packages, an old
+            // tree on its way out, a new uninstaller, the swap's record)
+            // goes with it.
+            wchar_t szLeft[MAX_PATH];
+            if (IsRemovableFolder(szFolder)) {
+                if (FormatInto(szLeft, L"%s\\packages", szFolder)) DeleteFolder(szLeft, true);
+                if (FormatInto(szLeft, L"%s\\Tarvelo.old", szFolder)) DeleteFolder(szLeft, true);
+                if (FormatInto(szLeft, L"%s\\UnInstall.exe.new", szFolder)) ::DeleteFileW(szLeft);
+                if (FormatInto(szLeft, L"%s\\swap.txt", szFolder)) ::DeleteFileW(szLeft);
                 ::RemoveDirectoryW(szFolder);
             }
         }
@@ -139,7 +144,10 @@ void ScheduleSelfDeletion() {
 
 int Uninstall(const CInstallRecord& record, HANDLE hFirst, bool bCopy) {
     RemoveShellLinks(record.m_szSetupPath, record.m_szUnInstallExe);
-    if (!DeleteFolderTree(record.m_szSetupPath)) {
+    // A new installation a killed installer was building aside goes too.
+    wchar_t szAside[MAX_PATH];
+    if (!FormatInto(szAside, L"%s.new", record.m_szSetupPath) || !DeleteFolderTree(szAside) ||
+        !DeleteFolderTree(record.m_szSetupPath)) {
         // The entry stays, so the user can run the uninstaller again.
         return Refuse(L"有些文件无法删除，卸载未完成。请关闭正在使用这些文件的程序后再次卸载。",
                       EXIT_INCOMPLETE);

@@ -38,7 +38,7 @@ class FaultTest(unittest.TestCase):
         self.wine = harness.WineEnv(ARGS.testenv)
         self.root = tempfile.mkdtemp(prefix="faults_", dir=ARGS.testenv)
         self.server = self.start_server()
-        for path in ("C:\\Tarvelo", "C:\\temp", "C:\\UnInstall Tarvelo"):
+        for path in ("C:\\Tarvelo", "C:\\Tarvelo.new", "C:\\temp", "C:\\UnInstall Tarvelo"):
             harness.remove_path(self.wine.host_path(path))
         os.makedirs(self.wine.host_path("C:\\temp"), exist_ok=True)
         self.wine.reg("delete", faults.UNINSTALL_KEY, "/f")
@@ -237,11 +237,10 @@ class PackageFaults(FaultTest):
         self.assertNotIn("[CSetupDlg::Execute] %d " % attempts, log)
         self.assertEqual(attempts, self.requests("bad.zip"))
         self.assertEqual(0, self.requests("never.zip"))
-        # What came before stays; nothing comes after.
-        self.assertTrue(os.path.exists(self.wine.host_path("C:\\Tarvelo\\iKVTRemote.exe")))
-        self.assertFalse(os.path.exists(self.wine.host_path("C:\\Tarvelo\\never.txt")))
-        uninstaller = self.wine.host_path("C:\\UnInstall Tarvelo\\UnInstall.exe")
-        self.assertFalse(os.path.exists(uninstaller))
+        # Nothing of the failed run is installed, not even the packages that
+        # unpacked: they were built aside, and that is gone.
+        for path in ("C:\\Tarvelo", "C:\\Tarvelo.new", "C:\\UnInstall Tarvelo\\UnInstall.exe"):
+            self.assertFalse(os.path.exists(self.wine.host_path(path)), path)
         return log
 
     def test_package_answered_404(self):
@@ -287,16 +286,12 @@ class PackageFaults(FaultTest):
         log = self.check_package_fails("[CSetupDlg::Execute] extract bad.zip failed", data=data,
                                        attempts=1)
         self.assertIn('entry 0 "../evil1.txt" refused: name refused', log)
-        # The installer makes its own three folders; nothing else appears.
-        self.assertEqual(drive_c, set(os.listdir(self.wine.drive_c))
-                         - {"Tarvelo", "UnInstall Tarvelo"})
-        tarvelo = self.wine.host_path("C:\\Tarvelo") + os.sep
+        # The installer makes its own folders; nothing else appears, and
+        # what landed in the tree built aside went with it.
+        self.assertEqual(drive_c, set(os.listdir(self.wine.drive_c)) - {"UnInstall Tarvelo"})
         found = glob.glob(os.path.join(self.wine.drive_c, "**", "evil*.txt"), recursive=True)
         found += glob.glob(os.path.join(os.getcwd(), "evil*.txt"))
-        self.assertEqual([], [p for p in found if not p.startswith(tarvelo)])
-        # A leading drive or separator is dropped: those land inside.
-        self.assertTrue(os.path.exists(self.wine.host_path("C:\\Tarvelo\\evil4.txt")))
-        self.assertTrue(os.path.exists(self.wine.host_path("C:\\Tarvelo\\inside.txt")))
+        self.assertEqual([], found)
 
     def test_transient_faults_are_retried_and_the_install_completes(self):
         self.serve_base()
@@ -606,23 +601,125 @@ class Interruptions(FaultTest):
 
     def test_killed_mid_install_then_run_again_completes(self):
         self.serve_three()
+        keep = self.keep_earlier_install()
         self.start_and_click_install()
+        # Killed in the package's extraction (its pause comes first there).
         self.wait_log("download two.zip sccuss", 90)
         self.proc.kill()
         self.proc.wait(timeout=30)
-        self.assertFalse(os.path.exists(self.wine.host_path("C:\\Tarvelo\\three.txt")))
+        self.assertTrue(os.path.exists(keep), "the earlier installation was touched")
+        self.assertFalse(os.path.exists(self.wine.host_path("C:\\Tarvelo\\iKVTRemote.exe")))
         # A half-written leftover of the killed run must not survive the next one.
-        with open(self.wine.host_path("C:\\Tarvelo\\stale.txt"), "w") as f:
+        with open(self.wine.host_path("C:\\Tarvelo.new\\stale.txt"), "w") as f:
             f.write("half")
         self.start_and_click_install()
         self.assert_completed()
         tarvelo = self.wine.host_path("C:\\Tarvelo")
         self.assertFalse(os.path.exists(os.path.join(tarvelo, "stale.txt")))
+        self.assertFalse(os.path.exists(keep), "the old release outlived the update")
+        self.assertFalse(os.path.exists(self.wine.host_path("C:\\Tarvelo.new")))
         with open(os.path.join(tarvelo, "two", "a.txt"), "rb") as f:
             self.assertEqual(b"2" * 300000, f.read())
         self.assertTrue(os.path.exists(os.path.join(tarvelo, "three.txt")))
         self.assertEqual([], [n for n in os.listdir(self.wine.host_path("C:\\temp"))
                               if n.endswith(".zip")])
+
+
+class Updates(FaultTest):
+    """An update over a working installation: built aside, swapped in, and
+    never leaving the user without the client they had."""
+
+    def install_old_release(self):
+        self.serve_base()
+        self.serve_list("base.zip;1;1")
+        self.start_and_click_install()
+        self.assert_completed()
+        os.remove(self.wine.host_path("C:\\temp\\client_started.txt"))
+        marker = self.wine.host_path("C:\\Tarvelo\\old-release.txt")
+        with open(marker, "w") as f:
+            f.write("old")
+        return marker
+
+    def assert_old_installation_works(self, marker, entry):
+        self.assertTrue(os.path.exists(marker), "the old installation was touched")
+        with open(self.wine.host_path("C:\\UnInstall Tarvelo\\UnInstall.exe"), "rb") as f:
+            self.assertEqual(self.client, f.read())
+        self.assertEqual(entry, self.wine.reg_export(faults.UNINSTALL_KEY))
+        self.assertFalse(os.path.exists(self.wine.host_path("C:\\Tarvelo.new")))
+        self.assertEqual(["UnInstall.exe"],
+                         os.listdir(self.wine.host_path("C:\\UnInstall Tarvelo")))
+        # The old client still starts.
+        client = self.wine.start(self.wine.host_path("C:\\Tarvelo\\iKVTRemote.exe"))
+        self.procs.append(client)
+        deadline = time.time() + 60
+        while not self.client_started() and time.time() < deadline:
+            time.sleep(0.3)
+        self.assertTrue(self.client_started(), "the old client does not start")
+        os.remove(self.wine.host_path("C:\\temp\\client_started.txt"))
+
+    def test_a_failed_or_stopped_update_leaves_the_old_installation_working(self):
+        marker = self.install_old_release()
+        entry = self.wine.reg_export(faults.UNINSTALL_KEY)
+        self.serve("two.zip", harness.make_zip({"two.txt": b"2"}))
+        self.serve("UnInstall.exe", self.client + b"new")
+
+        # The third package answers 404.
+        self.serve_list("base.zip;1;1", "two.zip;1;1", "missing.zip;1;1")
+        self.start_and_click_install()
+        self.wait_log("[CSetupDlg::Execute] download missing.zip failed", 120)
+        self.proc.kill()
+        self.proc.wait(timeout=30)
+        self.assert_old_installation_works(marker, entry)
+
+        # A stop confirmed during the last package: nothing after it runs.
+        self.serve("missing.zip", harness.make_zip({"late.txt": b"l" * 5000}))
+        faults.rule(self.root, "missing.zip", close_after=2000, no_length=1, stall=6)
+        self.start_and_click_install()
+        self.wait_log("fetch missing.zip", 120)
+        self.wine.click(self.wid, *CLOSE_BUTTON)
+        self.answer_stop_question()
+        self.proc.wait(timeout=120)
+        log = self.wine.read_log()
+        self.assertNotIn("fetch UnInstall.exe", log)
+        self.assertNotIn("[CSetupDlg::WriteRegistry]", log)
+        self.assert_old_installation_works(marker, entry)
+
+    def test_killed_between_the_renames_the_next_run_undoes_it_and_completes(self):
+        marker = self.install_old_release()
+        # What a run killed after moving the old tree out and before moving
+        # the new one in leaves: no C:\\Tarvelo, the record, both trees.
+        un = self.wine.host_path("C:\\UnInstall Tarvelo")
+        os.rename(self.wine.host_path("C:\\Tarvelo"), os.path.join(un, "Tarvelo.old"))
+        os.makedirs(self.wine.host_path("C:\\Tarvelo.new"))
+        with open(self.wine.host_path("C:\\Tarvelo.new\\half.txt"), "w") as f:
+            f.write("new")
+        with open(os.path.join(un, "swap.txt"), "w") as f:
+            f.write("tarvelo-swap 1 0\n")
+        self.serve("two.zip", harness.make_zip({"two.txt": b"2"}))
+        self.serve_list("base.zip;1;1", "two.zip;1;1")
+        self.start_and_click_install()
+        self.wait_log("[CSetupDlg::SwapInstall] an unfinished update was undone", 60)
+        self.assert_completed()
+        tarvelo = self.wine.host_path("C:\\Tarvelo")
+        self.assertEqual({"iKVTRemote.exe", "favicon.ico", "two.txt"}, set(os.listdir(tarvelo)))
+        self.assertFalse(os.path.exists(marker))
+        self.assertEqual(["UnInstall.exe"], os.listdir(un))
+
+    def test_a_link_below_the_install_folder_is_removed_not_followed(self):
+        self.install_old_release()
+        victim = os.path.join(self.wine.drive_c, "victim")
+        os.makedirs(victim, exist_ok=True)
+        with open(os.path.join(victim, "system.dat"), "w") as f:
+            f.write("keep")
+        try:
+            # A user (with modify rights there) links a folder of theirs out.
+            os.symlink(victim, self.wine.host_path("C:\\Tarvelo\\data"))
+            self.start_and_click_install()
+            self.assert_completed()
+            self.assertEqual(["system.dat"], os.listdir(victim))
+            self.assertFalse(os.path.lexists(self.wine.host_path("C:\\Tarvelo\\data")))
+        finally:
+            shutil.rmtree(victim, ignore_errors=True)
 
 
 if __name__ == "__main__":

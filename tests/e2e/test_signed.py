@@ -52,7 +52,7 @@ class SignedReleaseTest(unittest.TestCase):
         self.servers, self.procs = [], []
 
     def clean_machine(self):
-        for path in ("C:\\Tarvelo", "C:\\UnInstall Tarvelo", "C:\\temp"):
+        for path in ("C:\\Tarvelo", "C:\\Tarvelo.new", "C:\\UnInstall Tarvelo", "C:\\temp"):
             harness.remove_path(self.wine.host_path(path))
         os.makedirs(self.wine.host_path("C:\\temp"))
         self.wine.reg("delete", faults.UNINSTALL_KEY, "/f")
@@ -210,7 +210,24 @@ class SignedReleaseTest(unittest.TestCase):
                 f.write(releasemanifest.write_manifest(manifest["serial"], manifest["expires"],
                                                        files, key))
 
+        def huge_release(ex):
+            # A release (signed) far larger than any disk: refused before the
+            # first package, naming both figures.
+            names = ["big%04d.zip" % i for i in range(1000)]
+            with open(os.path.join(ex, "orbsetup.txt"), "ab") as f:
+                f.write("".join("%s;1;1\r\n" % n for n in names).encode("utf-16-le"))
+            with open(os.path.join(ex, "orbsetup.txt"), "rb") as f:
+                listed = f.read()
+            files = [(n, listed if n == "orbsetup.txt" else (size, digest))
+                     for n, size, digest in manifest["files"]]
+            files[1:1] = [(n, (releasemanifest.MAX_FILE_BYTES, "0" * 64)) for n in names]
+            key = releasemanifest.load_private_key(ARGS.sign_key)
+            with open(os.path.join(ex, "manifest.txt"), "wb") as f:
+                f.write(releasemanifest.write_manifest(manifest["serial"], manifest["expires"],
+                                                       files, key))
+
         cases = [
+            ("disk", huge_release, "not enough disk space on C:\\: free="),
             ("package", lambda ex: flip(ex, "client.zip", 60),
              "[CSetupDlg::Execute] download client.zip failed"),
             ("list", lambda ex: flip(ex, "orbsetup.txt", 4), REFUSED),
@@ -226,17 +243,13 @@ class SignedReleaseTest(unittest.TestCase):
                 change(ex)
                 self.serve(ex, 0)
                 log = self.assert_refused(self.run_setup(), line)
-                installed = self.wine.host_path("C:\\Tarvelo\\iKVTRemote.exe")
-                # Only the uninstaller case gets past the packages, which
-                # then are the verified ones.
+                # Nothing of it is installed: what was built aside is gone.
+                for path in ("C:\\Tarvelo", "C:\\Tarvelo.new"):
+                    self.assertFalse(os.path.exists(self.wine.host_path(path)), log)
                 if name == "uninstaller":
                     self.assertIn("too long length=%d limit=%d lpUrl=http://127.0.0.1:%d/EX/"
                                   "UnInstall.exe" % (len(self.client), uninstaller_size,
                                                      ARGS.signed_ports[0]), log)
-                    with open(installed, "rb") as f:
-                        self.assertEqual(self.client, f.read())
-                else:
-                    self.assertFalse(os.path.exists(installed), log)
                 if name == "longer":
                     self.assertIn("longer than", log)
 

@@ -153,3 +153,13 @@ long RunChildTest(const wchar_t* pszFilter, const wchar_t* pszVar, const wchar_t
     ::CloseHandle(pi.hProcess);
     return static_cast<long>(dwCode);
 }
+
+std::string ProgramBytes(size_t cb) {
+    std::string bytes(cb < 68 ? 68 : cb, '\0');
+    bytes[0] = 'M';
+    bytes[1] = 'Z';
+    bytes[0x3C] = 0x40;
+    bytes.replace(0x40, 4, std::string("PE\0\0", 4));
+    for (size_t i = 0x44; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7);
+    return bytes;
+}

@@ -33,6 +33,9 @@ void ForceRemoveTree(const std::wstring& path);
 std::wstring ReadUtf16File(const std::wstring& path);
 // UTF-16LE bytes of a wide string, without terminator.
 std::string Utf16Bytes(const std::wstring& text);
+// cb bytes (at least 68) shaped like a Windows program where the installer
+// looks: "MZ", the PE header's offset at 0x3C, "PE\0\0" there; a pattern after.
+std::string ProgramBytes(size_t cb);
 
 // Points the installer's log at a fresh file for the life of the object (in
 // a temp folder of its own unless a path is given), at the normal level.

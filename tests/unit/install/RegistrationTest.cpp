@@ -89,33 +89,44 @@ TEST_F(WriteRegistryTest, DataThatWouldNotFitIsLeftOutNotCut) {
               ::RegQueryValueExW(h, L"UninstallString", NULL, NULL, NULL, NULL));
 }
 
-TEST(WriteUninstallFile, ReplacesAnExistingUninstallerWithTheDownloadedBytes) {
+TEST(WriteUninstallFile, WritesOnlyAProgramAndBesideTheRegisteredOne) {
     CTempFolder tmp(L"unf");
     CLogFile log(tmp.Sub(L"log.txt"));
-    std::wstring file = tmp.Sub(L"UnInstall.exe");
-    ASSERT_TRUE(WriteFileBytes(file, std::string(5000, 'o')));
+    std::wstring file = tmp.Sub(L"UnInstall.exe.new");
+    ASSERT_TRUE(WriteFileBytes(file, std::string(5000, 'o')));  // a killed run's
 
-    std::string body("MZ\0\x01new uninstaller", 19);
+    std::string body = ProgramBytes(300);
     EXPECT_TRUE(WriteUninstallFile(tmp.Path().c_str(), reinterpret_cast<const BYTE*>(body.data()),
                                    static_cast<DWORD>(body.size())));
     std::string got;
     ASSERT_TRUE(ReadFileBytes(file, &got));
     EXPECT_EQ(body, got);
+    EXPECT_FALSE(FileExists(tmp.Sub(L"UnInstall.exe")));
     std::wstring line =
         log.LineEndingWith(L"[CSetupDlg::DownloadUninstallFile] Create file UnInstall.exe seccuss");
     EXPECT_EQ(0u, line.find(L"[Normal]")) << line;
 
-    // An empty body still gives a (empty) file.
-    EXPECT_TRUE(WriteUninstallFile(tmp.Path().c_str(), NULL, 0));
-    ASSERT_TRUE(ReadFileBytes(file, &got));
-    EXPECT_EQ(0u, got.size());
+    // An error page, an empty body, an MZ header whose PE offset points past
+    // the end: none is a program, and none is written.
+    std::string pointsOut = body.substr(0, 0x44);
+    pointsOut[0x3C] = 0x42;
+    for (const std::string& bad : {std::string("<html>404</html>"), std::string(), pointsOut}) {
+        ::DeleteFileW(file.c_str());
+        EXPECT_FALSE(WriteUninstallFile(tmp.Path().c_str(),
+                                        reinterpret_cast<const BYTE*>(bad.data()),
+                                        static_cast<DWORD>(bad.size())));
+        EXPECT_FALSE(FileExists(file));
+    }
+    EXPECT_EQ(3, log.Count(L"UnInstall.exe is not a program"));
 }
 
 TEST(WriteUninstallFile, NoFolderMeansNoFileAndAnErrorLine) {
     CTempFolder tmp(L"unf");
     CLogFile log(tmp.Sub(L"log.txt"));
-    const BYTE body[] = {'M', 'Z'};
-    EXPECT_FALSE(WriteUninstallFile(tmp.Sub(L"missing").c_str(), body, sizeof(body)));
+    const std::string program = ProgramBytes(100);
+    const BYTE* body = reinterpret_cast<const BYTE*>(program.data());
+    const DWORD cbBody = static_cast<DWORD>(program.size());
+    EXPECT_FALSE(WriteUninstallFile(tmp.Sub(L"missing").c_str(), body, cbBody));
     EXPECT_FALSE(FolderExists(tmp.Sub(L"missing")));
     std::wstring line =
         log.LineEndingWith(L"[CSetupDlg::DownloadUninstallFile] Create file UnInstall.exe failed");
@@ -126,8 +137,8 @@ TEST(WriteUninstallFile, NoFolderMeansNoFileAndAnErrorLine) {
     wchar_t szOld[MAX_PATH];
     ::GetCurrentDirectoryW(MAX_PATH, szOld);
     ::SetCurrentDirectoryW(tmp.Path().c_str());
-    bool bWritten = WriteUninstallFile(L"", body, sizeof(body));
+    bool bWritten = WriteUninstallFile(L"", body, cbBody);
     ::SetCurrentDirectoryW(szOld);
     EXPECT_FALSE(bWritten);
-    EXPECT_FALSE(FileExists(tmp.Path().substr(0, 2) + L"\\UnInstall.exe"));
+    EXPECT_FALSE(FileExists(tmp.Path().substr(0, 2) + L"\\UnInstall.exe.new"));
 }

@@ -35,16 +35,20 @@ protected:
 
 }  // namespace
 
-TEST_F(UninstallDownloadTest, FetchesTheUninstallerIntoTheFolderReplacingTheOldOne) {
+TEST_F(UninstallDownloadTest, FetchesTheUninstallerBesideTheRegisteredOne) {
     CTempFolder tmp(L"undl");
-    ASSERT_TRUE(WriteFileBytes(tmp.Sub(L"UnInstall.exe"), std::string(9000, 'o')));
-    std::string body = Pattern(6000, 3);
+    const std::string old(9000, 'o');
+    ASSERT_TRUE(WriteFileBytes(tmp.Sub(L"UnInstall.exe"), old));
+    std::string body = ProgramBytes(6000);
     ASSERT_TRUE(Serve(L"UnInstall.exe", body));
 
     EXPECT_EQ(FetchOk, Download(tmp.Path()));
+    // The registered one stays until the installation is swapped in.
     std::string got;
-    ASSERT_TRUE(ReadFileBytes(tmp.Sub(L"UnInstall.exe"), &got));
+    ASSERT_TRUE(ReadFileBytes(tmp.Sub(L"UnInstall.exe.new"), &got));
     EXPECT_TRUE(got == body) << "got " << got.size() << " bytes";
+    ASSERT_TRUE(ReadFileBytes(tmp.Sub(L"UnInstall.exe"), &got));
+    EXPECT_TRUE(got == old);
     EXPECT_EQ(0, m_log.Count(L"[Error]"));
     EXPECT_EQ(1, m_log.Count(L"][CSetupDlg::DownloadUninstallFile] Download UnInstall.exe "
                              L"seccuss\r\n"));
@@ -61,7 +65,7 @@ TEST_F(UninstallDownloadTest, AFailedDownloadLeavesNoFile) {
     ASSERT_TRUE(::CreateDirectoryW(un.c_str(), NULL));
 
     EXPECT_EQ(FetchFailed, Download(un));  // nothing served: 404
-    EXPECT_FALSE(FileExists(un + L"\\UnInstall.exe"));
+    EXPECT_FALSE(FileExists(un + L"\\UnInstall.exe.new"));
     EXPECT_EQ(1, m_log.Count(L"][CSetupDlg::DownloadUninstallFile] download UnInstall.exe "
                              L"failed\r\n"));
     EXPECT_EQ(0, m_log.Count(L"seccuss"));

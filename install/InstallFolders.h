@@ -1,0 +1,20 @@
+#pragma once
+// The elevated installer's folders: made with the protected security,
+// checked and held by handle, never adopted from anyone else.
+#include <windows.h>
+
+#include "SecureFolder.h"
+
+// Makes the folder if it is not there (with security), then holds it.
+bool MakeAndHold(const wchar_t* pszFolder, CProtectedSecurity& security, CFolderGuard* pGuard);
+
+// Makes the folder new, with security, and holds it. One that exists is
+// never taken over: an administrator's (left by a killed run) is removed
+// first, anyone else's is moved aside under a quarantine name and logged.
+// False when neither works, or when someone made it again meanwhile.
+bool MakeFreshAndHold(const wchar_t* pszFolder, CProtectedSecurity& security,
+                      CFolderGuard* pGuard);
+
+// A folder that may stand where the installation goes: false when it is
+// there but a link or not a folder (nothing may be renamed through it).
+bool CheckExistingFolder(const wchar_t* pszFolder);

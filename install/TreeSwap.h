@@ -1,0 +1,47 @@
+#pragma once
+// The new installation is built aside and then swapped in for the old one
+// by renames on the same volume, so that a failed, stopped or killed
+// installation leaves either the old installation whole or the new one.
+//
+// A small record in the uninstaller's folder (which only administrators can
+// change) says that a swap is under way and which release it installs. The
+// commit point is the rename of the new tree into place: a run that finds
+// the record undoes a swap that had not reached it, and finishes one that
+// had, before it does anything else.
+#include <windows.h>
+
+struct SwapPaths {
+    wchar_t szSetup[MAX_PATH];         // the installation: "C:\Tarvelo"
+    wchar_t szNew[MAX_PATH];           // built aside: "C:\Tarvelo.new"
+    wchar_t szOld[MAX_PATH];           // the old tree on its way out
+    wchar_t szUnInstallExe[MAX_PATH];  // the registered uninstaller
+    wchar_t szNewUnInstallExe[MAX_PATH];
+    wchar_t szRecord[MAX_PATH];
+};
+
+// From the install folder and the uninstaller's folder; false when a path
+// does not fit.
+bool MakeSwapPaths(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath, SwapPaths* pPaths);
+
+// Puts the complete new tree in place of the old one (if there is one) and
+// records it. False, with the old installation as it was, when it cannot
+// (another program holds a file of the old tree open).
+bool SwapInNewTree(const SwapPaths& paths, ULONGLONG ullReleaseSerial);
+
+// After the commit: the new uninstaller in place, the old tree removed, the
+// record gone. Safe to repeat.
+void FinishSwap(const SwapPaths& paths);
+
+enum SwapRecovery {
+    SwapNothingToDo,
+    // The old installation is back as it was; the new tree is gone.
+    SwapUndone,
+    // The new installation is in place; it still needs registering.
+    SwapFinished,
+    // What a killed run left could not be put right: install nothing.
+    SwapStuck
+};
+
+// What a killed run left: undone or finished. *pullReleaseSerial receives
+// the serial a finished swap installed (0 when not verified).
+SwapRecovery RecoverSwap(const SwapPaths& paths, ULONGLONG* pullReleaseSerial);

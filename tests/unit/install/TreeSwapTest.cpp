@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "TestUtil.h"
+#include "TreeSwap.h"
+
+namespace {
+
+// An installation and its uninstaller's folder in a temp folder, with an
+// old tree in place and a new one built aside, as the installer leaves them
+// just before the swap.
+class TreeSwapTest : public testing::Test {
+protected:
+    void SetUp() override {
+        m_setup = m_tmp.Sub(L"Tarvelo");
+        m_un = m_tmp.Sub(L"UnInstall Tarvelo");
+        ASSERT_TRUE(MakeSwapPaths(m_setup.c_str(), m_un.c_str(), &m_paths));
+        ASSERT_TRUE(::CreateDirectoryW(m_un.c_str(), NULL));
+        ASSERT_TRUE(WriteFileBytes(m_paths.szUnInstallExe, "old uninstaller"));
+        ASSERT_TRUE(WriteFileBytes(m_paths.szNewUnInstallExe, "new uninstaller"));
+        MakeTree(m_setup, "old");
+        // A read-only file of the old release must not survive it.
+        std::wstring readOnly = m_setup + L"\\sub\\ro.txt";
+        ASSERT_TRUE(WriteFileBytes(readOnly, "read-only"));
+        ASSERT_TRUE(::SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+        MakeTree(m_paths.szNew, "new");
+    }
+    void MakeTree(const std::wstring& root, const std::string& content) {
+        ASSERT_TRUE(::CreateDirectoryW(root.c_str(), NULL));
+        ASSERT_TRUE(::CreateDirectoryW((root + L"\\sub").c_str(), NULL));
+        ASSERT_TRUE(WriteFileBytes(root + L"\\iKVTRemote.exe", content));
+    }
+    std::string Read(const std::wstring& path) {
+        std::string bytes;
+        return ReadFileBytes(path, &bytes) ? bytes : "(missing)";
+    }
+    void ExpectOld() {
+        EXPECT_EQ("old", Read(m_setup + L"\\iKVTRemote.exe"));
+        EXPECT_TRUE(FileExists(m_setup + L"\\sub\\ro.txt"));
+        EXPECT_EQ("old uninstaller", Read(m_paths.szUnInstallExe));
+    }
+    void ExpectNewAlone() {
+        EXPECT_EQ("new", Read(m_setup + L"\\iKVTRemote.exe"));
+        EXPECT_FALSE(FileExists(m_setup + L"\\sub\\ro.txt"));
+        EXPECT_EQ("new uninstaller", Read(m_paths.szUnInstallExe));
+        EXPECT_EQ(std::vector<std::wstring>{L"UnInstall.exe"}, ListFolder(m_un));
+        EXPECT_FALSE(FolderExists(m_paths.szNew));
+    }
+
+    CTempFolder m_tmp{L"swap"};
+    CLogFile m_log;
+    std::wstring m_setup, m_un;
+    SwapPaths m_paths;
+};
+
+}  // namespace
+
+TEST_F(TreeSwapTest, TheNewTreeReplacesTheOldOneWhole) {
+    ASSERT_TRUE(SwapInNewTree(m_paths, 42));
+    FinishSwap(m_paths);
+    ExpectNewAlone();
+
+    // A first installation has no old tree to move.
+    ForceRemoveTree(m_setup);
+    MakeTree(m_paths.szNew, "new");
+    ASSERT_TRUE(WriteFileBytes(m_paths.szNewUnInstallExe, "new uninstaller"));
+    ASSERT_TRUE(SwapInNewTree(m_paths, 0));
+    FinishSwap(m_paths);
+    ExpectNewAlone();
+}
+
+TEST_F(TreeSwapTest, ANextRunUndoesAnUncommittedSwapAndFinishesACommittedOne) {
+    ULONGLONG ullSerial = 1;
+    EXPECT_EQ(SwapNothingToDo, RecoverSwap(m_paths, &ullSerial));
+    EXPECT_EQ(0u, ullSerial);
+    ExpectOld();
+
+    // Killed after the record, before any rename; then after the old tree
+    // left, before the new one came. Both come back as the old installation.
+    for (int nRenames = 0; nRenames < 2; ++nRenames) {
+        ASSERT_TRUE(SwapInNewTree(m_paths, 42));
+        ASSERT_TRUE(::MoveFileW(m_setup.c_str(), m_paths.szNew));
+        if (nRenames == 0) {
+            ASSERT_TRUE(::MoveFileW(m_paths.szOld, m_setup.c_str()));
+        }
+        EXPECT_EQ(SwapUndone, RecoverSwap(m_paths, &ullSerial)) << nRenames;
+        ExpectOld();
+        EXPECT_EQ(std::vector<std::wstring>{L"UnInstall.exe"}, ListFolder(m_un));
+        EXPECT_FALSE(FolderExists(m_paths.szNew));
+        MakeTree(m_paths.szNew, "new");
+        ASSERT_TRUE(WriteFileBytes(m_paths.szNewUnInstallExe, "new uninstaller"));
+    }
+
+    // Killed after the commit: the next run finishes it, with its serial.
+    ASSERT_TRUE(SwapInNewTree(m_paths, 1796786037ull));
+    EXPECT_EQ(SwapFinished, RecoverSwap(m_paths, &ullSerial));
+    EXPECT_EQ(1796786037ull, ullSerial);
+    ExpectNewAlone();
+}
