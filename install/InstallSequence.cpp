@@ -175,6 +175,10 @@ bool PrepareFolders(CInstallState& state, IInstallView& view) {
     return true;
 }
 
+bool IsDiskFull(DWORD dwError) {
+    return dwError == ERROR_DISK_FULL || dwError == ERROR_HANDLE_DISK_FULL;
+}
+
 bool StopRequested(HANDLE hStopEvent) {
     return ::WaitForSingleObject(hStopEvent, 1) == WAIT_OBJECT_0;
 }
@@ -227,7 +231,23 @@ bool InstallEntry(CInstallState& state, IInstallView& view, const SetupListEntry
             continue;
         }
         DWORD cbWritten = 0;
-        ::WriteFile(staged.Get(), state.m_pDownloadBuf, state.m_nDownloadLen, &cbWritten, NULL);
+        if (!::WriteFile(staged.Get(), state.m_pDownloadBuf, state.m_nDownloadLen, &cbWritten,
+                         NULL) ||
+            cbWritten != state.m_nDownloadLen) {
+            // A full disk is no damaged download: one failure, naming it.
+            const DWORD dwError = ::GetLastError();
+            staged.Close();
+            ::DeleteFileW(szStaging);
+            LogError(L"[CSetupDlg::Execute] %s staging write failed error=%lu written=%lu of %lu",
+                     entry.szName, dwError, cbWritten, state.m_nDownloadLen);
+            if (IsDiskFull(dwError)) {
+                ReportFailure(state, view, L"磁盘空间不足");
+                return false;
+            }
+            if (LastAttempt(state, view, &nAttempt, false, L"安装%s失败", entry.szName))
+                return false;
+            continue;
+        }
         PackageResult extracted = ExtractPackage(szStaging, state.m_szNewPath);
         staged.Close();
         ::DeleteFileW(szStaging);

@@ -47,9 +47,10 @@ bool DeleteTree(const std::wstring& path, bool bClearReadOnly) {
     DWORD dwAttributes = ::GetFileAttributesW(path.c_str());
     if (bClearReadOnly) ClearReadOnly(path.c_str(), dwAttributes);
     // Never follow a link out of the tree being wiped, nor into one: the
-    // link itself goes (Wine removes a folder's symbolic link as a file).
+    // link itself goes (Wine 8 cannot remove a folder's symbolic link at
+    // all; Windows removes a junction or folder link this way).
     if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return ::RemoveDirectoryW(path.c_str()) || ::DeleteFileW(path.c_str());
+        return ::RemoveDirectoryW(path.c_str()) != FALSE;
     DeleteContents(path, bClearReadOnly);
     return ::RemoveDirectoryW(path.c_str()) != FALSE;
 }

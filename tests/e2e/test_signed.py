@@ -238,6 +238,7 @@ class SignedReleaseTest(unittest.TestCase):
         ]
         for name, change, line in cases:
             with self.subTest(name):
+                self.stop()  # a failed case may have left its server
                 self.clean_machine()
                 ex = self.copy_release(good, name)
                 change(ex)
@@ -263,6 +264,7 @@ class SignedReleaseTest(unittest.TestCase):
         os.remove(self.wine.host_path("C:\\temp\\client_started.txt"))
         for ex, why in ((older, "older than the installed release"), (expired, "expired")):
             with self.subTest(why):
+                self.stop()
                 self.serve(ex, 0)
                 log = self.assert_refused(self.run_setup(), REFUSED, registered=True)
                 self.assertIn("manifest.txt refused: " + why, log)
