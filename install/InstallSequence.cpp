@@ -2,6 +2,8 @@
 #include "MemoryFigures.h"
 #endif
 #include <new>
+#include <string>
+#include <utility>
 
 #include "DownloadServer.h"
 #include "Handle.h"
@@ -45,6 +47,17 @@ namespace {
 // The one failure text for anything the signed release refuses.
 const wchar_t kRefusedMessage[] = L"安装包校验失败";
 
+// The manifest's file names as a keep list for DeleteFolderContents.
+std::wstring ManifestNames(const CInstallState& state) {
+    std::wstring names;
+    for (const ManifestFile& file : state.m_manifest.vecFiles) {
+        names += file.szName;
+        names += L'\0';
+    }
+    names += L'\0';
+    return names;
+}
+
 void ReportFailure(CInstallState& state, IInstallView& view, const wchar_t* pszMessage) {
     state.m_bConfirmStop = 0;
     view.ShowFailure(pszMessage);
@@ -81,21 +94,19 @@ bool RefuseFolder(CInstallState& state, IInstallView& view, const wchar_t* pszFo
 // Before the first package: room on the drive for the new tree while the old
 // one still exists. Only a verified release says its sizes; its packages
 // unpacked are counted as four times their zipped size (generous for
-// programs and documents), plus the largest staged at once, the uninstaller
-// and 64 MiB to spare. Anything it misses fails later, at the write, with
-// the old installation still whole.
+// programs and documents), plus the zips themselves (they stay staged until
+// the swap), the uninstaller and 64 MiB to spare. Anything it misses fails
+// later, at the write, with the old installation still whole.
 bool CheckFreeSpace(CInstallState& state, IInstallView& view) {
     if (!state.m_bVerified) return true;
-    ULONGLONG ullNeeded = 64ull << 20, ullLargest = 0;
+    ULONGLONG ullNeeded = 64ull << 20;
     for (const SetupListEntry& entry : state.m_vecSetupList) {
         const ManifestFile* pFile = FindReleaseFile(state, entry.szName);
         if (!pFile || !state.m_setInstallKind.count(entry.nKind)) continue;
-        ullNeeded += 4ull * pFile->cbSize;
-        if (pFile->cbSize > ullLargest) ullLargest = pFile->cbSize;
+        ullNeeded += 5ull * pFile->cbSize;
     }
     if (const ManifestFile* pFile = FindReleaseFile(state, kUnInstallName))
         ullNeeded += pFile->cbSize;
-    ullNeeded += ullLargest;
     wchar_t szRoot[4] = {state.m_szSetupPath[0], L':', L'\\', 0};
     ULARGE_INTEGER free = {};
     if (!::GetDiskFreeSpaceExW(szRoot, &free, NULL, NULL) || free.QuadPart >= ullNeeded)
@@ -162,10 +173,14 @@ bool PrepareFolders(CInstallState& state, IInstallView& view) {
     if (!CheckExistingFolder(state.m_szSetupPath))
         return RefuseFolder(state, view, state.m_szSetupPath);
     DeleteFolderContents(state.m_szUnInstallPath, true,
-                         IsClientRegistered() ? L"UnInstall.exe" : NULL);
+                         IsClientRegistered() ? L"UnInstall.exe\0packages\0" : L"packages\0");
     if (!FormatInto(state.m_szStagingPath, L"%s\\packages", state.m_szUnInstallPath) ||
         !MakeAndHold(state.m_szStagingPath, security, &state.m_guardStaging))
         return RefuseFolder(state, view, state.m_szStagingPath);
+    // Packages an earlier, failed run staged stay only when this release
+    // names them: they are verified again before use.
+    DeleteFolderContents(state.m_szStagingPath, true,
+                         state.m_bVerified ? ManifestNames(state).c_str() : NULL);
     if (!FormatInto(state.m_szNewPath, L"%s.new", state.m_szSetupPath) ||
         !MakeFreshAndHold(state.m_szNewPath, security, &state.m_guardSetup)) {
         RefuseFolder(state, view, state.m_szNewPath);
@@ -175,12 +190,100 @@ bool PrepareFolders(CInstallState& state, IInstallView& view) {
     return true;
 }
 
+// A package a failed run of this release staged and the manifest still
+// vouches for: read into the download buffer, checked, and held open (for
+// reading only) until the extraction has opened it. Anything else there is
+// removed, and downloaded again.
+bool TakeVerifiedStaged(CInstallState& state, const wchar_t* pszName, const wchar_t* pszStaging,
+                        CFileHandle* pStaged) {
+    const ManifestFile* pFile = FindReleaseFile(state, pszName);
+    if (!pFile || ::GetFileAttributesW(pszStaging) == INVALID_FILE_ATTRIBUTES) return false;
+    CFileHandle staged(::CreateFileW(pszStaging, GENERIC_READ, FILE_SHARE_READ, NULL,
+                                     OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL));
+    LARGE_INTEGER size = {};
+    DWORD cbRead = 0;
+    BYTE digest[kSha256Bytes];
+    if (staged && ::GetFileSizeEx(staged.Get(), &size) && size.QuadPart == pFile->cbSize &&
+        pFile->cbSize < state.m_nDownloadBufSize &&
+        ::ReadFile(staged.Get(), state.m_pDownloadBuf, pFile->cbSize, &cbRead, NULL) &&
+        cbRead == pFile->cbSize &&
+        MatchesManifestFile(*pFile, state.m_pDownloadBuf, cbRead, digest)) {
+        state.m_nDownloadLen = cbRead;
+        *pStaged = std::move(staged);
+        LogNormal(L"[CSetupDlg::Execute] %s verified in the staging folder: not downloaded again",
+                  pszName);
+        return true;
+    }
+    staged.Close();
+    ::DeleteFileW(pszStaging);
+    return false;
+}
+
 bool IsDiskFull(DWORD dwError) {
     return dwError == ERROR_DISK_FULL || dwError == ERROR_HANDLE_DISK_FULL;
 }
 
 bool StopRequested(HANDLE hStopEvent) {
     return ::WaitForSingleObject(hStopEvent, 1) == WAIT_OBJECT_0;
+}
+
+// How one attempt to fetch and stage a package ended.
+enum StageResult { StageDone, StageAgain, StageFailed };
+
+// Downloads the entry's package and writes it to the staging folder, held
+// open from its writing until the extraction has opened it, and shared for
+// reading only: no one can change or delete it between. StageFailed when
+// the entry's failure is shown.
+StageResult FetchAndStage(CInstallState& state, IInstallView& view, const SetupListEntry& entry,
+                          const wchar_t* szStaging, HWND hWndOwner, int* pnAttempt,
+                          bool* pbRefused, CFileHandle* pStaged) {
+    int& nAttempt = *pnAttempt;
+    FetchResult fetched = FetchReleaseFile(state, entry.szName, hWndOwner);
+    if (fetched != FetchOk) {
+        *pbRefused = *pbRefused || fetched == FetchRefused;
+        if (LastAttempt(state, view, &nAttempt, *pbRefused, L"下载%s失败", entry.szName)) {
+            LogError(L"[CSetupDlg::Execute] download %s failed", entry.szName);
+            return StageFailed;
+        }
+        LogError(L"[CSetupDlg::Execute] %d download %s failed", nAttempt, entry.szName);
+        return StageAgain;
+    }
+    LogNormal(L"[CSetupDlg::Execute] download %s sccuss", entry.szName);
+
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, FALSE};
+    CFileHandle& staged = *pStaged;
+    staged.Reset(::CreateFileW(szStaging, GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, NULL));
+    if (!staged) {
+        DWORD dwError = ::GetLastError();
+        if (LastAttempt(state, view, &nAttempt, false, L"安装%s失败", entry.szName)) {
+            LogNormal(L"[CSetupDlg::Execute] %s CreateFile(%s) Error(%d)", entry.szName,
+                      szStaging, static_cast<int>(dwError));
+            return StageFailed;
+        }
+        LogNormal(L"[CSetupDlg::Execute] %d CreateFile(%s) Error(%d)", nAttempt, szStaging,
+                  static_cast<int>(dwError));
+        return StageAgain;
+    }
+    DWORD cbWritten = 0;
+    if (!::WriteFile(staged.Get(), state.m_pDownloadBuf, state.m_nDownloadLen, &cbWritten,
+                     NULL) ||
+        cbWritten != state.m_nDownloadLen) {
+        // A full disk is no damaged download: one failure, naming it.
+        const DWORD dwError = ::GetLastError();
+        staged.Close();
+        ::DeleteFileW(szStaging);
+        LogError(L"[CSetupDlg::Execute] %s staging write failed error=%lu written=%lu of %lu",
+                 entry.szName, dwError, cbWritten, state.m_nDownloadLen);
+        if (IsDiskFull(dwError)) {
+            ReportFailure(state, view, L"磁盘空间不足");
+            return StageFailed;
+        }
+        if (LastAttempt(state, view, &nAttempt, false, L"安装%s失败", entry.szName))
+            return StageFailed;
+        return StageAgain;
+    }
+    return StageDone;
 }
 
 // One list entry: download, stage, unpack, delete; up to five attempts of
@@ -202,56 +305,23 @@ bool InstallEntry(CInstallState& state, IInstallView& view, const SetupListEntry
     bool bRefused = false;
     for (int nAttempt = 0;;) {
         if (StopRequested(hStopEvent)) return false;
-        FetchResult fetched = FetchReleaseFile(state, entry.szName, hWndOwner);
-        if (fetched != FetchOk) {
-            bRefused = bRefused || fetched == FetchRefused;
-            if (LastAttempt(state, view, &nAttempt, bRefused, L"下载%s失败", entry.szName)) {
-                LogError(L"[CSetupDlg::Execute] download %s failed", entry.szName);
-                return false;
-            }
-            LogError(L"[CSetupDlg::Execute] %d download %s failed", nAttempt, entry.szName);
-            continue;
+        CFileHandle staged;
+        if (!TakeVerifiedStaged(state, entry.szName, szStaging, &staged)) {
+            StageResult result = FetchAndStage(state, view, entry, szStaging, hWndOwner,
+                                               &nAttempt, &bRefused, &staged);
+            if (result == StageFailed) return false;
+            if (result == StageAgain) continue;
         }
-        LogNormal(L"[CSetupDlg::Execute] download %s sccuss", entry.szName);
 
-        // Held open from its writing until the extraction has opened it, and
-        // shared for reading only: no one can change or delete it between.
-        SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, FALSE};
-        CFileHandle staged(::CreateFileW(szStaging, GENERIC_WRITE, FILE_SHARE_READ, &sa,
-                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
-        if (!staged) {
-            DWORD dwError = ::GetLastError();
-            if (LastAttempt(state, view, &nAttempt, false, L"安装%s失败", entry.szName)) {
-                LogNormal(L"[CSetupDlg::Execute] %s CreateFile(%s) Error(%d)", entry.szName,
-                          szStaging, static_cast<int>(dwError));
-                return false;
-            }
-            LogNormal(L"[CSetupDlg::Execute] %d CreateFile(%s) Error(%d)", nAttempt, szStaging,
-                      static_cast<int>(dwError));
-            continue;
-        }
-        DWORD cbWritten = 0;
-        if (!::WriteFile(staged.Get(), state.m_pDownloadBuf, state.m_nDownloadLen, &cbWritten,
-                         NULL) ||
-            cbWritten != state.m_nDownloadLen) {
-            // A full disk is no damaged download: one failure, naming it.
-            const DWORD dwError = ::GetLastError();
-            staged.Close();
-            ::DeleteFileW(szStaging);
-            LogError(L"[CSetupDlg::Execute] %s staging write failed error=%lu written=%lu of %lu",
-                     entry.szName, dwError, cbWritten, state.m_nDownloadLen);
-            if (IsDiskFull(dwError)) {
-                ReportFailure(state, view, L"磁盘空间不足");
-                return false;
-            }
-            if (LastAttempt(state, view, &nAttempt, false, L"安装%s失败", entry.szName))
-                return false;
-            continue;
-        }
         PackageResult extracted = ExtractPackage(szStaging, state.m_szNewPath);
         staged.Close();
+        // A verified package stays staged until the installation is in, so
+        // that a run after a failure need not download it again.
+        if (extracted == PackageExtracted) {
+            if (!state.m_bVerified) ::DeleteFileW(szStaging);
+            return true;
+        }
         ::DeleteFileW(szStaging);
-        if (extracted == PackageExtracted) return true;
         // A package that does not unpack whole (not a zip, cut short, a bad
         // CRC) would leave a broken installation reported as a success. A body
         // cut without a length header arrives looking whole, so fetch again;
@@ -382,6 +452,7 @@ void RunSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent, HW
         return;
     }
     state.m_szNewPath[0] = 0;  // in place now: nothing to clean up
+    DeleteFolderContents(state.m_szStagingPath, true);
     FinishSwap(paths);
     RegisterInstallation(state, ullSerial, &view);
 #ifdef SETUP_BENCH

@@ -3,16 +3,12 @@
 #include <wctype.h>
 
 #include <string>
+#include <vector>
 
 #include "Handle.h"
 #include "StrFormat.h"
 
 namespace {
-
-void ClearReadOnly(const wchar_t* pszPath, DWORD dwAttributes) {
-    if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_READONLY))
-        ::SetFileAttributesW(pszPath, dwAttributes & ~FILE_ATTRIBUTE_READONLY);
-}
 
 // A drive path in the form that has no length limit, so that a tree moved
 // below a longer folder can still be removed whole.
@@ -23,48 +19,98 @@ std::wstring LongForm(const wchar_t* pszPath) {
     return pszPath;
 }
 
-bool DeleteTree(const std::wstring& path, bool bClearReadOnly);
-
-void DeleteContents(const std::wstring& path, bool bClearReadOnly, const wchar_t* pszKeep = NULL) {
-    WIN32_FIND_DATAW fd;
-    CFindHandle hFind(::FindFirstFileW((path + L"\\*").c_str(), &fd));
-    if (!hFind) return;
-    do {
-        const wchar_t* pszName = fd.cFileName;
-        if (wcscmp(pszName, L".") == 0 || wcscmp(pszName, L"..") == 0) continue;
-        const std::wstring full = path + L"\\" + pszName;
-        if (pszKeep && _wcsicmp(pszKeep, pszName) == 0) continue;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            DeleteTree(full, bClearReadOnly);
-        } else {
-            if (bClearReadOnly) ClearReadOnly(full.c_str(), fd.dwFileAttributes);
-            ::DeleteFileW(full.c_str());
-        }
-    } while (::FindNextFileW(hFind.Get(), &fd));
+// An item opened as itself, never through a link, and without delete
+// sharing: while it is held it cannot be renamed or replaced, so a path
+// below the folders the walk holds always means what it meant when it was
+// listed. Another user may own folders of the tree (the client's folder is
+// writable by Users) and turn one into a junction at any moment.
+HANDLE OpenAsItself(const std::wstring& path) {
+    return ::CreateFileW(path.c_str(),
+                         DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES |
+                             FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
 }
 
-bool DeleteTree(const std::wstring& path, bool bClearReadOnly) {
-    DWORD dwAttributes = ::GetFileAttributesW(path.c_str());
-    if (bClearReadOnly) ClearReadOnly(path.c_str(), dwAttributes);
-    // Never follow a link out of the tree being wiped, nor into one: the
-    // link itself goes (Wine 8 cannot remove a folder's symbolic link at
-    // all; Windows removes a junction or folder link this way).
-    if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return ::RemoveDirectoryW(path.c_str()) != FALSE;
-    DeleteContents(path, bClearReadOnly);
-    return ::RemoveDirectoryW(path.c_str()) != FALSE;
+// The names in a held folder, read through its handle.
+void ListChildren(HANDLE hFolder, std::vector<std::wstring>* pNames) {
+    std::vector<BYTE> buffer(16384);
+    FILE_INFO_BY_HANDLE_CLASS infoClass = FileIdBothDirectoryRestartInfo;
+    while (::GetFileInformationByHandleEx(hFolder, infoClass, buffer.data(),
+                                          static_cast<DWORD>(buffer.size()))) {
+        infoClass = FileIdBothDirectoryInfo;
+        const BYTE* p = buffer.data();
+        for (;;) {
+            const FILE_ID_BOTH_DIR_INFO* pInfo = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(p);
+            std::wstring name(pInfo->FileName, pInfo->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..") pNames->push_back(name);
+            if (!pInfo->NextEntryOffset) break;
+            p += pInfo->NextEntryOffset;
+        }
+    }
+}
+
+bool DeleteEntry(const std::wstring& path, bool bClearReadOnly);
+
+// pszKeep: names, each ended by a NUL, the list by an empty one.
+bool IsKept(const wchar_t* pszKeep, const std::wstring& name) {
+    for (const wchar_t* p = pszKeep; p && *p; p += wcslen(p) + 1)
+        if (_wcsicmp(p, name.c_str()) == 0) return true;
+    return false;
+}
+
+void DeleteChildren(HANDLE hFolder, const std::wstring& path, bool bClearReadOnly,
+                    const wchar_t* pszKeep) {
+    std::vector<std::wstring> names;
+    ListChildren(hFolder, &names);
+    for (const std::wstring& name : names) {
+        if (IsKept(pszKeep, name)) continue;
+        DeleteEntry(path + L"\\" + name, bClearReadOnly);
+    }
+}
+
+// Removes one item through its own handle: a link as the link, never what
+// it points at; a folder after its contents; a read-only file made writable
+// first when asked (not a file with a second name, whose attributes another
+// name shares).
+bool DeleteEntry(const std::wstring& path, bool bClearReadOnly) {
+    CFileHandle hItem(OpenAsItself(path));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!hItem || !::GetFileInformationByHandle(hItem.Get(), &info)) return false;
+    const DWORD dwAttributes = info.dwFileAttributes;
+    if ((dwAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        DeleteChildren(hItem.Get(), path, bClearReadOnly, NULL);
+    if (bClearReadOnly && (dwAttributes & FILE_ATTRIBUTE_READONLY) && info.nNumberOfLinks <= 1) {
+        FILE_BASIC_INFO basic = {};  // zero times: left as they are
+        const DWORD dwWritable = dwAttributes & ~FILE_ATTRIBUTE_READONLY;
+        basic.FileAttributes = dwWritable ? dwWritable : FILE_ATTRIBUTE_NORMAL;
+        ::SetFileInformationByHandle(hItem.Get(), FileBasicInfo, &basic, sizeof(basic));
+    }
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    if (!::SetFileInformationByHandle(hItem.Get(), FileDispositionInfo, &disposition,
+                                      sizeof(disposition)))
+        return false;
+    hItem.Close();
+    return ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
 }  // namespace
 
 bool DeleteFolder(const wchar_t* pszPath, bool bClearReadOnly) {
     if (!pszPath || !pszPath[0]) return false;
-    return DeleteTree(LongForm(pszPath), bClearReadOnly);
+    return DeleteEntry(LongForm(pszPath), bClearReadOnly);
 }
 
 void DeleteFolderContents(const wchar_t* pszPath, bool bClearReadOnly, const wchar_t* pszKeep) {
     if (!pszPath || !pszPath[0]) return;
-    DeleteContents(LongForm(pszPath), bClearReadOnly, pszKeep);
+    const std::wstring path = LongForm(pszPath);
+    CFileHandle hFolder(OpenAsItself(path));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!hFolder || !::GetFileInformationByHandle(hFolder.Get(), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return;
+    DeleteChildren(hFolder.Get(), path, bClearReadOnly, pszKeep);
 }
 
 void WriteClientVersion(const wchar_t* pszSetupPath, int nVersion) {

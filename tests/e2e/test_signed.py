@@ -254,6 +254,22 @@ class SignedReleaseTest(unittest.TestCase):
                 if name == "longer":
                     self.assertIn("longer than", log)
 
+    def test_a_run_after_a_failure_downloads_only_what_is_missing(self):
+        good = self.publish("good")
+        part = self.copy_release(good, "part")
+        os.remove(os.path.join(part, "docs.zip"))
+        self.serve(part, 0)
+        self.assert_refused(self.run_setup(), "[CSetupDlg::Execute] download docs.zip failed")
+        shutil.copy(os.path.join(good, "docs.zip"), os.path.join(part, "docs.zip"))
+        self.serve(part, 0)
+        self.assert_installed(self.run_setup())
+        # client.zip came from the staging folder, verified again.
+        self.assertEqual({"manifest.txt": 1, "orbsetup.txt": 1, "docs.zip": 1,
+                          "UnInstall.exe": 1}, self.servers[0].counts)
+        self.assertIn("client.zip verified in the staging folder", self.wine.read_log())
+        self.assertEqual(["UnInstall.exe"],
+                         os.listdir(self.wine.host_path("C:\\UnInstall Tarvelo")))
+
     def test_replayed_and_expired_releases_are_refused(self):
         older = self.publish("older", clock="-2d")
         expired = self.publish("expired", clock="-40d")

@@ -247,6 +247,22 @@ class UninstallTest(unittest.TestCase):
         self.assertTrue(os.path.exists(os.path.join(elsewhere, "docs", "readonly.txt")))
         self.assertIsNotNone(self.wine.reg_export(ENTRY_KEY))
 
+        # A link a user made below it (the folder is writable by Users):
+        # removed as a link, or, as Wine cannot remove one, left with the
+        # entry; never followed.
+        os.remove(tarvelo)
+        shutil.move(elsewhere, tarvelo)
+        victim = os.path.join(self.work, "victim")
+        os.makedirs(victim)
+        with open(os.path.join(victim, "keep.txt"), "w") as f:
+            f.write("keep")
+        os.symlink(victim, os.path.join(tarvelo, "docs", "link"))
+        self.start_uninstaller("C:\\Tarvelo")
+        self.answer("Return")  # the question
+        self.answer("Return")  # the link stayed under Wine: the entry stays
+        self.assertEqual(["keep.txt"], os.listdir(victim))
+        self.assertFalse(os.path.exists(os.path.join(tarvelo, "iKVTRemote.exe")))
+
     def test_one_installer_or_uninstaller_at_a_time(self):
         self.publish_and_install()
         setup = os.path.join(ARGS.bin, "setup.exe")
