@@ -96,6 +96,42 @@ bool HasDeviceComponent(const wchar_t* pszName) {
     }
 }
 
+namespace {
+
+// "BASE~N" or "BASE~N.EXT": a base of one to six characters, digits after
+// the tilde, an extension of at most three.
+bool IsShortNameShape(const wchar_t* psz, size_t cch) {
+    const wchar_t* pTilde = static_cast<const wchar_t*>(wmemchr(psz, L'~', cch));
+    if (!pTilde || pTilde == psz || pTilde - psz > 6) return false;
+    const wchar_t* p = pTilde + 1;
+    const wchar_t* pEnd = psz + cch;
+    const wchar_t* pDigits = p;
+    while (p < pEnd && *p >= L'0' && *p <= L'9') ++p;
+    if (p == pDigits) return false;
+    if (p == pEnd) return true;
+    return *p == L'.' && pEnd - (p + 1) <= 3 && !wmemchr(p + 1, L'.', pEnd - (p + 1));
+}
+
+}  // namespace
+
+bool HasUnusableComponent(const wchar_t* pszName) {
+    const wchar_t* pszStart = pszName;
+    for (const wchar_t* p = pszName;; ++p) {
+        if (*p == 0 || IsPathSeparator(*p)) {
+            const size_t cch = p - pszStart;
+            const bool bSelf = cch == 1 && pszStart[0] == L'.';
+            if (cch > 0 && !bSelf &&
+                (pszStart[cch - 1] == L'.' || pszStart[cch - 1] == L' ' ||
+                 IsShortNameShape(pszStart, cch)))
+                return true;
+            if (*p == 0) return false;
+            pszStart = p + 1;
+        } else if (*p < 0x20 || wcschr(L":*?<>|\"", *p)) {
+            return true;
+        }
+    }
+}
+
 DWORD MapEntryAttributes(uint32_t nVersionMadeBy, uint32_t nExternal) {
     uint32_t nHost = (nVersionMadeBy >> 8) & 0xFF;
     bool bReadOnly, bHidden, bSystem, bDirectory, bArchive;

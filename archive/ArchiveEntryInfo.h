@@ -20,6 +20,13 @@ bool IsDeviceName(const wchar_t* psz, size_t cch);
 // True when any component between separators is a device name.
 bool HasDeviceComponent(const wchar_t* pszName);
 
+// A name Windows cannot make as it stands, or makes into another: ":" (an
+// alternate data stream), "* ? < > | \"", control characters, a component
+// ending in a dot or a space (Windows drops them, so two entries could be
+// one file), or one shaped like a short name ("PROGRA~1", "README~2.TXT"),
+// which may alias another entry. "." as a component is the folder itself.
+bool HasUnusableComponent(const wchar_t* pszName);
+
 // nVersionMadeBy's high byte is the host system; nExternal its attributes.
 // A Unix-like host that recorded no mode gives an ordinary writable file.
 DWORD MapEntryAttributes(uint32_t nVersionMadeBy, uint32_t nExternal);

@@ -107,6 +107,10 @@ bool StepTo(ArchiveReader* pReader, int32_t nIndex) {
     return true;
 }
 
+// Every entry has a central record of at least this many bytes: an end
+// record that counts more entries than the file could hold lies.
+const ZPOS64_T kMinCentralRecord = 46;
+
 // minizip takes an end record at offset 0 for a missing one, so it cannot
 // open a zip with no entries and nothing before its end record; we can.
 bool IsBareEmptyArchive(HANDLE hFile) {
@@ -202,7 +206,7 @@ ArchiveResult ReadCurrentRecord(ArchiveReader* pReader, int32_t nIndex) {
 // Steps to nIndex and makes sure its record is the cached one.
 ArchiveResult LoadEntry(ArchiveReader* pReader, int32_t nIndex) {
     unzCloseCurrentFile(pReader->uf);
-    if (!StepTo(pReader, nIndex)) return BadEntryHeader;
+    if (!StepTo(pReader, nIndex)) return EntryUnreachable;
     if (pReader->nCachedIndex == nIndex) return Ok;
     return ReadCurrentRecord(pReader, nIndex);
 }
@@ -295,7 +299,10 @@ ArchiveReader* ArchiveOpen(const wchar_t* pszPath) {
     InitStreamFuncs(&funcs, &pReader->stream);
     pReader->uf = unzOpen2_64(pszPath, &funcs);
     unz_global_info64 global;
-    if (pReader->uf && unzGetGlobalInfo64(pReader->uf, &global) == UNZ_OK) {
+    LARGE_INTEGER liSize = {};
+    if (pReader->uf && unzGetGlobalInfo64(pReader->uf, &global) == UNZ_OK &&
+        ::GetFileSizeEx(pReader->file.Get(), &liSize) &&
+        global.number_entry <= static_cast<ZPOS64_T>(liSize.QuadPart) / kMinCentralRecord) {
         pReader->nEntryCount = ClampToInt32(global.number_entry);
     } else if (pReader->uf || !IsBareEmptyArchive(pReader->file.Get())) {
         if (pReader->uf) unzClose(pReader->uf);
@@ -344,8 +351,10 @@ ArchiveResult ArchiveExtractToFile(ArchiveReader* hArchive, int32_t nIndex,
     if (result != Ok) return SetResult(result);
     // Whatever the archive says, nothing is written above the target folder.
     if (HasParentComponent(pszName)) return SetResult(NameRefused);
-    // Nor into a device that a name such as "nul.txt" or "COM1" opens.
-    if (HasDeviceComponent(pszName)) return SetResult(NameRefused);
+    // Nor into a device that a name such as "nul.txt" or "COM1" opens, nor
+    // into a stream, a wildcard or another entry's short name.
+    if (HasDeviceComponent(pszName) || HasUnusableComponent(pszName))
+        return SetResult(NameRefused);
 
     bool bAbsolute = IsAbsolute(pszName);
     const wchar_t* pszRoot = bAbsolute ? NULL : hArchive->szTargetFolder;
@@ -417,6 +426,8 @@ const wchar_t* DescribeArchiveResult(ArchiveResult result) {
             return L"compression method not supported";
         case PlaceTaken:
             return L"a folder and a file of the same name";
+        case EntryUnreachable:
+            return L"not in the archive's directory";
         case FileError:
             return L"file error";
         case WriteError:

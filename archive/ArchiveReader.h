@@ -33,6 +33,8 @@ enum ArchiveResult : int32_t {
     PathTooLong = 0x40000,
     MethodUnsupported = 0x80000,
     PlaceTaken = 0x100000,
+    // The archive's directory ends before this entry: its count lies.
+    EntryUnreachable = 0x200000,
     InflateError = 0x5000000,
 };
 

@@ -3,7 +3,8 @@
 #include "ArchiveReader.h"
 #include "Log.h"
 
-PackageResult ExtractPackage(const wchar_t* szZipPath, const wchar_t* szFolder, DWORD dwPauseMs) {
+PackageResult ExtractPackage(const wchar_t* szZipPath, const wchar_t* szFolder, DWORD dwPauseMs,
+                             HANDLE hStopEvent) {
     // Without its folder the package would land in the current directory,
     // or with an empty one at the drive's root.
     if (!szZipPath || !szFolder || !szFolder[0]) return PackageUnusable;
@@ -19,7 +20,17 @@ PackageResult ExtractPackage(const wchar_t* szZipPath, const wchar_t* szFolder, 
     PackageResult result = PackageExtracted;
     bool bFirst = true;
     for (int32_t i = 0; i < nCount; ++i) {
-        ArchiveGetEntry(hArchive, i, &entry);
+        if (hStopEvent && ::WaitForSingleObject(hStopEvent, 0) == WAIT_OBJECT_0) {
+            ::SetEvent(hStopEvent);
+            result = PackageStopped;
+            break;
+        }
+        if (ArchiveGetEntry(hArchive, i, &entry) == EntryUnreachable) {
+            LogError(L"[ExtractPackage] %s entry %d of %d cannot be reached", szZipPath,
+                     static_cast<int>(i), static_cast<int>(nCount));
+            if (result == PackageExtracted) result = PackageDamaged;
+            break;
+        }
         if (bFirst) {
             ::Sleep(dwPauseMs);
             bFirst = false;

@@ -313,8 +313,13 @@ bool InstallEntry(CInstallState& state, IInstallView& view, const SetupListEntry
             if (result == StageAgain) continue;
         }
 
-        PackageResult extracted = ExtractPackage(szStaging, state.m_szNewPath);
+        PackageResult extracted =
+            ExtractPackage(szStaging, state.m_szNewPath, kPackagePauseMs, hStopEvent);
         staged.Close();
+        if (extracted == PackageStopped) {
+            ::DeleteFileW(szStaging);
+            return false;
+        }
         // A verified package stays staged until the installation is in, so
         // that a run after a failure need not download it again.
         if (extracted == PackageExtracted) {

@@ -89,6 +89,8 @@ RESERVED_NAMES = {"orbsetup.txt", "uninstall.exe", "log.txt", "manifest.txt"}
 MAX_ENTRY_NAME_BYTES = 259
 MAX_FOLDER_PATH = 247
 BAD_ENTRY_CHARS = set('\\:*?"<>|')
+# A component shaped like an 8.3 short name ("PROGRA~1", "README~2.TXT").
+SHORT_NAME_RE = re.compile(r"^[^~]{1,6}~[0-9]+(\.[^.]{0,3})?$")
 CLIENT_EXE = "iKVTRemote.exe"
 # Unix times the "UT" block can hold and DOS dates can express.
 MIN_TIME = 315532800 + 86400          # 1980-01-02, clear of time zones
@@ -140,6 +142,10 @@ def check_entry_name(rel, package, problems):
     if BAD_ENTRY_CHARS & set(rel):
         problems.append("%s: contains a character Windows refuses in file names" % where)
     for part in rel.split("/"):
+        if SHORT_NAME_RE.match(part):
+            problems.append("%s: %r has the shape of a Windows short name (like PROGRA~1), "
+                            "which setup.exe refuses: it may alias another file" % (where, part))
+            break
         if part.strip(". ") == "" or part != part.rstrip(". "):
             problems.append("%s: a folder or file name that is dots only, or ends in a dot "
                             "or space, changes meaning on Windows" % where)

@@ -205,6 +205,23 @@ def main():
     build("long.zip", [Entry("n" * 255 + ".txt", b"l"), Entry("n" * 256 + ".txt", b"l"),
                        Entry("d/", method=0)])
 
+    # Names Windows cannot make, or makes into another file; and two that
+    # look alike but are ordinary names.
+    build("windows-names.zip", [Entry(n, b"w", method=0) for n in
+                                ["ab:stream.txt", "star*.txt", "dots.", "space /x.txt",
+                                 "PROGRA~1/x.txt", "README~2.TXT", "ok.txt", "tilde~name.txt",
+                                 "v1.2~3.tar.gz"]])
+    # End records that count more entries than the directory holds: a few
+    # more (the next cannot be reached), and more than the file could hold.
+    for name, count in (("lying-count.zip", 3), ("huge-count.zip", 60000)):
+        build(name, [Entry("first.txt", b"f")], check=False)
+        with open(os.path.join(OUT, name), "rb") as f:
+            data = bytearray(f.read())
+        data[-14:-10] = struct.pack("<HH", count, count)  # the end record's two counts
+        data[-2:] = struct.pack("<H", 200)  # and a comment, so the file is long enough
+        with open(os.path.join(OUT, name), "wb") as f:
+            f.write(bytes(data) + b"c" * 200)
+
     # Folder entries whatever their attributes, "./", hosts without modes.
     build("folders.zip", [
         Entry("jar/", method=0, made_by=20, attr=0),          # jar: host 0, attributes 0

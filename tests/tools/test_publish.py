@@ -189,6 +189,7 @@ class PublishRefusalTest(PublishTestBase):
         os.makedirs(os.path.join(self.dir, "empty"))
         self.write("ctl/a\x01.txt", "x")
         self.write("dot/notes./a.txt", "x")
+        self.write("short/PROGRA~1/a.txt", "x")
         self.write("case/A.txt", "x")
         self.write("case/a.txt", "y")
         client = {"name": "client.zip", "kind": 1, "folders": ["client"]}
@@ -213,6 +214,8 @@ class PublishRefusalTest(PublishTestBase):
              "control"),
             ("trailing dot", [client, {"name": "d.zip", "kind": 1, "folders": ["dot"]}],
              "ends in a dot"),
+            ("short name", [client, {"name": "s.zip", "kind": 1, "folders": ["short"]}],
+             "short name"),
             ("case clash", [client, {"name": "c.zip", "kind": 1, "folders": ["case"]}],
              "one file on Windows"),
             ("no client everywhere", [{"name": "c.zip", "kind": 2, "folders": ["client"]},

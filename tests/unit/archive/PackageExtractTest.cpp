@@ -73,6 +73,27 @@ TEST(ExtractPackage, PackagesThatCanNeverUnpackAreUnusableAndSayWhichEntryWhy) {
     EXPECT_EQ(1, log.Count(L"\"empty.txt\" refused: a folder and a file of the same name"));
 }
 
+TEST(ExtractPackage, NamesWindowsWouldChangeAndCountsThatLieEndCleanly) {
+    CTempFolder tmp(L"pkg");
+    CLogFile log;
+    // A stream, a wildcard, trailing dots and spaces, short-name shapes: each
+    // refused by name (once: the package is unusable), the others unpacked.
+    EXPECT_EQ(PackageUnusable,
+              ExtractPackage(ZipPath(L"windows-names.zip").c_str(), tmp.Sub(L"a").c_str(), 0));
+    EXPECT_EQ(6, log.Count(L"refused: name refused"));
+    EXPECT_EQ((std::vector<std::wstring>{L"ok.txt", L"tilde~name.txt", L"v1.2~3.tar.gz"}),
+              ListFolder(tmp.Sub(L"a")));
+    // More entries counted than there are: the first unpacks, the next ends
+    // it; more than the file could hold: not opened at all.
+    EXPECT_EQ(PackageDamaged,
+              ExtractPackage(ZipPath(L"lying-count.zip").c_str(), tmp.Sub(L"b").c_str(), 0));
+    EXPECT_EQ(1, log.Count(L"entry 1 of 3 cannot be reached"));
+    EXPECT_EQ("f", ReadAll(tmp.Sub(L"b\\first.txt")));
+    EXPECT_EQ(PackageDamaged,
+              ExtractPackage(ZipPath(L"huge-count.zip").c_str(), tmp.Sub(L"c").c_str(), 0));
+    EXPECT_FALSE(FolderExists(tmp.Sub(L"c\\first.txt")) || FileExists(tmp.Sub(L"c\\first.txt")));
+}
+
 TEST(ExtractPackage, PackagesFromRealToolsUnpackUnderTheirRealNames) {
     for (const wchar_t* pszZip :
          {L"tool-zip.zip", L"tool-7z.zip", L"tool-jar.zip", L"tool-bsdtar.zip"}) {
