@@ -14,7 +14,9 @@ namespace {
 class UninstallDownloadTest : public testing::Test {
 protected:
     void SetUp() override {
-        if (!HaveServers()) GTEST_SKIP() << "needs tests/servers/with_servers.py";
+        // Run alone, outside tests/servers/with_servers.py, it has nothing to
+        // talk to; a missing server is a failure, never a skip.
+        ASSERT_TRUE(HaveServers()) << "needs tests/servers/with_servers.py";
         m_proxy.reset(new CProxySettings());
         ::DeleteFileW((GetEnv(L"TEST_SERVE_DIR") + L"\\UnInstall.exe").c_str());
         lstrcpynW(m_state.m_szProxyUser, GetEnv(L"TEST_PROXY_USER").c_str(), 64);

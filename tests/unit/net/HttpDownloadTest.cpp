@@ -11,7 +11,9 @@ const DWORD kWindowBufSize = 10485760;
 class HttpDownloadTest : public testing::Test {
 protected:
     void SetUp() override {
-        if (!HaveServers()) GTEST_SKIP() << "needs tests/servers/with_servers.py";
+        // Run alone, outside tests/servers/with_servers.py, it has nothing to
+        // talk to; a missing server is a failure, never a skip.
+        ASSERT_TRUE(HaveServers()) << "needs tests/servers/with_servers.py";
     }
     CLogFile m_log;
 };

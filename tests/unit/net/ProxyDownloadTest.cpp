@@ -24,7 +24,9 @@ const wchar_t kFailed[] =
 class ProxyDownloadTest : public testing::Test {
 protected:
     void SetUp() override {
-        if (!HaveServers()) GTEST_SKIP() << "needs tests/servers/with_servers.py";
+        // Run alone, outside tests/servers/with_servers.py, it has nothing to
+        // talk to; a missing server is a failure, never a skip.
+        ASSERT_TRUE(HaveServers()) << "needs tests/servers/with_servers.py";
         m_proxy.reset(new CProxySettings());
         ASSERT_TRUE(Serve(L"proxy.log", ""));
         m_user = GetEnv(L"TEST_PROXY_USER");
