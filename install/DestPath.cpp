@@ -48,13 +48,11 @@ void GetDestPath(wchar_t (&szSetupPath)[MAX_PATH], wchar_t (&szTempPath)[MAX_PAT
         CProtectedSecurity security;
         ::CreateDirectoryW(szUnInstallPath, security.Attributes());
         ::CreateDirectoryW(szTempPath, NULL);
-        if (FormatInto(g_szLogPath, L"%stemp\\log.txt", szRoot)) {
-            // Each run starts a new log.
-            DWORD dwAttr = ::GetFileAttributesW(g_szLogPath);
-            if (dwAttr != INVALID_FILE_ATTRIBUTES && !(dwAttr & FILE_ATTRIBUTE_DIRECTORY)) {
-                ::DeleteFileW(g_szLogPath);
-            }
-        }
+        // Each run starts a new log, emptied through a handle that was
+        // checked, never deleted by name: anyone may have made that folder.
+        if (!FormatInto(g_szLogPath, L"%stemp\\log.txt", szRoot) ||
+            !StartLogFile(szTempPath, g_szLogPath))
+            g_szLogPath[0] = 0;
     }
     LogNormal(L"[CSetupDlg::GetDestPath] setuppath=%s UnInstallPath=%s", szSetupPath,
               szUnInstallPath);

@@ -1,5 +1,6 @@
 #include "Log.h"
 
+#include "Handle.h"
 #include "StrFormat.h"
 
 wchar_t g_szLogPath[MAX_PATH] = {0};
@@ -92,4 +93,65 @@ void AppendLogText(const wchar_t* pszPath, const wchar_t* pszText) {
         ::WriteFile(hFile, pszText, cbText, &cbWritten, NULL);
     }
     ::CloseHandle(hFile);
+}
+
+namespace {
+
+// Held for the life of the process (see StartLogFile).
+CFileHandle g_logFolder;
+CFileHandle g_logFile;
+
+bool IsPlainFolder(HANDLE hFolder, const wchar_t* pszFolder) {
+    BY_HANDLE_FILE_INFORMATION info;
+    // Wine reports a link by its name only: the name is looked at too.
+    DWORD dwNamed = ::GetFileAttributesW(pszFolder);
+    return ::GetFileInformationByHandle(hFolder, &info) &&
+           (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !((info.dwFileAttributes | dwNamed) & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           dwNamed != INVALID_FILE_ATTRIBUTES;
+}
+
+// Whether hFile is pszName inside the held folder, as the system resolved it.
+bool LiesIn(HANDLE hFolder, HANDLE hFile, const wchar_t* pszName) {
+    wchar_t szFolder[MAX_PATH];
+    wchar_t szFile[MAX_PATH];
+    wchar_t szWanted[MAX_PATH];
+    DWORD cchFolder = ::GetFinalPathNameByHandleW(hFolder, szFolder, MAX_PATH, 0);
+    DWORD cchFile = ::GetFinalPathNameByHandleW(hFile, szFile, MAX_PATH, 0);
+    return cchFolder && cchFolder < MAX_PATH && cchFile && cchFile < MAX_PATH &&
+           FormatInto(szWanted, L"%s\\%s", szFolder, pszName) &&
+           ::CompareStringOrdinal(szFile, -1, szWanted, -1, TRUE) == CSTR_EQUAL;
+}
+
+bool StartLog(const wchar_t* pszFolder, const wchar_t* pszFile) {
+    const wchar_t* pszName = wcsrchr(pszFile, L'\\');
+    if (!pszName) return false;
+    ++pszName;
+    g_logFolder.Reset(::CreateFileW(pszFolder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                    NULL));
+    if (!g_logFolder || !IsPlainFolder(g_logFolder.Get(), pszFolder)) return false;
+    g_logFile.Reset(::CreateFileW(pszFile, GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL));
+    // Checked again after the open: a folder that became a mount point in
+    // between sent the open elsewhere, and nothing there may be emptied.
+    if (!g_logFile || !IsPlainFile(g_logFile.Get()) ||
+        !IsPlainFolder(g_logFolder.Get(), pszFolder) ||
+        !LiesIn(g_logFolder.Get(), g_logFile.Get(), pszName))
+        return false;
+    LARGE_INTEGER liZero = {};
+    return ::SetFilePointerEx(g_logFile.Get(), liZero, NULL, FILE_BEGIN) &&
+           ::SetEndOfFile(g_logFile.Get());
+}
+
+}  // namespace
+
+bool StartLogFile(const wchar_t* pszFolder, const wchar_t* pszFile) {
+    if (pszFolder && pszFile && StartLog(pszFolder, pszFile)) return true;
+    g_logFile.Close();
+    g_logFolder.Close();
+    g_szLogPath[0] = 0;
+    return false;
 }

@@ -155,6 +155,27 @@ class LocalFolders(FaultTest):
                 self.assert_failed_visibly("[CSetupDlg::Execute] folder refused: " + folder)
                 os.remove(self.wine.host_path(folder))
                 self.assertEqual(["system.dat"], os.listdir(victim))
+            # A link in place of C:\\temp, which any user may make: the log
+            # is neither emptied nor written through it, and nothing installs.
+            with open(os.path.join(victim, "log.txt"), "w") as f:
+                f.write("keep")
+            temp = self.wine.host_path("C:\\temp")
+            harness.remove_path(temp)
+            os.symlink(victim, temp)
+            try:
+                self.start_and_click_install()
+                deadline = time.time() + 60
+                while faults.red_status_pixels(self.wine, self.wid) <= 40:
+                    self.assertLess(time.time(), deadline, "no failure shown")
+                    time.sleep(0.5)
+                for name in ("log.txt", "system.dat"):
+                    with open(os.path.join(victim, name)) as f:
+                        self.assertEqual("keep", f.read(), name)
+                self.proc.kill()
+                self.proc.wait(timeout=30)
+            finally:
+                os.remove(temp)
+                os.makedirs(temp)
         finally:
             shutil.rmtree(victim, ignore_errors=True)
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "Handle.h"
 #include "Log.h"
 #include "TestUtil.h"
 
@@ -128,4 +129,43 @@ TEST_F(LogFile, ReadersThatShareWritingKeepTheirLinesAndHardLinksAreRefused) {
     ASSERT_TRUE(ReadFileBytes(other, &bytes));
     EXPECT_EQ("victim", bytes);
     ::DeleteFileW(other.c_str());
+}
+
+TEST(StartLogFile, EmptiesTheOldLogInPlaceAndRefusesAFileItCannotTrust) {
+    CTempFolder tmp(L"logstart");
+    const std::wstring log = tmp.Sub(L"log.txt");
+    auto fileIndex = [](const std::wstring& path) {
+        CFileHandle h(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                    OPEN_EXISTING, 0, NULL));
+        BY_HANDLE_FILE_INFORMATION info = {};
+        ::GetFileInformationByHandle(h.Get(), &info);
+        return (static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    };
+    ASSERT_TRUE(WriteFileBytes(log, "last run's lines"));
+    const ULONGLONG ullBefore = fileIndex(log);
+    wcscpy(g_szLogPath, log.c_str());
+    // The same file, emptied (never deleted and made anew), then written.
+    EXPECT_TRUE(StartLogFile(tmp.Path().c_str(), g_szLogPath));
+    EXPECT_EQ(ullBefore, fileIndex(log));
+    LogNormal(L"[Test] first");
+    EXPECT_EQ(0u, ReadUtf16File(log).find(L"[Normal]"));
+
+    // A log with a second name would empty and fill the other file: no log.
+    const std::wstring other = tmp.Sub(L"system.dat");
+    ASSERT_TRUE(WriteFileBytes(other, "keep"));
+    StartLogFile(NULL, NULL);  // let go of the log held above
+    ASSERT_TRUE(::DeleteFileW(log.c_str()));
+    ASSERT_TRUE(::CreateHardLinkW(log.c_str(), other.c_str(), NULL));
+    wcscpy(g_szLogPath, log.c_str());
+    EXPECT_FALSE(StartLogFile(tmp.Path().c_str(), g_szLogPath));
+    EXPECT_EQ(L'\0', g_szLogPath[0]);
+    LogNormal(L"[Test] nowhere");
+    std::string kept;
+    ASSERT_TRUE(ReadFileBytes(other, &kept));
+    EXPECT_EQ("keep", kept);
+    // No folder, or a file in its place: no log either.
+    wcscpy(g_szLogPath, log.c_str());
+    EXPECT_FALSE(StartLogFile(other.c_str(), g_szLogPath));
+    EXPECT_FALSE(StartLogFile(tmp.Sub(L"missing").c_str(), g_szLogPath));
 }
