@@ -23,17 +23,22 @@ std::wstring LongForm(const wchar_t* pszPath) {
 // sharing: while it is held it cannot be renamed or replaced, so a path
 // below the folders the walk holds always means what it meant when it was
 // listed. Another user may own folders of the tree (the client's folder is
-// writable by Users) and turn one into a junction at any moment.
-HANDLE OpenAsItself(const std::wstring& path) {
+// writable by Users) and turn one into a junction at any moment. dwAccess:
+// DELETE for what is removed; a folder only emptied may be held elsewhere.
+HANDLE OpenAsItself(const std::wstring& path, DWORD dwAccess) {
     return ::CreateFileW(path.c_str(),
-                         DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES |
-                             FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
+                         dwAccess | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                          FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
 }
 
-// The names in a held folder, read through its handle.
-void ListChildren(HANDLE hFolder, std::vector<std::wstring>* pNames) {
+struct Child {
+    std::wstring name;
+    DWORD dwAttributes;
+};
+
+// The items in a held folder, with their attributes, read through its handle.
+void ListChildren(HANDLE hFolder, std::vector<Child>* pChildren) {
     std::vector<BYTE> buffer(16384);
     FILE_INFO_BY_HANDLE_CLASS infoClass = FileIdBothDirectoryRestartInfo;
     while (::GetFileInformationByHandleEx(hFolder, infoClass, buffer.data(),
@@ -42,15 +47,16 @@ void ListChildren(HANDLE hFolder, std::vector<std::wstring>* pNames) {
         const BYTE* p = buffer.data();
         for (;;) {
             const FILE_ID_BOTH_DIR_INFO* pInfo = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(p);
-            std::wstring name(pInfo->FileName, pInfo->FileNameLength / sizeof(wchar_t));
-            if (name != L"." && name != L"..") pNames->push_back(name);
+            Child child = {std::wstring(pInfo->FileName, pInfo->FileNameLength / sizeof(wchar_t)),
+                           pInfo->FileAttributes};
+            if (child.name != L"." && child.name != L"..") pChildren->push_back(child);
             if (!pInfo->NextEntryOffset) break;
             p += pInfo->NextEntryOffset;
         }
     }
 }
 
-bool DeleteEntry(const std::wstring& path, bool bClearReadOnly);
+bool DeleteEntry(const std::wstring& path, DWORD dwListed, bool bClearReadOnly);
 
 // pszKeep: names, each ended by a NUL, the list by an empty one.
 bool IsKept(const wchar_t* pszKeep, const std::wstring& name) {
@@ -61,24 +67,40 @@ bool IsKept(const wchar_t* pszKeep, const std::wstring& name) {
 
 void DeleteChildren(HANDLE hFolder, const std::wstring& path, bool bClearReadOnly,
                     const wchar_t* pszKeep) {
-    std::vector<std::wstring> names;
-    ListChildren(hFolder, &names);
-    for (const std::wstring& name : names) {
-        if (IsKept(pszKeep, name)) continue;
-        DeleteEntry(path + L"\\" + name, bClearReadOnly);
+    std::vector<Child> children;
+    ListChildren(hFolder, &children);
+    for (const Child& child : children) {
+        if (IsKept(pszKeep, child.name)) continue;
+        DeleteEntry(path + L"\\" + child.name, child.dwAttributes, bClearReadOnly);
     }
 }
 
-// Removes one item through its own handle: a link as the link, never what
-// it points at; a folder after its contents; a read-only file made writable
-// first when asked (not a file with a second name, whose attributes another
-// name shares).
-bool DeleteEntry(const std::wstring& path, bool bClearReadOnly) {
-    CFileHandle hItem(OpenAsItself(path));
+// A link goes as the link, by its name: a folder link with RemoveDirectory,
+// which removes the reparse point and never what it points at (and nothing
+// but an empty folder, should someone have put a real one there meanwhile).
+// Never through a handle: Wine opens a link's target.
+bool RemoveLink(const std::wstring& path, DWORD dwAttributes) {
+    return (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryW(path.c_str()) != FALSE
+                                                     : ::DeleteFileW(path.c_str()) != FALSE;
+}
+
+// Removes one item: a link as the link (whether its folder's listing, its
+// name or its handle says so); a folder after its contents, through its own
+// handle; a read-only file made writable first when asked (not a file with a
+// second name, whose attributes another name shares).
+bool DeleteEntry(const std::wstring& path, DWORD dwListed, bool bClearReadOnly) {
+    const DWORD dwNamed = ::GetFileAttributesW(path.c_str());
+    if (dwNamed == INVALID_FILE_ATTRIBUTES) return false;
+    if ((dwListed | dwNamed) & FILE_ATTRIBUTE_REPARSE_POINT) return RemoveLink(path, dwListed | dwNamed);
+    CFileHandle hItem(OpenAsItself(path, DELETE | FILE_WRITE_ATTRIBUTES));
     BY_HANDLE_FILE_INFORMATION info;
     if (!hItem || !::GetFileInformationByHandle(hItem.Get(), &info)) return false;
     const DWORD dwAttributes = info.dwFileAttributes;
-    if ((dwAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    if (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        hItem.Close();
+        return RemoveLink(path, dwAttributes);
+    }
+    if (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
         DeleteChildren(hItem.Get(), path, bClearReadOnly, NULL);
     if (bClearReadOnly && (dwAttributes & FILE_ATTRIBUTE_READONLY) && info.nNumberOfLinks <= 1) {
         FILE_BASIC_INFO basic = {};  // zero times: left as they are
@@ -98,15 +120,17 @@ bool DeleteEntry(const std::wstring& path, bool bClearReadOnly) {
 
 bool DeleteFolder(const wchar_t* pszPath, bool bClearReadOnly) {
     if (!pszPath || !pszPath[0]) return false;
-    return DeleteEntry(LongForm(pszPath), bClearReadOnly);
+    return DeleteEntry(LongForm(pszPath), 0, bClearReadOnly);
 }
 
 void DeleteFolderContents(const wchar_t* pszPath, bool bClearReadOnly, const wchar_t* pszKeep) {
     if (!pszPath || !pszPath[0]) return;
     const std::wstring path = LongForm(pszPath);
-    CFileHandle hFolder(OpenAsItself(path));
+    const DWORD dwNamed = ::GetFileAttributesW(path.c_str());
+    CFileHandle hFolder(OpenAsItself(path, 0));
     BY_HANDLE_FILE_INFORMATION info;
-    if (!hFolder || !::GetFileInformationByHandle(hFolder.Get(), &info) ||
+    if (dwNamed == INVALID_FILE_ATTRIBUTES || (dwNamed & FILE_ATTRIBUTE_REPARSE_POINT) || !hFolder ||
+        !::GetFileInformationByHandle(hFolder.Get(), &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
         !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return;
