@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Handle.h"
+#include "SecureFolder.h"
 #include "StrFormat.h"
 
 namespace {
@@ -126,14 +127,8 @@ bool DeleteFolder(const wchar_t* pszPath, bool bClearReadOnly) {
 void DeleteFolderContents(const wchar_t* pszPath, bool bClearReadOnly, const wchar_t* pszKeep) {
     if (!pszPath || !pszPath[0]) return;
     const std::wstring path = LongForm(pszPath);
-    const DWORD dwNamed = ::GetFileAttributesW(path.c_str());
     CFileHandle hFolder(OpenAsItself(path, 0));
-    BY_HANDLE_FILE_INFORMATION info;
-    if (dwNamed == INVALID_FILE_ATTRIBUTES || (dwNamed & FILE_ATTRIBUTE_REPARSE_POINT) || !hFolder ||
-        !::GetFileInformationByHandle(hFolder.Get(), &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return;
+    if (!hFolder || !IsFolderItself(hFolder.Get(), path.c_str())) return;
     DeleteChildren(hFolder.Get(), path, bClearReadOnly, pszKeep);
 }
 

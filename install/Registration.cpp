@@ -18,15 +18,22 @@ void SetStringValue(HKEY hKey, const wchar_t* pszName, const wchar_t* pszData) {
 const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const wchar_t kReleaseSerialValue[] = L"ReleaseSerial";
 
-}  // namespace
-
-ULONGLONG ReadInstalledReleaseSerial() {
+// The entry "Tarvelo" for reading; false when there is none.
+bool OpenClientEntry(CRegKey* pKey) {
     HKEY hKey = NULL;
     wchar_t szKey[MAX_PATH];
     if (!FormatInto(szKey, L"%s\\Tarvelo", kUninstallKey) ||
         ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, szKey, 0, KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS)
-        return 0;
-    CRegKey appKey(hKey);
+        return false;
+    pKey->Reset(hKey);
+    return true;
+}
+
+}  // namespace
+
+ULONGLONG ReadInstalledReleaseSerial() {
+    CRegKey appKey;
+    if (!OpenClientEntry(&appKey)) return 0;
     ULONGLONG ullSerial = 0;
     DWORD dwType = 0;
     DWORD cbData = sizeof(ullSerial);
@@ -82,13 +89,8 @@ bool LooksLikeProgram(const BYTE* pData, DWORD cbData) {
 }  // namespace
 
 bool IsClientRegistered() {
-    HKEY hKey = NULL;
-    wchar_t szKey[MAX_PATH];
-    if (!FormatInto(szKey, L"%s\\Tarvelo", kUninstallKey) ||
-        ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, szKey, 0, KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS)
-        return false;
-    ::RegCloseKey(hKey);
-    return true;
+    CRegKey appKey;
+    return OpenClientEntry(&appKey);
 }
 
 bool WriteUninstallFile(const wchar_t* pszUnInstallPath, const BYTE* pData, DWORD cbData) {

@@ -22,6 +22,11 @@ ULONGLONG CurrentUnixTime() {
     return uli.QuadPart > kEpochDelta ? (uli.QuadPart - kEpochDelta) / 10000000ull : 0;
 }
 
+// After a failed or refused attempt the next server has its turn.
+void PassTurn(CInstallState& state) {
+    state.m_nServer = (state.m_nServer % GetDownloadServerCount() + 1) % GetDownloadServerCount();
+}
+
 // One download of EX/<pszName> from the server whose turn it is, taking at
 // most dwMaxBody bytes; the turn passes on when it fails.
 bool DownloadFromServer(CInstallState& state, const wchar_t* pszName, DWORD dwMaxBody,
@@ -43,7 +48,7 @@ bool DownloadFromServer(CInstallState& state, const wchar_t* pszName, DWORD dwMa
                      hWndOwner, dwMaxBody, state.m_hDownloadStop))
         return true;
     *pbTooLong = ::GetLastError() == ERROR_FILE_TOO_LARGE;
-    state.m_nServer = (nServer + 1) % GetDownloadServerCount();
+    PassTurn(state);
     return false;
 }
 
@@ -82,7 +87,7 @@ FetchResult FetchReleaseFile(CInstallState& state, const wchar_t* pszName, HWND 
     // What it holds is not the release's: nothing may use it.
     if (state.m_pDownloadBuf) memset(state.m_pDownloadBuf, 0, state.m_nDownloadBufSize);
     state.m_nDownloadLen = 0;
-    state.m_nServer = (state.m_nServer + 1) % GetDownloadServerCount();
+    PassTurn(state);
     return FetchRefused;
 }
 
@@ -113,7 +118,7 @@ FetchResult FetchReleaseManifest(CInstallState& state, HWND hWndOwner) {
         LogError(L"[CSetupDlg::Execute] manifest.txt refused: %s (serial %I64u, installed %I64u)",
                  pszWhy, state.m_manifest.ullSerial, ullInstalled);
         result = FetchRefused;
-        state.m_nServer = (state.m_nServer + 1) % GetDownloadServerCount();
+        PassTurn(state);
     }
     return result;
 }

@@ -1,6 +1,7 @@
 #include "Log.h"
 
 #include "Handle.h"
+#include "SecureFolder.h"
 #include "StrFormat.h"
 
 wchar_t g_szLogPath[MAX_PATH] = {0};
@@ -101,16 +102,6 @@ namespace {
 CFileHandle g_logFolder;
 CFileHandle g_logFile;
 
-bool IsPlainFolder(HANDLE hFolder, const wchar_t* pszFolder) {
-    BY_HANDLE_FILE_INFORMATION info;
-    // Wine reports a link by its name only: the name is looked at too.
-    DWORD dwNamed = ::GetFileAttributesW(pszFolder);
-    return ::GetFileInformationByHandle(hFolder, &info) &&
-           (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-           !((info.dwFileAttributes | dwNamed) & FILE_ATTRIBUTE_REPARSE_POINT) &&
-           dwNamed != INVALID_FILE_ATTRIBUTES;
-}
-
 // Whether hFile is pszName inside the held folder, as the system resolved it.
 bool LiesIn(HANDLE hFolder, HANDLE hFile, const wchar_t* pszName) {
     wchar_t szFolder[MAX_PATH];
@@ -131,14 +122,14 @@ bool StartLog(const wchar_t* pszFolder, const wchar_t* pszFile) {
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                     NULL));
-    if (!g_logFolder || !IsPlainFolder(g_logFolder.Get(), pszFolder)) return false;
+    if (!g_logFolder || !IsFolderItself(g_logFolder.Get(), pszFolder)) return false;
     g_logFile.Reset(::CreateFileW(pszFile, GENERIC_READ | GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL));
     // Checked again after the open: a folder that became a mount point in
     // between sent the open elsewhere, and nothing there may be emptied.
     if (!g_logFile || !IsPlainFile(g_logFile.Get()) ||
-        !IsPlainFolder(g_logFolder.Get(), pszFolder) ||
+        !IsFolderItself(g_logFolder.Get(), pszFolder) ||
         !LiesIn(g_logFolder.Get(), g_logFile.Get(), pszName))
         return false;
     LARGE_INTEGER liZero = {};

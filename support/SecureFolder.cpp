@@ -36,6 +36,15 @@ CProtectedSecurity::CProtectedSecurity(bool bUsersModify) : m_bValid(false), m_s
     m_sa.bInheritHandle = FALSE;
 }
 
+bool IsFolderItself(HANDLE hFolder, const wchar_t* pszPath) {
+    BY_HANDLE_FILE_INFORMATION info;
+    DWORD dwNamed = ::GetFileAttributesW(pszPath);
+    return ::GetFileInformationByHandle(hFolder, &info) &&
+           (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !((info.dwFileAttributes | dwNamed) & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           dwNamed != INVALID_FILE_ATTRIBUTES;
+}
+
 bool CFolderGuard::Open(const wchar_t* pszPath) {
     m_handle.Reset(::CreateFileW(
         pszPath,
@@ -43,15 +52,8 @@ bool CFolderGuard::Open(const wchar_t* pszPath) {
         FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL));
     if (!m_handle) return false;
-    BY_HANDLE_FILE_INFORMATION info;
-    // The name is looked at too, now that it cannot change any more: Wine
-    // reports a link by its name only.
-    DWORD dwNamed = ::GetFileAttributesW(pszPath);
-    if (::GetFileInformationByHandle(m_handle.Get(), &info) &&
-        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-        !((info.dwFileAttributes | dwNamed) & FILE_ATTRIBUTE_REPARSE_POINT) &&
-        dwNamed != INVALID_FILE_ATTRIBUTES)
-        return true;
+    // The name is looked at once it cannot change any more (held).
+    if (IsFolderItself(m_handle.Get(), pszPath)) return true;
     m_handle.Close();
     ::SetLastError(ERROR_CANT_ACCESS_FILE);
     return false;

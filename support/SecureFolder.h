@@ -34,6 +34,11 @@ private:
     SECURITY_ATTRIBUTES m_sa;
 };
 
+// Whether hFolder (opened with FILE_FLAG_OPEN_REPARSE_POINT) is a folder
+// and no link; pszPath's own attributes are looked at too, as Wine reports
+// a link by its name only.
+bool IsFolderItself(HANDLE hFolder, const wchar_t* pszPath);
+
 // A folder opened as itself, never through a link, and held open without
 // delete sharing, so that it cannot be renamed, removed or replaced by a
 // junction while the installer uses it.
