@@ -105,14 +105,22 @@ void CSetupDlg::LaunchClient() {
     m_bLaunchPending = false;
     wchar_t szClient[MAX_PATH];
     if (FormatInto(szClient, L"%s\\iKVTRemote.exe", m_szSetupPath)) {
-        // Nothing in the client's folder runs with the installer's rights,
-        // unless there is no desktop shell to ask (a service session, say).
+        // Nothing in the client's folder runs with the installer's rights
+        // (users may change it): the desktop shell starts it, or, without
+        // one (a service session, or a shell someone ended), a token with
+        // no administrator rights.
         if (!ShellExecuteAsUser(szClient, m_szSetupPath)) {
-            LogNormal(
-                L"[CSetupDlg::OnTimer] no desktop shell: %s starts with the installer's "
-                L"rights",
-                szClient);
-            ::ShellExecuteW(NULL, L"open", szClient, NULL, m_szSetupPath, SW_SHOW);
+            if (StartWithoutAdminRights(szClient, m_szSetupPath)) {
+                LogNormal(
+                    L"[CSetupDlg::OnTimer] no desktop shell: %s started without "
+                    L"administrator rights",
+                    szClient);
+            } else {
+                LogError(
+                    L"[CSetupDlg::OnTimer] no desktop shell and no start without "
+                    L"administrator rights (error %lu): %s is not started",
+                    ::GetLastError(), szClient);
+            }
         }
     }
     EndDialog(IDOK);

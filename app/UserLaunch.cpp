@@ -81,3 +81,84 @@ bool ShellExecuteAsUser(const wchar_t* pszFile, const wchar_t* pszFolder) {
     return file.Get() && folder.Get() && verb.Get() &&
            SUCCEEDED(shell->ShellExecute(file.Get(), vArgs, Text(folder), Text(verb), vShow));
 }
+
+namespace {
+
+bool MakeSid(WELL_KNOWN_SID_TYPE type, BYTE (&abSid)[SECURITY_MAX_SID_SIZE]) {
+    DWORD cbSid = sizeof(abSid);
+    return ::CreateWellKnownSid(type, NULL, abSid, &cbSid) != FALSE;
+}
+
+// Medium integrity, the user as the default owner and a default list of
+// the user and SYSTEM: an elevated token's are Administrators'.
+bool LowerToUser(HANDLE hToken) {
+    BYTE abUser[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD cb = 0;
+    if (!::GetTokenInformation(hToken, TokenUser, abUser, sizeof(abUser), &cb)) return false;
+    PSID pUser = reinterpret_cast<TOKEN_USER*>(abUser)->User.Sid;
+    BYTE abMedium[SECURITY_MAX_SID_SIZE], abSystem[SECURITY_MAX_SID_SIZE];
+    if (!MakeSid(WinMediumLabelSid, abMedium) || !MakeSid(WinLocalSystemSid, abSystem))
+        return false;
+    TOKEN_MANDATORY_LABEL label = {};
+    label.Label.Sid = abMedium;
+    label.Label.Attributes = SE_GROUP_INTEGRITY;
+    TOKEN_OWNER owner = {pUser};
+    BYTE abAcl[256];
+    PACL pAcl = reinterpret_cast<PACL>(abAcl);
+    TOKEN_DEFAULT_DACL dacl = {pAcl};
+    if (!::SetTokenInformation(hToken, TokenIntegrityLevel, &label,
+                               sizeof(label) + ::GetLengthSid(abMedium)))
+        return false;
+    // Wine cannot set the owner; an owner other than Administrators will do.
+    if (!::SetTokenInformation(hToken, TokenOwner, &owner, sizeof(owner))) {
+        BYTE abOwner[sizeof(TOKEN_OWNER) + SECURITY_MAX_SID_SIZE];
+        BYTE abAdmins[SECURITY_MAX_SID_SIZE];
+        if (!::GetTokenInformation(hToken, TokenOwner, abOwner, sizeof(abOwner), &cb) ||
+            !MakeSid(WinBuiltinAdministratorsSid, abAdmins) ||
+            ::EqualSid(reinterpret_cast<TOKEN_OWNER*>(abOwner)->Owner, abAdmins))
+            return false;
+    }
+    return ::InitializeAcl(pAcl, sizeof(abAcl), ACL_REVISION) &&
+           ::AddAccessAllowedAce(pAcl, ACL_REVISION, GENERIC_ALL, pUser) &&
+           ::AddAccessAllowedAce(pAcl, ACL_REVISION, GENERIC_ALL, abSystem) &&
+           ::SetTokenInformation(hToken, TokenDefaultDacl, &dacl, sizeof(dacl));
+}
+
+}  // namespace
+
+bool StartWithoutAdminRights(const wchar_t* pszFile, const wchar_t* pszFolder) {
+    HANDLE hOwn = NULL;
+    if (!::OpenProcessToken(
+            ::GetCurrentProcess(),
+            TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT, &hOwn))
+        return false;
+    CHandle own(hOwn);
+    BYTE abAdmins[SECURITY_MAX_SID_SIZE], abLocalAdmin[SECURITY_MAX_SID_SIZE];
+    SID_AND_ATTRIBUTES disable[2] = {{abAdmins, 0}, {abLocalAdmin, 0}};
+    if (!MakeSid(WinBuiltinAdministratorsSid, abAdmins)) return false;
+    // The local-administrator group is unknown before Windows 8.1.
+    DWORD nDisable = MakeSid(WinLocalAccountAndAdministratorSid, abLocalAdmin) ? 2 : 1;
+    HANDLE hRestricted = NULL;
+    if (!::CreateRestrictedToken(hOwn, DISABLE_MAX_PRIVILEGE, nDisable, disable, 0, NULL, 0, NULL,
+                                 &hRestricted))
+        return false;
+    CHandle restricted(hRestricted);
+    if (!LowerToUser(hRestricted)) return false;
+    wchar_t szCommand[MAX_PATH + 2];
+    if (::lstrlenW(pszFile) >= MAX_PATH) {
+        ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    szCommand[0] = L'"';
+    ::lstrcpyW(szCommand + 1, pszFile);
+    ::lstrcatW(szCommand, L"\"");
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!::CreateProcessAsUserW(hRestricted, pszFile, szCommand, NULL, NULL, FALSE, 0, NULL,
+                                pszFolder, &si, &pi))
+        return false;
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    return true;
+}

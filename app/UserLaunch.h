@@ -6,3 +6,10 @@
 // runs unelevated) is asked to open it. False when there is no such shell
 // (none running, or one that does not offer it); nothing is started then.
 bool ShellExecuteAsUser(const wchar_t* pszFile, const wchar_t* pszFolder);
+
+// Starts a program itself, with this process's token stripped of its
+// administrator rights: Administrators (and the local-administrator group)
+// for deny only, no privileges, medium integrity, the user as owner of what
+// it makes. False (last error set) when no such token can be made or the
+// program cannot start; nothing runs with this process's rights then.
+bool StartWithoutAdminRights(const wchar_t* pszFile, const wchar_t* pszFolder);

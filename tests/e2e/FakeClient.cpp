@@ -7,8 +7,16 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     wchar_t szDir[MAX_PATH] = {0};
     ::GetCurrentDirectoryW(MAX_PATH, szDir);
-    std::wstring text =
-        std::wstring(L"cmdline=") + ::GetCommandLineW() + L"\r\ncwd=" + szDir + L"\r\n";
+    // Whether it runs with administrator rights: the installer must never
+    // start it so.
+    BYTE abAdmins[SECURITY_MAX_SID_SIZE];
+    DWORD cbSid = sizeof(abAdmins);
+    BOOL bAdmin = TRUE;
+    if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, NULL, abAdmins, &cbSid) ||
+        !::CheckTokenMembership(NULL, abAdmins, &bAdmin))
+        bAdmin = TRUE;
+    std::wstring text = std::wstring(L"cmdline=") + ::GetCommandLineW() + L"\r\ncwd=" + szDir +
+                        L"\r\nadmin=" + (bAdmin ? L"1" : L"0") + L"\r\n";
     HANDLE h = ::CreateFileW(L"C:\\temp\\client_started.txt", GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, NULL);
     if (h == INVALID_HANDLE_VALUE) return 1;
