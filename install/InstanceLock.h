@@ -1,7 +1,7 @@
 #pragma once
 // One installer or uninstaller at a time on the machine: both take this
-// named mutex (in the Global namespace, since the installation is
-// machine-wide) before they touch anything, and hold it until they end.
+// named mutex (machine-wide, in a private namespace only administrators can
+// open) before they touch anything, and hold it until they end.
 #include <windows.h>
 
 // The mutex's handle, to be held for the process's life; NULL when another
