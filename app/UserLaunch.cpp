@@ -9,6 +9,7 @@
 #include <shlobj.h>
 
 #include "Handle.h"
+#include "SecureFolder.h"
 
 namespace {
 
@@ -83,11 +84,6 @@ bool ShellExecuteAsUser(const wchar_t* pszFile, const wchar_t* pszFolder) {
 }
 
 namespace {
-
-bool MakeSid(WELL_KNOWN_SID_TYPE type, BYTE (&abSid)[SECURITY_MAX_SID_SIZE]) {
-    DWORD cbSid = sizeof(abSid);
-    return ::CreateWellKnownSid(type, NULL, abSid, &cbSid) != FALSE;
-}
 
 // Medium integrity, the user as the default owner and a default list of
 // the user and SYSTEM: an elevated token's are Administrators'.

@@ -5,15 +5,18 @@
 
 #include "SecureFolder.h"
 
-// Makes the folder if it is not there (with security), then holds it.
-bool MakeAndHold(const wchar_t* pszFolder, CProtectedSecurity& security, CFolderGuard* pGuard);
+// A folder kept between runs (the uninstaller's, its staging folder): one
+// that is there is held and kept only when an administrator made it with
+// security's list; anything else there (another user's folder, a file) is
+// moved aside under a quarantine name and logged, and the folder made new
+// with security. False for a link in its place, or when neither works.
+bool HoldOwnFolder(const wchar_t* pszFolder, CProtectedSecurity& security, CFolderGuard* pGuard);
 
 // Makes the folder new, with security, and holds it. One that exists is
 // never taken over: an administrator's (left by a killed run) is removed
 // first, anyone else's is moved aside under a quarantine name and logged.
 // False when neither works, or when someone made it again meanwhile.
-bool MakeFreshAndHold(const wchar_t* pszFolder, CProtectedSecurity& security,
-                      CFolderGuard* pGuard);
+bool MakeFreshAndHold(const wchar_t* pszFolder, CProtectedSecurity& security, CFolderGuard* pGuard);
 
 // A folder that may stand where the installation goes: false when it is
 // there but a link or not a folder (nothing may be renamed through it).

@@ -7,6 +7,7 @@
 
 #include "DownloadServer.h"
 #include "Handle.h"
+#include "HttpDownload.h"
 #include "InstallFolders.h"
 #include "InstallSequence.h"
 #include "LocalFiles.h"
@@ -37,6 +38,7 @@ CInstallState::CInstallState()
 }
 
 CInstallState::~CInstallState() {
+    ForgetProxyCredentials(m_szProxyUser, m_szProxyPassword);
     delete[] m_pDownloadBuf;
     m_pDownloadBuf = NULL;
     m_nDownloadBufSize = m_nDownloadLen = 0;
@@ -144,8 +146,7 @@ bool RecoverFolders(CInstallState& state, IInstallView& view) {
     CProtectedSecurity security;
     if (!state.m_guardTemp.Open(state.m_szTempPath))
         return RefuseFolder(state, view, state.m_szTempPath);
-    if (!MakeAndHold(state.m_szUnInstallPath, security, &state.m_guardUnInstall) ||
-        !state.m_guardUnInstall.Protect(security))
+    if (!HoldOwnFolder(state.m_szUnInstallPath, security, &state.m_guardUnInstall))
         return RefuseFolder(state, view, state.m_szUnInstallPath);
     SwapPaths paths;
     if (!MakeSwapPaths(state.m_szSetupPath, state.m_szUnInstallPath, &paths))
@@ -175,7 +176,7 @@ bool PrepareFolders(CInstallState& state, IInstallView& view) {
     DeleteFolderContents(state.m_szUnInstallPath, true,
                          IsClientRegistered() ? L"UnInstall.exe\0packages\0" : L"packages\0");
     if (!FormatInto(state.m_szStagingPath, L"%s\\packages", state.m_szUnInstallPath) ||
-        !MakeAndHold(state.m_szStagingPath, security, &state.m_guardStaging))
+        !HoldOwnFolder(state.m_szStagingPath, security, &state.m_guardStaging))
         return RefuseFolder(state, view, state.m_szStagingPath);
     // Packages an earlier, failed run staged stay only when this release
     // names them: they are verified again before use.
@@ -198,8 +199,8 @@ bool TakeVerifiedStaged(CInstallState& state, const wchar_t* pszName, const wcha
                         CFileHandle* pStaged) {
     const ManifestFile* pFile = FindReleaseFile(state, pszName);
     if (!pFile || ::GetFileAttributesW(pszStaging) == INVALID_FILE_ATTRIBUTES) return false;
-    CFileHandle staged(::CreateFileW(pszStaging, GENERIC_READ, FILE_SHARE_READ, NULL,
-                                     OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL));
+    CFileHandle staged(::CreateFileW(pszStaging, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                     FILE_FLAG_OPEN_REPARSE_POINT, NULL));
     LARGE_INTEGER size = {};
     DWORD cbRead = 0;
     BYTE digest[kSha256Bytes];
@@ -235,8 +236,8 @@ enum StageResult { StageDone, StageAgain, StageFailed };
 // reading only: no one can change or delete it between. StageFailed when
 // the entry's failure is shown.
 StageResult FetchAndStage(CInstallState& state, IInstallView& view, const SetupListEntry& entry,
-                          const wchar_t* szStaging, HWND hWndOwner, int* pnAttempt,
-                          bool* pbRefused, CFileHandle* pStaged) {
+                          const wchar_t* szStaging, HWND hWndOwner, int* pnAttempt, bool* pbRefused,
+                          CFileHandle* pStaged) {
     int& nAttempt = *pnAttempt;
     FetchResult fetched = FetchReleaseFile(state, entry.szName, hWndOwner);
     if (fetched != FetchOk) {
@@ -257,8 +258,8 @@ StageResult FetchAndStage(CInstallState& state, IInstallView& view, const SetupL
     if (!staged) {
         DWORD dwError = ::GetLastError();
         if (LastAttempt(state, view, &nAttempt, false, L"安装%s失败", entry.szName)) {
-            LogNormal(L"[CSetupDlg::Execute] %s CreateFile(%s) Error(%d)", entry.szName,
-                      szStaging, static_cast<int>(dwError));
+            LogNormal(L"[CSetupDlg::Execute] %s CreateFile(%s) Error(%d)", entry.szName, szStaging,
+                      static_cast<int>(dwError));
             return StageFailed;
         }
         LogNormal(L"[CSetupDlg::Execute] %d CreateFile(%s) Error(%d)", nAttempt, szStaging,
@@ -266,8 +267,7 @@ StageResult FetchAndStage(CInstallState& state, IInstallView& view, const SetupL
         return StageAgain;
     }
     DWORD cbWritten = 0;
-    if (!::WriteFile(staged.Get(), state.m_pDownloadBuf, state.m_nDownloadLen, &cbWritten,
-                     NULL) ||
+    if (!::WriteFile(staged.Get(), state.m_pDownloadBuf, state.m_nDownloadLen, &cbWritten, NULL) ||
         cbWritten != state.m_nDownloadLen) {
         // A full disk is no damaged download: one failure, naming it.
         const DWORD dwError = ::GetLastError();
@@ -307,8 +307,8 @@ bool InstallEntry(CInstallState& state, IInstallView& view, const SetupListEntry
         if (StopRequested(hStopEvent)) return false;
         CFileHandle staged;
         if (!TakeVerifiedStaged(state, entry.szName, szStaging, &staged)) {
-            StageResult result = FetchAndStage(state, view, entry, szStaging, hWndOwner,
-                                               &nAttempt, &bRefused, &staged);
+            StageResult result = FetchAndStage(state, view, entry, szStaging, hWndOwner, &nAttempt,
+                                               &bRefused, &staged);
             if (result == StageFailed) return false;
             if (result == StageAgain) continue;
         }
@@ -439,7 +439,12 @@ void RunSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent, HW
     // uninstaller is missing could never be removed.
     if (!InstallUninstaller(state, view, hStopEvent, hWndOwner)) return;
     SetProgress(state, view, 97);
-    WriteClientVersion(state.m_szNewPath, 2);
+    if (!WriteClientVersion(state.m_szNewPath, 2)) {
+        LogError(L"[CSetupDlg::Execute] write %s/config/ORB.System.config failed error=%lu",
+                 state.m_szNewPath, ::GetLastError());
+        ReportFailure(state, view, L"安装失败");
+        return;
+    }
 
     // The last moment a stop leaves the old installation as it was.
     if (StopRequested(hStopEvent)) {
@@ -472,6 +477,7 @@ void RunInstallSequence(CInstallState& state, IInstallView& view, HANDLE hStopEv
                         HWND hWndOwner) {
     // An exception (std::bad_alloc from a huge list, say) must not leave the
     // window at "installing" with nobody working.
+    StartProxyAsking();
     try {
         RunSequence(state, view, hStopEvent, hWndOwner);
     } catch (...) {

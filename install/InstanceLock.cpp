@@ -1,6 +1,7 @@
 #include "InstanceLock.h"
 
 #include "Log.h"
+#include "SecureFolder.h"
 
 namespace {
 
@@ -21,8 +22,7 @@ bool OpenNamespace() {
         return false;
     }
     BYTE abAdmins[SECURITY_MAX_SID_SIZE];
-    DWORD cbSid = sizeof(abAdmins);
-    if (::CreateWellKnownSid(WinBuiltinAdministratorsSid, NULL, abAdmins, &cbSid) &&
+    if (MakeSid(WinBuiltinAdministratorsSid, abAdmins) &&
         ::AddSIDToBoundaryDescriptor(&hBoundary, abAdmins)) {
         // Held for the process's life: the namespace goes with its last handle.
         g_hNamespace = ::CreatePrivateNamespaceW(NULL, hBoundary, L"Tarvelo.Setup");

@@ -14,8 +14,7 @@ namespace {
 // A drive path in the form that has no length limit, so that a tree moved
 // below a longer folder can still be removed whole.
 std::wstring LongForm(const wchar_t* pszPath) {
-    if (iswalpha(pszPath[0]) && pszPath[1] == L':' && pszPath[2] == L'\\' &&
-        !wcschr(pszPath, L'/'))
+    if (iswalpha(pszPath[0]) && pszPath[1] == L':' && pszPath[2] == L'\\' && !wcschr(pszPath, L'/'))
         return std::wstring(L"\\\\?\\") + pszPath;
     return pszPath;
 }
@@ -92,7 +91,8 @@ bool RemoveLink(const std::wstring& path, DWORD dwAttributes) {
 bool DeleteEntry(const std::wstring& path, DWORD dwListed, bool bClearReadOnly) {
     const DWORD dwNamed = ::GetFileAttributesW(path.c_str());
     if (dwNamed == INVALID_FILE_ATTRIBUTES) return false;
-    if ((dwListed | dwNamed) & FILE_ATTRIBUTE_REPARSE_POINT) return RemoveLink(path, dwListed | dwNamed);
+    if ((dwListed | dwNamed) & FILE_ATTRIBUTE_REPARSE_POINT)
+        return RemoveLink(path, dwListed | dwNamed);
     CFileHandle hItem(OpenAsItself(path, DELETE | FILE_WRITE_ATTRIBUTES));
     BY_HANDLE_FILE_INFORMATION info;
     if (!hItem || !::GetFileInformationByHandle(hItem.Get(), &info)) return false;
@@ -132,12 +132,20 @@ void DeleteFolderContents(const wchar_t* pszPath, bool bClearReadOnly, const wch
     DeleteChildren(hFolder.Get(), path, bClearReadOnly, pszKeep);
 }
 
-void WriteClientVersion(const wchar_t* pszSetupPath, int nVersion) {
+bool WriteClientVersion(const wchar_t* pszSetupPath, int nVersion) {
     // Without an install folder the name would point at the drive's root.
-    if (!pszSetupPath || !pszSetupPath[0]) return;
-    wchar_t szFile[MAX_PATH];
-    if (!FormatInto(szFile, L"%s/config/ORB.System.config", pszSetupPath)) return;
-    wchar_t szValue[8];
-    if (!FormatInto(szValue, L"%d", nVersion)) return;
-    ::WritePrivateProfileStringW(L"Client", L"Version", szValue, szFile);
+    if (!pszSetupPath || !pszSetupPath[0]) return true;
+    wchar_t szFolder[MAX_PATH], szFile[MAX_PATH], szValue[8];
+    if (!FormatInto(szFolder, L"%s/config", pszSetupPath) ||
+        !FormatInto(szFile, L"%s/ORB.System.config", szFolder) ||
+        !FormatInto(szValue, L"%d", nVersion))
+        return true;
+    // A release without the folder has nothing to configure; one with it
+    // that cannot be written (a full disk) is no complete installation.
+    DWORD dwAttributes = ::GetFileAttributesW(szFolder);
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES || !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        ::WritePrivateProfileStringW(L"Client", L"Version", szValue, szFile);
+        return true;
+    }
+    return ::WritePrivateProfileStringW(L"Client", L"Version", szValue, szFile) != FALSE;
 }

@@ -19,4 +19,6 @@ void DeleteFolderContents(const wchar_t* pszPath, bool bClearReadOnly = false,
 
 // Writes [Client] Version=<nVersion> into "<setup>/config/ORB.System.config".
 // Nothing is written when the config folder is missing; failures are silent.
-void WriteClientVersion(const wchar_t* pszSetupPath, int nVersion);
+// False when the release has a config folder but the value could not be
+// written there.
+bool WriteClientVersion(const wchar_t* pszSetupPath, int nVersion);

@@ -1,5 +1,6 @@
 #include "ShellLinks.h"
 
+#include <knownfolders.h>
 #include <objbase.h>
 #include <objidl.h>
 #include <shlobj.h>
@@ -53,7 +54,12 @@ void SaveShellLink(const wchar_t* pszName, const wchar_t* pszWorkFolder, const w
     CComPtr<IPersistFile> file;
     if (FAILED(link->QueryInterface(IID_IPersistFile, file.ReceiveVoid()))) return;
     CopyInto(szFolder, szLink);
-    file->Save(szFolder, TRUE);
+    HRESULT hr = file->Save(szFolder, TRUE);
+    // Made after the installation is in place: a missing link is said, not
+    // a failed installation.
+    if (FAILED(hr))
+        LogError(L"[CSetupDlg::SaveShellLink] save %s failed hr=0x%08lx", szFolder,
+                 static_cast<unsigned long>(hr));
 }
 
 bool SameNameIgnoringCase(const wchar_t* pszA, const wchar_t* pszB) {
@@ -161,10 +167,27 @@ bool GetDesktopPath(wchar_t (&szPath)[MAX_PATH]) {
     return true;
 }
 
+bool GetPublicDesktopPath(wchar_t (&szPath)[MAX_PATH]) {
+    wmemset(szPath, 0, MAX_PATH);
+    PWSTR pszKnown = NULL;
+    HRESULT hr = ::SHGetKnownFolderPath(FOLDERID_PublicDesktop, 0, NULL, &pszKnown);
+    bool bFits = SUCCEEDED(hr) && pszKnown && CopyInto(szPath, pszKnown);
+    ::CoTaskMemFree(pszKnown);
+    if (!bFits) {
+        szPath[0] = 0;
+        LogNormal(L"[CSetupDlg::SetDesktopShellLink] no public desktop folder (0x%08lx)",
+                  static_cast<unsigned long>(hr));
+    }
+    return bFits;
+}
+
 void SetDesktopShellLink(const wchar_t* pszName, const wchar_t* pszWorkFolder,
                          const wchar_t* pszTarget, const wchar_t* pszIcon) {
-    wchar_t szDesktop[MAX_PATH] = {0};
-    if (!GetDesktopPath(szDesktop)) return;
+    // The all-users desktop, where only administrators write, found by its
+    // known folder: the elevated account's Shell Folders values are the
+    // user's programs' to change, and its desktop may not be the user's.
+    wchar_t szDesktop[MAX_PATH];
+    if (!GetPublicDesktopPath(szDesktop)) return;
     NormalizePath(szDesktop, true);
     // Without a desktop folder the link would land in the current folder.
     if (!IsAbsoluteFolder(szDesktop)) return;

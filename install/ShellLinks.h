@@ -30,12 +30,16 @@ void CreateShellLink(const wchar_t* pszName, const wchar_t* pszWorkFolder, const
 // (ERROR_INVALID_DATA for another type, ERROR_MORE_DATA when it does not fit).
 LONG ReadRegString(HKEY hKey, const wchar_t* pszName, wchar_t (&szValue)[MAX_PATH]);
 
-// The "Desktop" value of the user's Shell Folders key; szPath stays empty
-// when the value is missing, not a string or does not fit. True when the key
-// could be opened.
+// The "Desktop" value of the user's Shell Folders key, where earlier
+// releases put the desktop link; szPath stays empty when the value is
+// missing, not a string or does not fit. True when the key could be opened.
 bool GetDesktopPath(wchar_t (&szPath)[MAX_PATH]);
 
-// The client's shortcut on the desktop; no shortcut without a desktop folder.
+// The all-users desktop (the public desktop's known folder); false, logged,
+// and szPath empty when there is none or it does not fit.
+bool GetPublicDesktopPath(wchar_t (&szPath)[MAX_PATH]);
+
+// The client's shortcut on the all-users desktop; none without that folder.
 void SetDesktopShellLink(const wchar_t* pszName, const wchar_t* pszWorkFolder,
                          const wchar_t* pszTarget, const wchar_t* pszIcon);
 

@@ -52,10 +52,35 @@ bool IsSuccessStatus(const wchar_t* pszStatus) {
            iswdigit(pszStatus[2]);
 }
 
+// Dialogs shown in this run for credentials that a proxy then rejected
+// counts against this: a rejected entry is asked for again, but not for ever.
+const int kMaxProxyAsks = 3;
+int g_nProxyAsks = 0;
+
+void ForgetCredentials(wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64]) {
+    ::SecureZeroMemory(szProxyUser, sizeof(szProxyUser));
+    ::SecureZeroMemory(szProxyPassword, sizeof(szProxyPassword));
+}
+
+bool StopSet(HANDLE hStopEvent) {
+    if (!hStopEvent || ::WaitForSingleObject(hStopEvent, 0) != WAIT_OBJECT_0) return false;
+    ::SetEvent(hStopEvent);  // left set for the caller
+    return true;
+}
+
 // One answer to a 407: the caller's credentials, or the dialog's when either
-// is still empty. False when the user did not confirm the dialog.
+// is still empty. False when the user did not confirm the dialog, or the
+// run has asked as often as it may.
 bool GetProxyCredentials(wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64]) {
     if (szProxyUser[0] && szProxyPassword[0]) return true;
+    if (g_nProxyAsks >= kMaxProxyAsks) {
+        LogError(
+            L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  asked %d times: not "
+            L"again in this run",
+            g_nProxyAsks);
+        return false;
+    }
+    ++g_nProxyAsks;
     CProxyAuthDlg dlg(NULL);
     if (dlg.DoModal() != IDOK) return false;
     // The dialog hands out at most 63 characters; check anyway, so the
@@ -127,11 +152,13 @@ bool OpenUrl(HINTERNET hInternet, LPCWSTR lpUrl, DWORD dwFlags, CInternetHandle&
     return false;
 }
 
-// Opens lpUrl and answers one proxy challenge (407) on it. On success the
-// request is in hRequest and its status in szStatus.
+// Opens lpUrl and answers its proxy challenges (407): rejected credentials
+// are said so, forgotten and asked for again while the run may still ask
+// and no stop is set. On success the request is in hRequest and its status
+// in szStatus.
 bool OpenAnswered(HINTERNET hInternet, LPCWSTR lpUrl, DWORD dwFlags, CInternetHandle& hRequest,
                   wchar_t (&szStatus)[64], wchar_t (&szProxyUser)[64],
-                  wchar_t (&szProxyPassword)[64], HWND hWndParent) {
+                  wchar_t (&szProxyPassword)[64], HWND hWndParent, HANDLE hStopEvent) {
     if (!OpenUrl(hInternet, lpUrl, dwFlags, hRequest)) return false;
     if (!QueryStatus(hRequest.Get(), szStatus)) return false;
     if (_wcsicmp(szStatus, L"407") != 0) return true;
@@ -139,33 +166,40 @@ bool OpenAnswered(HINTERNET hInternet, LPCWSTR lpUrl, DWORD dwFlags, CInternetHa
     LogNormal(
         L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  need check username and "
         L"password");
-    if (!GetProxyCredentials(szProxyUser, szProxyPassword)) {
-        LogNormal(
-            L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]] check username and "
-            L"password cancle");
-        return false;
-    }
-    WinInet::InternetSetOptionExW(hRequest.Get(), INTERNET_OPTION_PROXY_USERNAME, szProxyUser,
-                                  static_cast<DWORD>(wcslen(szProxyUser) + 1), 0);
-    WinInet::InternetSetOptionExW(hRequest.Get(), INTERNET_OPTION_PROXY_PASSWORD, szProxyPassword,
-                                  static_cast<DWORD>(wcslen(szProxyPassword) + 1), 0);
-    WinInet::HttpSendRequestW(hRequest.Get(), NULL, 0, NULL, 0);
-    if (!QueryStatus(hRequest.Get(), szStatus)) return false;
-    if (IsHttpsUrl(lpUrl) && !IsSuccessStatus(szStatus) && _wcsicmp(szStatus, L"407") != 0) {
-        // Some WinINet versions (Wine's) resend on the proxy connection
-        // without a new CONNECT, and the proxy refuses the bare request. A
-        // new request tunnels afresh with the credentials the session holds.
-        if (!OpenUrl(hInternet, lpUrl, dwFlags, hRequest) || !QueryStatus(hRequest.Get(), szStatus))
+    for (;;) {
+        if (StopSet(hStopEvent)) {
+            ::SetLastError(ERROR_CANCELLED);
             return false;
-    }
-    // Only a second 407 means the credentials were rejected; any other
-    // failing status is the server's answer about the file.
-    if (_wcsicmp(szStatus, L"407") == 0) {
+        }
+        if (!GetProxyCredentials(szProxyUser, szProxyPassword)) {
+            LogNormal(
+                L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]] check username and "
+                L"password cancle");
+            return false;
+        }
+        WinInet::InternetSetOptionExW(hRequest.Get(), INTERNET_OPTION_PROXY_USERNAME, szProxyUser,
+                                      static_cast<DWORD>(wcslen(szProxyUser) + 1), 0);
+        WinInet::InternetSetOptionExW(hRequest.Get(), INTERNET_OPTION_PROXY_PASSWORD,
+                                      szProxyPassword,
+                                      static_cast<DWORD>(wcslen(szProxyPassword) + 1), 0);
+        WinInet::HttpSendRequestW(hRequest.Get(), NULL, 0, NULL, 0);
+        if (!QueryStatus(hRequest.Get(), szStatus)) return false;
+        if (IsHttpsUrl(lpUrl) && !IsSuccessStatus(szStatus) && _wcsicmp(szStatus, L"407") != 0) {
+            // Some WinINet versions (Wine's) resend on the proxy connection
+            // without a new CONNECT, and the proxy refuses the bare request. A
+            // new request tunnels afresh with the credentials the session holds.
+            if (!OpenUrl(hInternet, lpUrl, dwFlags, hRequest) ||
+                !QueryStatus(hRequest.Get(), szStatus))
+                return false;
+        }
+        // Only another 407 means the credentials were rejected; any other
+        // failing status is the server's answer about the file.
+        if (_wcsicmp(szStatus, L"407") != 0) break;
         ::MessageBoxW(hWndParent, L"用户名密码验证失败", L"提示", MB_OK | MB_SETFOREGROUND);
         LogError(
             L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  check username and "
             L"password failed");
-        return false;
+        ForgetCredentials(szProxyUser, szProxyPassword);
     }
     LogNormal(
         L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  check username and "
@@ -197,6 +231,12 @@ bool FollowSecureRedirect(HINTERNET hRequest, wchar_t (&szUrl)[2048]) {
 }
 
 }  // namespace
+
+void StartProxyAsking() { g_nProxyAsks = 0; }
+
+void ForgetProxyCredentials(wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64]) {
+    ForgetCredentials(szProxyUser, szProxyPassword);
+}
 
 BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapacity,
                   wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64], HWND hWndParent,
@@ -245,7 +285,7 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
     }
     for (int nHops = 0;; ++nHops) {
         if (!OpenAnswered(hInternet.Get(), szUrl, dwFlags, hRequest, szStatus, szProxyUser,
-                          szProxyPassword, hWndParent))
+                          szProxyPassword, hWndParent, hStopEvent))
             return FALSE;
         if (!bHttps || !IsRedirectStatus(szStatus)) break;
         if (nHops == kMaxRedirects) {
@@ -266,9 +306,10 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
     ULONGLONG ullLength = 0;
     const bool bHasLength = QueryContentLength(hRequest.Get(), &ullLength);
     if (bHasLength && ullLength > dwMaxBody) {
-        LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_CONTENT_LENGTH]]  too long length=%I64u "
-                 L"limit=%lu lpUrl=%s",
-                 ullLength, dwMaxBody, lpUrl);
+        LogError(
+            L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_CONTENT_LENGTH]]  too long length=%I64u "
+            L"limit=%lu lpUrl=%s",
+            ullLength, dwMaxBody, lpUrl);
         ::SetLastError(ERROR_FILE_TOO_LARGE);
         return FALSE;
     }
@@ -299,8 +340,8 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
         if (dwRecv == 0) break;
         // A body that does not end where it should is cut off, not kept.
         if (static_cast<ULONGLONG>(*pdwSize - dwStartSize) + dwRecv > dwMaxBody) {
-            LogError(L"[HttpDownload  InternetReadFile]  longer than %lu bytes lpUrl=%s",
-                     dwMaxBody, lpUrl);
+            LogError(L"[HttpDownload  InternetReadFile]  longer than %lu bytes lpUrl=%s", dwMaxBody,
+                     lpUrl);
             ::SetLastError(ERROR_FILE_TOO_LARGE);
             return FALSE;
         }

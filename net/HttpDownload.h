@@ -1,8 +1,8 @@
 #pragma once
 // One HTTP or HTTPS GET into a caller-owned, growable byte buffer, answering
-// one proxy challenge (407) per request with the caller's credentials or the
-// proxy dialog. HTTPS certificates are validated by the platform; an HTTPS
-// answer redirecting to anything but HTTPS fails the download.
+// a proxy's challenge (407) with the caller's credentials or the proxy
+// dialog, asked again after a rejection, at most three times in a run. HTTPS certificates are
+// validated by the platform; an HTTPS answer redirecting to anything but HTTPS fails the download.
 #include <windows.h>
 
 // ppBuffer/pdwSize/pdwCapacity: the caller's block (from operator new[]),
@@ -18,3 +18,9 @@
 BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapacity,
                   wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64], HWND hWndParent,
                   DWORD dwMaxBody = MAXDWORD, HANDLE hStopEvent = NULL);
+
+// A new run: the proxy dialog may be shown three times again.
+void StartProxyAsking();
+
+// Wipes the credentials from memory (the run is over, or they were rejected).
+void ForgetProxyCredentials(wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64]);

@@ -4,7 +4,11 @@
 
 CProxyAuthDlg::CProxyAuthDlg(HWND hParent) : CDialog(IDD_PROXY_AUTH, hParent) {}
 
-CProxyAuthDlg::~CProxyAuthDlg() {}
+CProxyAuthDlg::~CProxyAuthDlg() {
+    // The password leaves no copy behind in freed memory.
+    if (!m_strPassword.empty())
+        ::SecureZeroMemory(&m_strPassword[0], m_strPassword.size() * sizeof(wchar_t));
+}
 
 void CProxyAuthDlg::DoDataExchange(CDataExchange* pDX) {
     CDialog::DoDataExchange(pDX);

@@ -2,12 +2,12 @@
 
 #include <aclapi.h>
 
-namespace {
-
 bool MakeSid(WELL_KNOWN_SID_TYPE type, BYTE (&abSid)[SECURITY_MAX_SID_SIZE]) {
     DWORD cb = SECURITY_MAX_SID_SIZE;
     return ::CreateWellKnownSid(type, NULL, abSid, &cb) != FALSE;
 }
+
+namespace {
 
 bool AllowInherited(PACL pAcl, DWORD dwMask, BYTE* pSid) {
     return ::AddAccessAllowedAceEx(pAcl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
@@ -16,17 +16,18 @@ bool AllowInherited(PACL pAcl, DWORD dwMask, BYTE* pSid) {
 
 }  // namespace
 
-CProtectedSecurity::CProtectedSecurity(bool bUsersModify) : m_bValid(false), m_sd(), m_sa() {
+CProtectedSecurity::CProtectedSecurity(UsersAccess users) : m_bValid(false), m_sd(), m_sa() {
     const DWORD dwUsers =
-        bUsersModify ? (FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE)
-                     : (FILE_GENERIC_READ | FILE_GENERIC_EXECUTE);
+        users == kUsersModify
+            ? (FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE)
+            : (FILE_GENERIC_READ | FILE_GENERIC_EXECUTE);
     PACL pAcl = Dacl();
     m_bValid = MakeSid(WinBuiltinAdministratorsSid, m_abAdmins) &&
                MakeSid(WinLocalSystemSid, m_abSystem) && MakeSid(WinBuiltinUsersSid, m_abUsers) &&
                ::InitializeAcl(pAcl, sizeof(m_abAcl), ACL_REVISION) &&
                AllowInherited(pAcl, FILE_ALL_ACCESS, m_abAdmins) &&
                AllowInherited(pAcl, FILE_ALL_ACCESS, m_abSystem) &&
-               AllowInherited(pAcl, dwUsers, m_abUsers) &&
+               (users == kUsersNone || AllowInherited(pAcl, dwUsers, m_abUsers)) &&
                ::InitializeSecurityDescriptor(&m_sd, SECURITY_DESCRIPTOR_REVISION) &&
                ::SetSecurityDescriptorOwner(&m_sd, Owner(), FALSE) &&
                ::SetSecurityDescriptorDacl(&m_sd, TRUE, pAcl, FALSE) &&
@@ -68,7 +69,7 @@ bool CFolderGuard::Protect(CProtectedSecurity& security) {
 }
 
 bool GrantUsersModify(const wchar_t* pszPath) {
-    CProtectedSecurity security(true);
+    CProtectedSecurity security(CProtectedSecurity::kUsersModify);
     // By name, since only this propagates to what is inside.
     return security.IsValid() &&
            ::SetNamedSecurityInfoW(const_cast<wchar_t*>(pszPath), SE_FILE_OBJECT,
@@ -76,17 +77,81 @@ bool GrantUsersModify(const wchar_t* pszPath) {
                                    NULL, NULL, security.Dacl(), NULL) == ERROR_SUCCESS;
 }
 
+namespace {
+
+bool IsAdministrativeOwner(PSID pOwner, bool bTrustedInstaller) {
+    BYTE abAdmins[SECURITY_MAX_SID_SIZE];
+    BYTE abSystem[SECURITY_MAX_SID_SIZE];
+    if (!pOwner || !MakeSid(WinBuiltinAdministratorsSid, abAdmins) ||
+        !MakeSid(WinLocalSystemSid, abSystem))
+        return false;
+    if (::EqualSid(pOwner, abAdmins) || ::EqualSid(pOwner, abSystem)) return true;
+    // NT SERVICE\TrustedInstaller, the system folder's owner since Vista.
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID pInstaller = NULL;
+    if (!bTrustedInstaller ||
+        !::AllocateAndInitializeSid(&nt, 6, 80, 956008885, 3418522649u, 1831038044, 1853292631,
+                                    2271478464u, 0, 0, &pInstaller))
+        return false;
+    bool bIs = ::EqualSid(pOwner, pInstaller) != FALSE;
+    ::FreeSid(pInstaller);
+    return bIs;
+}
+
+// Every entry the same, in the same order, and nothing inherited.
+bool IsSameList(PSECURITY_DESCRIPTOR pSd, PACL pHeld, PACL pOurs) {
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD dwRevision = 0;
+    if (!pHeld || !::GetSecurityDescriptorControl(pSd, &control, &dwRevision) ||
+        !(control & SE_DACL_PROTECTED) || pHeld->AceCount != pOurs->AceCount)
+        return false;
+    for (DWORD i = 0; i < pOurs->AceCount; ++i) {
+        void* pA = NULL;
+        void* pB = NULL;
+        if (!::GetAce(pHeld, i, &pA) || !::GetAce(pOurs, i, &pB)) return false;
+        WORD cb = static_cast<ACE_HEADER*>(pB)->AceSize;
+        if (static_cast<ACE_HEADER*>(pA)->AceSize != cb || memcmp(pA, pB, cb) != 0) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool CFolderGuard::IsOwnedByAdministrators() const {
     PSID pOwner = NULL;
     PSECURITY_DESCRIPTOR pSd = NULL;
     if (!m_handle || ::GetSecurityInfo(m_handle.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
                                        &pOwner, NULL, NULL, NULL, &pSd) != ERROR_SUCCESS)
         return false;
-    BYTE abAdmins[SECURITY_MAX_SID_SIZE];
-    BYTE abSystem[SECURITY_MAX_SID_SIZE];
-    bool bOurs = pOwner && MakeSid(WinBuiltinAdministratorsSid, abAdmins) &&
-                 MakeSid(WinLocalSystemSid, abSystem) &&
-                 (::EqualSid(pOwner, abAdmins) || ::EqualSid(pOwner, abSystem));
+    bool bOurs = IsAdministrativeOwner(pOwner, false);
     ::LocalFree(pSd);
     return bOurs;
+}
+
+bool CFolderGuard::IsOurs(CProtectedSecurity& security) const {
+    PSID pOwner = NULL;
+    PACL pDacl = NULL;
+    PSECURITY_DESCRIPTOR pSd = NULL;
+    if (!m_handle || !security.IsValid() ||
+        ::GetSecurityInfo(m_handle.Get(), SE_FILE_OBJECT,
+                          OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &pOwner, NULL,
+                          &pDacl, NULL, &pSd) != ERROR_SUCCESS)
+        return false;
+    bool bOurs = IsAdministrativeOwner(pOwner, false) && IsSameList(pSd, pDacl, security.Dacl());
+    ::LocalFree(pSd);
+    return bOurs;
+}
+
+bool FileSecurityIsKept() {
+    wchar_t szSystem[MAX_PATH];
+    UINT cch = ::GetSystemDirectoryW(szSystem, MAX_PATH);
+    if (!cch || cch >= MAX_PATH) return true;
+    PSID pOwner = NULL;
+    PSECURITY_DESCRIPTOR pSd = NULL;
+    if (::GetNamedSecurityInfoW(szSystem, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &pOwner, NULL,
+                                NULL, NULL, &pSd) != ERROR_SUCCESS)
+        return true;
+    bool bKept = IsAdministrativeOwner(pOwner, true);
+    ::LocalFree(pSd);
+    return bKept;
 }

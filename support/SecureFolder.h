@@ -6,13 +6,18 @@
 
 #include "Handle.h"
 
+// A well-known SID (Administrators, SYSTEM, ...) in a buffer of the largest
+// SID size.
+bool MakeSid(WELL_KNOWN_SID_TYPE type, BYTE (&abSid)[SECURITY_MAX_SID_SIZE]);
+
 // Owner Administrators; a protected list (nothing inherited from the parent):
 // Administrators and SYSTEM full control, Users read and execute (or modify,
-// for the client's own folder once it is installed), all inherited by what
-// is made inside.
+// for the client's own folder once it is installed; or nothing, for what
+// only an administrator may even read), all inherited by what is made inside.
 class CProtectedSecurity {
 public:
-    explicit CProtectedSecurity(bool bUsersModify = false);
+    enum UsersAccess { kUsersRead, kUsersModify, kUsersNone };
+    explicit CProtectedSecurity(UsersAccess users = kUsersRead);
     CProtectedSecurity(const CProtectedSecurity&) = delete;
     CProtectedSecurity& operator=(const CProtectedSecurity&) = delete;
 
@@ -56,10 +61,19 @@ public:
     // administrator can have made it (another user can own only what they
     // make themselves).
     bool IsOwnedByAdministrators() const;
+    // Owned so, and with exactly the protected list of security: no one
+    // else was ever given rights on it by that list.
+    bool IsOurs(CProtectedSecurity& security) const;
 
 private:
     CFileHandle m_handle;
 };
+
+// Whether this system keeps the security of files at all: its system
+// folder is owned by an administrative account. Wine keeps none (it shows
+// one owner for every file), and ownership then tells nothing about who
+// made a folder; on Windows no standard user can change that owner.
+bool FileSecurityIsKept();
 
 // Gives Users modify rights on a folder and everything already in it (the
 // protected list with bUsersModify), by name: the caller holds the folder.

@@ -70,7 +70,9 @@ void RemoveShellLinks(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallEx
     if (!FormatInto(szClient, L"%s/iKVTRemote.exe", pszSetupPath)) return;
     CComScope com;
 
+    // On the all-users desktop, and where earlier releases put it.
     wchar_t szDesktop[MAX_PATH] = {0};
+    if (GetPublicDesktopPath(szDesktop)) DeleteLinkIfOurs(szDesktop, L"塔维罗", szClient);
     GetDesktopPath(szDesktop);
     DeleteLinkIfOurs(szDesktop, L"塔维罗", szClient);
 

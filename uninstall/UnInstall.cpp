@@ -9,9 +9,10 @@
 // stays.
 //
 // Not leaving itself behind: a running program cannot delete its own file,
-// so the copy in the uninstall folder hands over to a copy of itself in the
-// temporary folder (command line: folder, "/continue", an inherited handle
-// to the first process). That copy waits for the first to end, deletes it
+// so the copy in the uninstall folder hands over to a copy of itself in a
+// folder made for it under the system's Temp folder, readable by
+// administrators only (command line: folder, "/continue", an inherited
+// handle to the first process). That copy waits for the first to end, deletes it
 // and the uninstall folder, and asks Windows to delete the copy itself at the
 // next restart (MoveFileEx with MOVEFILE_DELAY_UNTIL_REBOOT, which needs the
 // administrator rights the manifest asks for anyway).
@@ -27,6 +28,7 @@
 #include "LocalFiles.h"
 #include "RemoveInstall.h"
 #include "RunningCheck.h"
+#include "SecureFolder.h"
 #include "StrFormat.h"
 
 namespace {
@@ -61,35 +63,62 @@ bool GetSelfPath(wchar_t (&szSelf)[MAX_PATH]) {
     return cch && cch < MAX_PATH;
 }
 
-// Starts a copy of this program in the temporary folder. True when the copy
+// A folder made new for the copy, that only administrators can even read:
+// the user's own temporary folder is the user's, and code running as the
+// user could put another program in the copy's place before it starts.
+bool MakeCopyFolder(wchar_t (&szFolder)[MAX_PATH]) {
+    wchar_t szWindows[MAX_PATH];
+    UINT cch = ::GetSystemWindowsDirectoryW(szWindows, MAX_PATH);
+    CProtectedSecurity security(CProtectedSecurity::kUsersNone);
+    return cch && cch < MAX_PATH &&
+           FormatInto(szFolder, L"%s\\Temp\\Tarvelo-UnInstall-%lu-%lu", szWindows,
+                      ::GetCurrentProcessId(), ::GetTickCount()) &&
+           ::CreateDirectoryW(szFolder, security.Attributes());
+}
+
+// Starts a copy of this program in a folder of its own. True when the copy
 // runs and has taken over; false to carry on in this process.
 bool HandOver(const wchar_t* pszSetupPath) {
-    wchar_t szSelf[MAX_PATH], szTemp[MAX_PATH], szCopy[MAX_PATH];
-    if (!GetSelfPath(szSelf)) return false;
-    DWORD cch = ::GetTempPathW(MAX_PATH, szTemp);
-    if (!cch || cch >= MAX_PATH) return false;
-    if (!FormatInto(szCopy, L"%sUnInstall-Tarvelo-%lu.exe", szTemp, ::GetCurrentProcessId()) ||
-        !::CopyFileW(szSelf, szCopy, FALSE))
-        return false;
-
+    wchar_t szSelf[MAX_PATH], szFolder[MAX_PATH], szCopy[MAX_PATH];
+    if (!GetSelfPath(szSelf) || !MakeCopyFolder(szFolder)) return false;
+    // Held without write or delete sharing from its check until the copy
+    // runs, and started by the path of what is held.
+    CFileHandle copy;
+    wchar_t szHeld[MAX_PATH + 8] = {0};
+    LARGE_INTEGER ownSize = {}, copySize = {};
+    CFileHandle self(::CreateFileW(szSelf, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL,
+                                   OPEN_EXISTING, 0, NULL));
+    if (FormatInto(szCopy, L"%s\\UnInstall.exe", szFolder) && self &&
+        ::CopyFileW(szSelf, szCopy, TRUE)) {
+        copy.Reset(::CreateFileW(szCopy, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                 FILE_FLAG_OPEN_REPARSE_POINT, NULL));
+    }
+    DWORD cchHeld = copy ? ::GetFinalPathNameByHandleW(copy.Get(), szHeld, MAX_PATH + 8,
+                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)
+                         : 0;
+    // The short form where it fits: "\\?\" is not a working folder.
+    const wchar_t* pszHeld = !wcsncmp(szHeld, L"\\\\?\\", 4) ? szHeld + 4 : szHeld;
     HANDLE hSelf = NULL;
-    if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(),
-                           &hSelf, SYNCHRONIZE, TRUE, 0)) {
-        ::DeleteFileW(szCopy);
-        return false;
-    }
-    CHandle self(hSelf);
     wchar_t szCommand[3 * MAX_PATH];
-    if (!FormatInto(szCommand, L"\"%s\" \"%s\" %s %llu", szCopy, pszSetupPath, kContinueSwitch,
-                    static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(hSelf)))) {
-        ::DeleteFileW(szCopy);
-        return false;
-    }
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessW(szCopy, szCommand, NULL, NULL, TRUE, 0, NULL, szTemp, &si, &pi)) {
+    bool bStarted = cchHeld && cchHeld < MAX_PATH + 8 && wcslen(pszHeld) < MAX_PATH &&
+                    ::GetFileSizeEx(self.Get(), &ownSize) &&
+                    ::GetFileSizeEx(copy.Get(), &copySize) &&
+                    ownSize.QuadPart == copySize.QuadPart &&
+                    ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(),
+                                      ::GetCurrentProcess(), &hSelf, SYNCHRONIZE, TRUE, 0);
+    CHandle selfProcess(hSelf);
+    bStarted =
+        bStarted &&
+        FormatInto(szCommand, L"\"%s\" \"%s\" %s %llu", pszHeld, pszSetupPath, kContinueSwitch,
+                   static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(hSelf))) &&
+        ::CreateProcessW(pszHeld, szCommand, NULL, NULL, TRUE, 0, NULL, szFolder, &si, &pi);
+    if (!bStarted) {
+        copy.Close();
         ::DeleteFileW(szCopy);
+        ::RemoveDirectoryW(szFolder);
         return false;
     }
     ::CloseHandle(pi.hThread);
@@ -139,7 +168,16 @@ bool RunningFrom(const wchar_t* pszExe) {
 // The temporary copy goes at the next restart, whatever its outcome.
 void ScheduleSelfDeletion() {
     wchar_t szSelf[MAX_PATH];
-    if (GetSelfPath(szSelf)) ::MoveFileExW(szSelf, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (!GetSelfPath(szSelf)) return;
+    ::MoveFileExW(szSelf, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    // Its own folder after it (renames at restart run in order), when it is
+    // one that the hand-over made.
+    wchar_t* pSlash = wcsrchr(szSelf, L'\\');
+    if (!pSlash) return;
+    *pSlash = 0;
+    const wchar_t* pName = wcsrchr(szSelf, L'\\');
+    if (pName && !wcsncmp(pName + 1, L"Tarvelo-UnInstall-", 18))
+        ::MoveFileExW(szSelf, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
 int Uninstall(const CInstallRecord& record, HANDLE hFirst, bool bCopy) {

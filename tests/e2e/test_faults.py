@@ -9,6 +9,7 @@ user who stops or kills the installer. Every case checks what the user sees
 import glob
 import os
 import shutil
+import subprocess
 import sys
 import tempfile
 import threading
@@ -106,6 +107,13 @@ class FaultTest(unittest.TestCase):
         self.assertIsNotNone(question, missing)
         faults.press_key_on(self.wine, question, key)
 
+    def cancel_asked_again(self):
+        """The rejected entries are forgotten and asked for again: this user
+        gives up."""
+        again = faults.find_window(self.wine, with_servers.DIALOG_TITLE, 60)
+        self.assertIsNotNone(again, "rejected credentials were not asked for again")
+        faults.press_key_on(self.wine, again, "Escape")
+
     def client_started(self):
         return os.path.exists(self.wine.host_path("C:\\temp\\client_started.txt"))
 
@@ -126,7 +134,10 @@ class FaultTest(unittest.TestCase):
         self.proc.wait(timeout=60)
 
     def assert_completed(self, timeout=180, clean=True):
-        self.proc.wait(timeout=timeout)
+        try:
+            self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.fail("did not complete: " + self.wine.read_log()[-3000:])
         deadline = time.time() + 30
         while not self.client_started() and time.time() < deadline:
             time.sleep(0.3)
@@ -147,7 +158,7 @@ class LocalFolders(FaultTest):
             f.write("keep")
         try:
             # A link in place of the install folder, then of the uninstaller's:
-            # nothing is written or deleted through either.
+            # refused, nothing written, deleted or moved through either.
             for folder in ("C:\\Tarvelo", "C:\\UnInstall Tarvelo"):
                 shutil.rmtree(self.wine.host_path(folder), ignore_errors=True)
                 os.symlink(victim, self.wine.host_path(folder))
@@ -359,6 +370,7 @@ class ProxyFaults(FaultTest):
         box = faults.find_window(self.wine, "提示", 60)
         self.assertIsNotNone(box, "no message about the rejected credentials")
         faults.press_key_on(self.wine, box)
+        self.cancel_asked_again()
         self.assert_failed_visibly(LIST_FAILED)
         self.assertIn("check username and password failed", self.wine.read_log())
         with open(self.proxy_log, encoding="utf-8") as f:
@@ -516,6 +528,7 @@ class RealServers(FaultTest):
         box = faults.find_window(self.wine, "提示", 60)
         self.assertIsNotNone(box, "no message about the rejected credentials")
         faults.press_key_on(self.wine, box)
+        self.cancel_asked_again()
         self.assert_failed_visibly(LIST_FAILED)
         self.assertIn("check username and password failed", self.wine.read_log())
 

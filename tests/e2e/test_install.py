@@ -100,6 +100,8 @@ class InstallerTest(unittest.TestCase):
         with open(started, "rb") as f:
             record = f.read().decode("utf-16-le")
         self.assertIn("cwd=C:\\Tarvelo", record)
+        # No desktop shell here: the fallback's token has no administrator rights.
+        self.assertIn("admin=0", record)
 
         tarvelo = self.wine.host_path("C:\\Tarvelo")
         self.assertFalse(os.path.exists(os.path.join(tarvelo, "stale.txt")))
@@ -143,9 +145,10 @@ class InstallerTest(unittest.TestCase):
                                 "Start Menu", "Programs", "塔维罗")
         self.assertTrue(os.path.exists(os.path.join(programs, "塔维罗.lnk")), programs)
         self.assertTrue(os.path.exists(os.path.join(programs, "卸载塔维罗.lnk")))
-        # The prefix's Desktop folder is a link into the test run's HOME.
+        # On the all-users desktop only, never the elevated account's own.
         desktop = glob.glob(os.path.join(self.wine.drive_c, "users", "*", "Desktop", "塔维罗.lnk"))
-        self.assertEqual(1, len(desktop))
+        self.assertEqual([os.path.join(self.wine.drive_c, "users", "Public", "Desktop",
+                                       "塔维罗.lnk")], desktop)
 
     def test_a_running_client_blocks_the_install_until_it_ends(self):
         with open(ARGS.client, "rb") as f:

@@ -88,10 +88,15 @@ class UninstallTest(unittest.TestCase):
         return seen
 
     def temp_copies(self):
-        return glob.glob(os.path.join(self.wine.drive_c, "users", "*", "AppData", "Local",
-                                      "Temp", "UnInstall-Tarvelo-*.exe")) + \
+        """The hand-over's copies: in folders of their own under the system's
+        Temp folder, never in the user's."""
+        in_user_temp = glob.glob(os.path.join(self.wine.drive_c, "users", "*", "AppData", "Local",
+                                              "Temp", "UnInstall-Tarvelo-*.exe")) + \
             glob.glob(os.path.join(self.wine.drive_c, "users", "*", "Temp",
                                    "UnInstall-Tarvelo-*.exe"))
+        self.assertEqual([], in_user_temp)
+        return glob.glob(os.path.join(self.wine.drive_c, "windows", "temp",
+                                      "Tarvelo-UnInstall-*", "UnInstall.exe"))
 
     def pending_deletions(self):
         """Paths in PendingFileRenameOperations (REG_MULTI_SZ, exported as
@@ -326,6 +331,14 @@ class UninstallTest(unittest.TestCase):
         with open(os.path.join(staged, "client.zip"), "wb") as f:
             f.write(b"PK")
 
+        # A link where earlier releases put it, on the user's own desktop.
+        public = [link for link in self.desktop_links() if os.sep + "Public" + os.sep in link]
+        self.assertEqual(1, len(public))
+        own = glob.glob(os.path.join(self.wine.drive_c, "users", "*", "Desktop"))
+        own = [d for d in own if os.sep + "Public" + os.sep not in d + os.sep]
+        shutil.copy(public[0], own[0])
+        self.assertEqual(2, len(self.desktop_links()))
+
         # The argument in another slash form and case is still the folder.
         proc = self.start_uninstaller("c:/tarvelo/")
         self.answer("Return")
@@ -348,7 +361,9 @@ class UninstallTest(unittest.TestCase):
         copies = sorted(set(self.temp_copies()) - copies_before)
         self.assertEqual(1, len(copies))
         pending = self.pending_deletions()
-        self.assertTrue(any(p.endswith(os.path.basename(copies[0])) for p in pending), pending)
+        folder = os.path.basename(os.path.dirname(copies[0]))
+        self.assertTrue(any(p.endswith(folder + "\\UnInstall.exe") for p in pending), pending)
+        self.assertTrue(any(p.endswith(folder) for p in pending), pending)
 
 
 if __name__ == "__main__":

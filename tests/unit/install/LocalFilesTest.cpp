@@ -82,17 +82,23 @@ TEST(WriteClientVersion, ReplacesOnlyTheVersionKey) {
     EXPECT_STREQ(L"8080", sz);
 }
 
-TEST(WriteClientVersion, WritesNothingWithoutTheConfigFolder) {
+TEST(WriteClientVersion, WritesNothingWithoutTheConfigFolderAndSaysWhenItCannotWrite) {
     CTempFolder tmp(L"ver");
-    WriteClientVersion(tmp.Path().c_str(), 2);
+    EXPECT_TRUE(WriteClientVersion(tmp.Path().c_str(), 2));
     EXPECT_FALSE(FolderExists(tmp.Sub(L"config")));
     EXPECT_FALSE(FileExists(tmp.Sub(L"config\\ORB.System.config")));
 
     // A fresh file in an existing folder gets the section.
     ASSERT_TRUE(::CreateDirectoryW(tmp.Sub(L"config").c_str(), NULL));
-    WriteClientVersion(tmp.Path().c_str(), -12);
+    EXPECT_TRUE(WriteClientVersion(tmp.Path().c_str(), -12));
     wchar_t sz[64];
     GetPrivateProfileStringW(L"Client", L"Version", L"", sz, 64,
                              tmp.Sub(L"config\\ORB.System.config").c_str());
     EXPECT_STREQ(L"-12", sz);
+
+    // The folder is there but the file cannot be written: a failure.
+    CTempFolder other(L"ver");
+    ASSERT_TRUE(::CreateDirectoryW(other.Sub(L"config").c_str(), NULL));
+    ASSERT_TRUE(::CreateDirectoryW(other.Sub(L"config\\ORB.System.config").c_str(), NULL));
+    EXPECT_FALSE(WriteClientVersion(other.Path().c_str(), 2));
 }

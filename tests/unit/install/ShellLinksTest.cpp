@@ -13,6 +13,9 @@ const wchar_t kUserShellFolders[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 const wchar_t kCommonShellFolders[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+// Where the system finds the public desktop.
+const wchar_t kCommonUserShellFolders[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 
 std::wstring Normalized(std::wstring path, bool bTrailingSlash) {
     wchar_t sz[MAX_PATH];
@@ -221,51 +224,39 @@ TEST(DeleteOldShellLink, ALinkWithTheNewNameIsLeftAndThenOverwritten) {
     EXPECT_EQ(1, CountEntries(menu));
 }
 
-TEST(SetDesktopShellLink, SavesTheLinkInTheDesktopFolderOfTheRegistry) {
+// The link goes to the all-users desktop, never to the folder that the
+// elevated account's own Shell Folders value names (its programs may set it).
+TEST(SetDesktopShellLink, SavesTheLinkOnThePublicDesktopNotWhereTheUserValuePoints) {
     CTempFolder tmp(L"desk");
-    std::wstring desktop = tmp.Sub(L"Desktop");
+    std::wstring desktop = tmp.Sub(L"Public"), users = tmp.Sub(L"Startup");
     std::wstring inst = tmp.Sub(L"Tarvelo");
     ASSERT_TRUE(::CreateDirectoryW(desktop.c_str(), NULL));
+    ASSERT_TRUE(::CreateDirectoryW(users.c_str(), NULL));
+    CRegValueOverride common(HKEY_LOCAL_MACHINE, kCommonUserShellFolders, L"Common Desktop");
+    ASSERT_TRUE(common.SetRaw(REG_EXPAND_SZ, desktop.c_str(),
+                              static_cast<DWORD>((desktop.size() + 1) * sizeof(wchar_t))));
     CRegValueOverride value(HKEY_CURRENT_USER, kUserShellFolders, L"Desktop");
-    ASSERT_TRUE(value.SetString(desktop));
-
-    wchar_t szPath[MAX_PATH];
-    EXPECT_TRUE(GetDesktopPath(szPath));
-    EXPECT_EQ(desktop, std::wstring(szPath));
+    ASSERT_TRUE(value.SetString(users));
 
     SetDesktopShellLink(L"塔维罗", inst.c_str(), (inst + L"/iKVTRemote.exe").c_str(),
                         (inst + L"/favicon.ico").c_str());
     ExpectClientLink(desktop + L"\\塔维罗.lnk", inst);
+    EXPECT_EQ(0, CountEntries(users));
     EXPECT_TRUE(ComIsUninitialised());
 }
 
-TEST(SetDesktopShellLink, NoUsableDesktopValueMakesNoLinkAnywhere) {
-    CTempFolder tmp(L"desk");
-    std::wstring inst = tmp.Sub(L"Tarvelo");
-    ASSERT_TRUE(::CreateDirectoryW(tmp.Sub(L"Desktop").c_str(), NULL));
-    CCurrentFolder cwd(tmp.Path());
+// Where earlier releases put the link: the uninstaller reads it back.
+TEST(GetDesktopPath, AnUnusableUserValueGivesNoFolder) {
     CRegValueOverride value(HKEY_CURRENT_USER, kUserShellFolders, L"Desktop");
-    auto run = [&]() {
-        SetDesktopShellLink(L"塔维罗", inst.c_str(), (inst + L"/iKVTRemote.exe").c_str(),
-                            (inst + L"/favicon.ico").c_str());
-    };
     wchar_t szPath[MAX_PATH];
 
     ASSERT_TRUE(value.Remove());
     EXPECT_TRUE(GetDesktopPath(szPath));  // the key opens; the folder is empty
     EXPECT_STREQ(L"", szPath);
-    run();
-
-    ASSERT_TRUE(value.SetString(L""));
-    run();
-
-    ASSERT_TRUE(value.SetString(L"Desktop"));  // relative to the current folder
-    run();
 
     ASSERT_TRUE(value.SetString(L"C:\\" + std::wstring(300, L'x')));
     EXPECT_TRUE(GetDesktopPath(szPath));
     EXPECT_STREQ(L"", szPath);
-    run();
 
     // Exactly 260 characters stored without a terminator (the character
     // after them is not 0, so the registry adds none): does not fit either.
@@ -278,11 +269,6 @@ TEST(SetDesktopShellLink, NoUsableDesktopValueMakesNoLinkAnywhere) {
     ASSERT_TRUE(value.SetRaw(REG_DWORD, &dw, sizeof(dw)));
     EXPECT_TRUE(GetDesktopPath(szPath));
     EXPECT_STREQ(L"", szPath);
-    run();
-
-    EXPECT_EQ(1, CountEntries(tmp.Path()));  // only "Desktop"
-    EXPECT_EQ(0, CountEntries(tmp.Sub(L"Desktop")));
-    EXPECT_TRUE(ComIsUninitialised());
 }
 
 TEST(SetStartShellLink, MakesTheFolderWithBothLinksAndMakesThemAnewOnASecondRun) {
@@ -359,6 +345,11 @@ TEST(Registration, KeysFindsAndComAreReleasedOnEveryPath) {
     CCurrentFolder cwd(tmp.Path());  // where a link without a folder would land
     CRegValueOverride desk(HKEY_CURRENT_USER, kUserShellFolders, L"Desktop");
     CRegValueOverride menu(HKEY_LOCAL_MACHINE, kCommonShellFolders, L"Common Programs");
+    CRegValueOverride common(HKEY_LOCAL_MACHINE, kCommonUserShellFolders, L"Common Desktop");
+    auto setCommon = [&](const std::wstring& folder) {
+        common.SetRaw(REG_EXPAND_SZ, folder.c_str(),
+                      static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
+    };
     HKEY hUninstall = NULL;
     ASSERT_EQ(
         ERROR_SUCCESS,
@@ -369,12 +360,14 @@ TEST(Registration, KeysFindsAndComAreReleasedOnEveryPath) {
     auto runAll = [&]() {
         wchar_t szPath[MAX_PATH];
         desk.SetString(desktop);
+        setCommon(desktop);
         menu.SetString(programs);
         GetDesktopPath(szPath);
         SetDesktopShellLink(L"塔维罗", inst.c_str(), (inst + L"/iKVTRemote.exe").c_str(),
                             (inst + L"/favicon.ico").c_str());
         SetStartShellLink(inst.c_str(), tmp.Sub(L"un").c_str());
         desk.Remove();
+        setCommon(tmp.Sub(L"none"));  // no such folder: no public desktop
         menu.Remove();
         SetDesktopShellLink(L"塔维罗", inst.c_str(), (inst + L"/iKVTRemote.exe").c_str(),
                             (inst + L"/favicon.ico").c_str());

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "InstallFolders.h"
 #include "TestUtil.h"
 #include "TreeSwap.h"
 
@@ -97,4 +98,25 @@ TEST_F(TreeSwapTest, ANextRunUndoesAnUncommittedSwapAndFinishesACommittedOne) {
     EXPECT_EQ(SwapFinished, RecoverSwap(m_paths, &ullSerial));
     EXPECT_EQ(1796786037ull, ullSerial);
     ExpectNewAlone();
+}
+
+// The uninstaller's folder is kept between runs, so anything a user put in
+// its place must go aside, not be adopted. (Links are refused by the guard;
+// this Wine cannot make one from inside.)
+TEST(HoldOwnFolder, AFileInTheFolderPlaceGoesAsideAndAFreshFolderIsMade) {
+    CTempFolder tmp(L"hold");
+    std::wstring path = tmp.Sub(L"UnInstall Tarvelo");
+    ASSERT_TRUE(WriteFileBytes(path, "theirs"));
+    CProtectedSecurity security;
+    CFolderGuard guard;
+    ASSERT_TRUE(HoldOwnFolder(path.c_str(), security, &guard));
+    EXPECT_TRUE(guard.IsOpen());
+    EXPECT_TRUE(FolderExists(path));
+    EXPECT_TRUE(ListFolder(path).empty());
+    std::vector<std::wstring> names = ListFolder(tmp.Path());
+    ASSERT_EQ(2u, names.size());
+    EXPECT_EQ(0u, names[1].find(L"UnInstall Tarvelo.quarantine-"));
+    std::string moved;
+    EXPECT_TRUE(ReadFileBytes(tmp.Sub(names[1]), &moved));
+    EXPECT_EQ("theirs", moved);
 }

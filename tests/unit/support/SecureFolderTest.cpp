@@ -7,7 +7,8 @@
 // cannot be read back here: the descriptor itself is checked.
 TEST(ProtectedSecurity, OwnerAdministratorsAProtectedListAndInheritedEntries) {
     for (bool bUsersModify : {false, true}) {
-        CProtectedSecurity security(bUsersModify);
+        CProtectedSecurity security(bUsersModify ? CProtectedSecurity::kUsersModify
+                                                 : CProtectedSecurity::kUsersRead);
         ASSERT_TRUE(security.IsValid());
         PSID pOwner = NULL;
         BOOL bDefaulted = TRUE;
