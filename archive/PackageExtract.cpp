@@ -3,8 +3,41 @@
 #include "ArchiveReader.h"
 #include "Log.h"
 
+namespace {
+
+// Sums the declared sizes up to the first entry the directory cannot reach;
+// the extraction loop ends there anyway. Both zip readers (minizip's and
+// ours for encrypted entries) stop at the declared size, so these figures
+// bound what is written.
+bool WithinLimits(ArchiveReader* hArchive, const wchar_t* szZipPath, int32_t nCount,
+                  const PackageLimits& limits) {
+    if (static_cast<uint32_t>(nCount) > limits.nMaxEntries) {
+        LogError(L"[ExtractPackage] %s has %d entries, more than %u", szZipPath,
+                 static_cast<int>(nCount), static_cast<unsigned>(limits.nMaxEntries));
+        return false;
+    }
+    uint64_t cbTotal = 0;
+    ArchiveEntry entry = {};
+    for (int32_t i = 0; i < nCount; ++i) {
+        if (ArchiveGetEntry(hArchive, i, &entry) == EntryUnreachable) break;
+        // A clamped size (2 GiB or more) is over any sensible limit as it is.
+        if (entry.nUncompressedSize > 0) cbTotal += static_cast<uint64_t>(entry.nUncompressedSize);
+        if (cbTotal > limits.cbMaxBytes) {
+            LogError(
+                L"[ExtractPackage] %s declares more than %I64u uncompressed bytes "
+                L"(%I64u by entry %d of %d)",
+                szZipPath, limits.cbMaxBytes, cbTotal, static_cast<int>(i),
+                static_cast<int>(nCount));
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 PackageResult ExtractPackage(const wchar_t* szZipPath, const wchar_t* szFolder, DWORD dwPauseMs,
-                             HANDLE hStopEvent) {
+                             HANDLE hStopEvent, const PackageLimits& limits) {
     // Without its folder the package would land in the current directory,
     // or with an empty one at the drive's root.
     if (!szZipPath || !szFolder || !szFolder[0]) return PackageUnusable;
@@ -17,6 +50,10 @@ PackageResult ExtractPackage(const wchar_t* szZipPath, const wchar_t* szFolder, 
     ArchiveEntry entry = {};
     ArchiveGetEntry(hArchive, -1, &entry);
     int32_t nCount = entry.nIndex;
+    if (!WithinLimits(hArchive, szZipPath, nCount, limits)) {
+        ArchiveClose(hArchive);
+        return PackageTooLarge;
+    }
     PackageResult result = PackageExtracted;
     bool bFirst = true;
     for (int32_t i = 0; i < nCount; ++i) {

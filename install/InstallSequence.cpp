@@ -331,8 +331,10 @@ bool InstallEntry(CInstallState& state, IInstallView& view, const SetupListEntry
         // CRC) would leave a broken installation reported as a success. A body
         // cut without a length header arrives looking whole, so fetch again;
         // stop with the entry's failure when it never unpacks, and at once
-        // when it never can (its entries are logged).
-        if (extracted == PackageUnusable) nAttempt = AttemptsPerFile() - 1;
+        // when it never can (its entries, or its figures over the limits, are
+        // logged).
+        if (extracted == PackageUnusable || extracted == PackageTooLarge)
+            nAttempt = AttemptsPerFile() - 1;
         if (LastAttempt(state, view, &nAttempt, false, L"安装%s失败", entry.szName)) {
             LogError(L"[CSetupDlg::Execute] extract %s failed", entry.szName);
             return false;

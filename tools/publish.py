@@ -74,6 +74,11 @@ import setuplist  # noqa: E402
 # spare: a body that fits is never copied, so a 32-bit process never needs a
 # second large contiguous block while it also holds the first.
 MAX_PACKAGE_BYTES = 8 * 1024 * 1024
+# What setup.exe lets one package unpack (kPackageMaxEntries and
+# kPackageMaxBytes in archive/PackageExtract.h): it refuses a package over
+# either before writing anything, so such a release could never install.
+MAX_PACKAGE_ENTRIES = 20000
+MAX_UNPACKED_BYTES = 1024 * 1024 * 1024
 # setup.exe unpacks a release into "C:\Tarvelo.new" and swaps it in for
 # "C:\Tarvelo" once complete: that folder plus the entry name must fit the
 # reader's 259 characters.
@@ -239,6 +244,14 @@ def split_package(name, kind, value, files, problems):
         pkg = Package(part_name(name, n), kind, value, part)
         pkg.data = build_zip(part)
         packages.append(pkg)
+        with zipfile.ZipFile(io.BytesIO(pkg.data)) as z:
+            infos = z.infolist()
+        unpacked = sum(i.file_size for i in infos)
+        if len(infos) > MAX_PACKAGE_ENTRIES or unpacked > MAX_UNPACKED_BYTES:
+            problems.append("package %s: %d entries and %d bytes unpacked, more than the %d "
+                            "entries or %d bytes setup.exe unpacks from one package"
+                            % (pkg.name, len(infos), unpacked, MAX_PACKAGE_ENTRIES,
+                               MAX_UNPACKED_BYTES))
     if len(packages) > 1:
         for pkg in packages:
             check_package_name(pkg.name, problems)

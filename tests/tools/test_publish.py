@@ -240,6 +240,24 @@ class PublishRefusalTest(PublishTestBase):
         self.assertEqual(1, code)
         self.assertIn("no uninstaller", out)
 
+    def test_package_over_what_setup_exe_unpacks_is_refused(self):
+        self.write("client/iKVTRemote.exe", b"MZ")
+        for n in range(3):
+            self.write("many/f%d.txt" % n, b"x" * 40)
+        client = {"name": "client.zip", "kind": 1, "folders": ["client"]}
+        many = {"name": "many.zip", "kind": 1, "folders": ["many"]}
+        for entries, unpacked, refused in ((2, 120, True), (3, 119, True), (3, 120, False)):
+            with self.subTest(entries=entries, unpacked=unpacked), \
+                    mock.patch.object(publish, "MAX_PACKAGE_ENTRIES", entries), \
+                    mock.patch.object(publish, "MAX_UNPACKED_BYTES", unpacked):
+                if not refused:
+                    publish.publish(self.release([client, many]), self.out)
+                    continue
+                with self.assertRaises(publish.Refused) as cm:
+                    publish.publish(self.release([client, many]), self.out)
+                self.assertIn("package many.zip: 3 entries and 120 bytes unpacked",
+                              str(cm.exception))
+
 
 class ManifestTest(PublishTestBase):
     def test_signed_manifest_lists_every_fetched_file_and_any_changed_byte_fails(self):

@@ -108,3 +108,23 @@ TEST(ExtractPackage, PackagesFromRealToolsUnpackUnderTheirRealNames) {
             << pszZip;
     }
 }
+
+TEST(ExtractPackage, PackagesOverTheLimitsAreRefusedBeforeAnythingIsWritten) {
+    CTempFolder tmp(L"pkg");
+    CLogFile log;
+    // roundtrip.zip: five entries declaring 277890 bytes in all.
+    std::wstring zip = ZipPath(L"roundtrip.zip");
+    const PackageLimits fewEntries = {4, kPackageMaxBytes};
+    EXPECT_EQ(PackageTooLarge,
+              ExtractPackage(zip.c_str(), tmp.Sub(L"a").c_str(), 0, NULL, fewEntries));
+    EXPECT_EQ(1, log.Count(L"has 5 entries, more than 4"));
+    EXPECT_TRUE(ListFolder(tmp.Sub(L"a")).empty());
+    const PackageLimits fewBytes = {kPackageMaxEntries, 277889};
+    EXPECT_EQ(PackageTooLarge,
+              ExtractPackage(zip.c_str(), tmp.Sub(L"b").c_str(), 0, NULL, fewBytes));
+    EXPECT_EQ(1, log.Count(L"declares more than 277889 uncompressed bytes"));
+    EXPECT_TRUE(ListFolder(tmp.Sub(L"b")).empty());
+    const PackageLimits justEnough = {5, 277890};
+    EXPECT_EQ(PackageExtracted,
+              ExtractPackage(zip.c_str(), tmp.Sub(L"c").c_str(), 0, NULL, justEnough));
+}
