@@ -10,6 +10,7 @@
 
 #include "Handle.h"
 #include "SecureFolder.h"
+#include "StrFormat.h"
 
 namespace {
 
@@ -141,13 +142,10 @@ bool StartWithoutAdminRights(const wchar_t* pszFile, const wchar_t* pszFolder) {
     CHandle restricted(hRestricted);
     if (!LowerToUser(hRestricted)) return false;
     wchar_t szCommand[MAX_PATH + 2];
-    if (::lstrlenW(pszFile) >= MAX_PATH) {
+    if (!FormatInto(szCommand, L"\"%s\"", pszFile)) {
         ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
-    szCommand[0] = L'"';
-    ::lstrcpyW(szCommand + 1, pszFile);
-    ::lstrcatW(szCommand, L"\"");
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};

@@ -76,54 +76,54 @@ bool MakeCopyFolder(wchar_t (&szFolder)[MAX_PATH]) {
            ::CreateDirectoryW(szFolder, security.Attributes());
 }
 
-// Starts a copy of this program in a folder of its own. True when the copy
-// runs and has taken over; false to carry on in this process.
-bool HandOver(const wchar_t* pszSetupPath) {
-    wchar_t szSelf[MAX_PATH], szFolder[MAX_PATH], szCopy[MAX_PATH];
-    if (!GetSelfPath(szSelf) || !MakeCopyFolder(szFolder)) return false;
-    // Held without write or delete sharing from its check until the copy
-    // runs, and started by the path of what is held.
-    CFileHandle copy;
-    wchar_t szHeld[MAX_PATH + 8] = {0};
-    LARGE_INTEGER ownSize = {}, copySize = {};
-    CFileHandle self(::CreateFileW(szSelf, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL,
-                                   OPEN_EXISTING, 0, NULL));
-    if (FormatInto(szCopy, L"%s\\UnInstall.exe", szFolder) && self &&
-        ::CopyFileW(szSelf, szCopy, TRUE)) {
-        copy.Reset(::CreateFileW(szCopy, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                                 FILE_FLAG_OPEN_REPARSE_POINT, NULL));
-    }
-    DWORD cchHeld = copy ? ::GetFinalPathNameByHandleW(copy.Get(), szHeld, MAX_PATH + 8,
-                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)
-                         : 0;
+// Starts the copy by the path of a handle held on it without write or
+// delete sharing, from its check until it runs.
+bool StartHeldCopy(const wchar_t* pszSelf, const wchar_t* pszCopy, const wchar_t* pszFolder,
+                   const wchar_t* pszSetupPath) {
+    CFileHandle copy(::CreateFileW(pszCopy, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                   FILE_FLAG_OPEN_REPARSE_POINT, NULL));
+    WIN32_FILE_ATTRIBUTE_DATA own;
+    LARGE_INTEGER copySize = {};
+    if (!copy || !::GetFileAttributesExW(pszSelf, GetFileExInfoStandard, &own) ||
+        !::GetFileSizeEx(copy.Get(), &copySize) || copySize.LowPart != own.nFileSizeLow ||
+        static_cast<DWORD>(copySize.HighPart) != own.nFileSizeHigh)
+        return false;
+    wchar_t szHeld[MAX_PATH + 8];
+    DWORD cchHeld = ::GetFinalPathNameByHandleW(copy.Get(), szHeld, MAX_PATH + 8,
+                                                FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (!cchHeld || cchHeld >= MAX_PATH + 8) return false;
     // The short form where it fits: "\\?\" is not a working folder.
-    const wchar_t* pszHeld = !wcsncmp(szHeld, L"\\\\?\\", 4) ? szHeld + 4 : szHeld;
+    const wchar_t* pszHeld = wcsncmp(szHeld, L"\\\\?\\", 4) ? szHeld : szHeld + 4;
     HANDLE hSelf = NULL;
+    if (wcslen(pszHeld) >= MAX_PATH ||
+        !::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(),
+                           &hSelf, SYNCHRONIZE, TRUE, 0))
+        return false;
+    CHandle self(hSelf);
     wchar_t szCommand[3 * MAX_PATH];
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    bool bStarted = cchHeld && cchHeld < MAX_PATH + 8 && wcslen(pszHeld) < MAX_PATH &&
-                    ::GetFileSizeEx(self.Get(), &ownSize) &&
-                    ::GetFileSizeEx(copy.Get(), &copySize) &&
-                    ownSize.QuadPart == copySize.QuadPart &&
-                    ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(),
-                                      ::GetCurrentProcess(), &hSelf, SYNCHRONIZE, TRUE, 0);
-    CHandle selfProcess(hSelf);
-    bStarted =
-        bStarted &&
-        FormatInto(szCommand, L"\"%s\" \"%s\" %s %llu", pszHeld, pszSetupPath, kContinueSwitch,
-                   static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(hSelf))) &&
-        ::CreateProcessW(pszHeld, szCommand, NULL, NULL, TRUE, 0, NULL, szFolder, &si, &pi);
-    if (!bStarted) {
-        copy.Close();
-        ::DeleteFileW(szCopy);
-        ::RemoveDirectoryW(szFolder);
+    if (!FormatInto(szCommand, L"\"%s\" \"%s\" %s %llu", pszHeld, pszSetupPath, kContinueSwitch,
+                    static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(hSelf))) ||
+        !::CreateProcessW(pszHeld, szCommand, NULL, NULL, TRUE, 0, NULL, pszFolder, &si, &pi))
         return false;
-    }
     ::CloseHandle(pi.hThread);
     ::CloseHandle(pi.hProcess);
     return true;
+}
+
+// Starts a copy of this program in a folder of its own. True when the copy
+// runs and has taken over; false to carry on in this process.
+bool HandOver(const wchar_t* pszSetupPath) {
+    wchar_t szSelf[MAX_PATH], szFolder[MAX_PATH], szCopy[MAX_PATH] = {0};
+    if (!GetSelfPath(szSelf) || !MakeCopyFolder(szFolder)) return false;
+    if (FormatInto(szCopy, L"%s\\UnInstall.exe", szFolder) && ::CopyFileW(szSelf, szCopy, TRUE) &&
+        StartHeldCopy(szSelf, szCopy, szFolder, pszSetupPath))
+        return true;
+    ::DeleteFileW(szCopy);
+    ::RemoveDirectoryW(szFolder);
+    return false;
 }
 
 // The first process's file is locked until it has ended.
