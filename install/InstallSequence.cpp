@@ -26,10 +26,12 @@ CInstallState::CInstallState()
       m_nProgress(0),
       m_bConfirmStop(1),
       m_nServer(0),
+      m_nCutServer(0),
       m_manifest(),
       m_bVerified(false) {
     m_szSetupPath[0] = m_szUnInstallPath[0] = m_szTempPath[0] = m_szStagingPath[0] = 0;
-    m_szNewPath[0] = 0;
+    m_szNewPath[0] = m_szCutName[0] = 0;
+    m_cut.szValidator[0] = 0;
     m_hDownloadStop = NULL;
     wmemset(m_szProxyUser, 0, 64);
     wmemset(m_szProxyPassword, 0, 64);

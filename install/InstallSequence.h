@@ -6,6 +6,7 @@
 #include <set>
 #include <vector>
 
+#include "HttpDownload.h"
 #include "ReleaseManifest.h"
 #include "SecureFolder.h"
 #include "SetupList.h"
@@ -47,6 +48,12 @@ public:
     CFolderGuard m_guardSetup;
     // The download server whose turn it is (an index into the build's list).
     int m_nServer;
+    // A body the network cut short: the download buffer holds its first
+    // m_nDownloadLen bytes, of file m_szCutName from server m_nCutServer,
+    // whose answer gave m_cut's validator. Empty name: nothing to resume.
+    wchar_t m_szCutName[MAX_PATH];
+    int m_nCutServer;
+    HttpResume m_cut;
     // The release's signed manifest, once accepted (m_bVerified).
     ReleaseManifest m_manifest;
     bool m_bVerified;

@@ -22,13 +22,24 @@ ULONGLONG CurrentUnixTime() {
     return uli.QuadPart > kEpochDelta ? (uli.QuadPart - kEpochDelta) / 10000000ull : 0;
 }
 
+// The download buffer holds nothing to build on.
+void ForgetCutDownload(CInstallState& state) {
+    if (state.m_pDownloadBuf) memset(state.m_pDownloadBuf, 0, state.m_nDownloadBufSize);
+    state.m_nDownloadLen = 0;
+    state.m_szCutName[0] = 0;
+    state.m_cut.szValidator[0] = 0;
+}
+
 // After a failed or refused attempt the next server has its turn.
 void PassTurn(CInstallState& state) {
     state.m_nServer = (state.m_nServer % GetDownloadServerCount() + 1) % GetDownloadServerCount();
 }
 
 // One download of EX/<pszName> from the server whose turn it is, taking at
-// most dwMaxBody bytes; the turn passes on when it fails.
+// most dwMaxBody bytes. A body that this server cut short before is asked
+// for from where it ended. The turn passes on when the attempt fails, unless
+// the network cut it after new bytes arrived that the next attempt can
+// build on: a server that was sending the file keeps its turn.
 bool DownloadFromServer(CInstallState& state, const wchar_t* pszName, DWORD dwMaxBody,
                         HWND hWndOwner, bool* pbTooLong) {
     *pbTooLong = false;
@@ -40,14 +51,29 @@ bool DownloadFromServer(CInstallState& state, const wchar_t* pszName, DWORD dwMa
         LogError(L"[CSetupDlg::Execute] %s: URL too long", pszName);
         return false;
     }
-    LogNormal(L"[CSetupDlg::Execute] fetch %s from %s", pszName, szServer);
-    if (state.m_pDownloadBuf) memset(state.m_pDownloadBuf, 0, state.m_nDownloadBufSize);
-    state.m_nDownloadLen = 0;
+    const bool bResume = state.m_nDownloadLen > 0 && state.m_nCutServer == nServer &&
+                         wcscmp(state.m_szCutName, pszName) == 0;
+    if (bResume) {
+        LogNormal(L"[CSetupDlg::Execute] fetch %s from %s, from byte %lu", pszName, szServer,
+                  state.m_nDownloadLen);
+    } else {
+        LogNormal(L"[CSetupDlg::Execute] fetch %s from %s", pszName, szServer);
+        ForgetCutDownload(state);
+    }
+    state.m_szCutName[0] = 0;
+    const DWORD dwHeld = state.m_nDownloadLen;
     if (HttpDownload(szUrl, &state.m_pDownloadBuf, &state.m_nDownloadLen,
                      &state.m_nDownloadBufSize, state.m_szProxyUser, state.m_szProxyPassword,
-                     hWndOwner, dwMaxBody, state.m_hDownloadStop))
+                     hWndOwner, dwMaxBody, state.m_hDownloadStop, &state.m_cut))
         return true;
-    *pbTooLong = ::GetLastError() == ERROR_FILE_TOO_LARGE;
+    const DWORD dwError = ::GetLastError();
+    *pbTooLong = dwError == ERROR_FILE_TOO_LARGE;
+    if (dwError != ERROR_CANCELLED && !*pbTooLong && state.m_cut.szValidator[0] &&
+        state.m_nDownloadLen > dwHeld && CopyInto(state.m_szCutName, pszName)) {
+        state.m_nCutServer = nServer;
+        return false;
+    }
+    ForgetCutDownload(state);
     PassTurn(state);
     return false;
 }
@@ -85,8 +111,7 @@ FetchResult FetchReleaseFile(CInstallState& state, const wchar_t* pszName, HWND 
     LogError(L"[CSetupDlg::Execute] %s refused: size=%lu sha256=%s expected size=%lu sha256=%s",
              pszName, state.m_nDownloadLen, szGot, pFile->cbSize, szWanted);
     // What it holds is not the release's: nothing may use it.
-    if (state.m_pDownloadBuf) memset(state.m_pDownloadBuf, 0, state.m_nDownloadBufSize);
-    state.m_nDownloadLen = 0;
+    ForgetCutDownload(state);
     PassTurn(state);
     return FetchRefused;
 }

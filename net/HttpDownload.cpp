@@ -140,8 +140,11 @@ bool IsRedirectStatus(const wchar_t* pszStatus) {
 
 // One request for lpUrl; a failure is logged, by name when it is the
 // server's certificate.
-bool OpenUrl(HINTERNET hInternet, LPCWSTR lpUrl, DWORD dwFlags, CInternetHandle& hRequest) {
-    hRequest.Reset(WinInet::InternetOpenUrlW(hInternet, lpUrl, NULL, 0, dwFlags, 1));
+bool OpenUrl(HINTERNET hInternet, LPCWSTR lpUrl, LPCWSTR pszHeaders, DWORD dwFlags,
+             CInternetHandle& hRequest) {
+    hRequest.Reset(WinInet::InternetOpenUrlW(hInternet, lpUrl, pszHeaders[0] ? pszHeaders : NULL,
+                                             pszHeaders[0] ? static_cast<DWORD>(-1) : 0,
+                                             dwFlags, 1));
     if (hRequest) return true;
     const DWORD dwError = ::GetLastError();
     if (const wchar_t* pszWhy = DescribeCertificateError(dwError))
@@ -156,10 +159,11 @@ bool OpenUrl(HINTERNET hInternet, LPCWSTR lpUrl, DWORD dwFlags, CInternetHandle&
 // are said so, forgotten and asked for again while the run may still ask
 // and no stop is set. On success the request is in hRequest and its status
 // in szStatus.
-bool OpenAnswered(HINTERNET hInternet, LPCWSTR lpUrl, DWORD dwFlags, CInternetHandle& hRequest,
-                  wchar_t (&szStatus)[64], wchar_t (&szProxyUser)[64],
-                  wchar_t (&szProxyPassword)[64], HWND hWndParent, HANDLE hStopEvent) {
-    if (!OpenUrl(hInternet, lpUrl, dwFlags, hRequest)) return false;
+bool OpenAnswered(HINTERNET hInternet, LPCWSTR lpUrl, LPCWSTR pszHeaders, DWORD dwFlags,
+                  CInternetHandle& hRequest, wchar_t (&szStatus)[64],
+                  wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64], HWND hWndParent,
+                  HANDLE hStopEvent) {
+    if (!OpenUrl(hInternet, lpUrl, pszHeaders, dwFlags, hRequest)) return false;
     if (!QueryStatus(hRequest.Get(), szStatus)) return false;
     if (_wcsicmp(szStatus, L"407") != 0) return true;
 
@@ -188,7 +192,7 @@ bool OpenAnswered(HINTERNET hInternet, LPCWSTR lpUrl, DWORD dwFlags, CInternetHa
             // Some WinINet versions (Wine's) resend on the proxy connection
             // without a new CONNECT, and the proxy refuses the bare request. A
             // new request tunnels afresh with the credentials the session holds.
-            if (!OpenUrl(hInternet, lpUrl, dwFlags, hRequest) ||
+            if (!OpenUrl(hInternet, lpUrl, pszHeaders, dwFlags, hRequest) ||
                 !QueryStatus(hRequest.Get(), szStatus))
                 return false;
         }
@@ -230,6 +234,34 @@ bool FollowSecureRedirect(HINTERNET hRequest, wchar_t (&szUrl)[2048]) {
     return true;
 }
 
+// The answer's validator for a later If-Range: a strong ETag (a weak one
+// may not be used there), else its Last-Modified date; empty when neither.
+void QueryValidator(HINTERNET hRequest, HttpResume* pResume) {
+    wchar_t (&szValidator)[128] = pResume->szValidator;
+    wmemset(szValidator, 0, 128);
+    DWORD cb = sizeof(szValidator) - sizeof(wchar_t);
+    if (WinInet::HttpQueryInfoW(hRequest, HTTP_QUERY_ETAG, szValidator, &cb, NULL) &&
+        szValidator[0] == L'"')
+        return;
+    wmemset(szValidator, 0, 128);
+    cb = sizeof(szValidator) - sizeof(wchar_t);
+    if (!WinInet::HttpQueryInfoW(hRequest, HTTP_QUERY_LAST_MODIFIED, szValidator, &cb, NULL))
+        wmemset(szValidator, 0, 128);
+}
+
+// Where a 206's Content-Range ("bytes FIRST-LAST/TOTAL") says its body
+// begins in the file.
+bool QueryRangeStart(HINTERNET hRequest, ULONGLONG* pullFirst) {
+    wchar_t szRange[96] = L"Content-Range";
+    DWORD cbRange = sizeof(szRange) - sizeof(wchar_t);
+    if (!WinInet::HttpQueryInfoW(hRequest, HTTP_QUERY_CUSTOM, szRange, &cbRange, NULL) ||
+        _wcsnicmp(szRange, L"bytes ", 6) != 0 || !iswdigit(szRange[6]))
+        return false;
+    wchar_t* pEnd = NULL;
+    *pullFirst = _wcstoui64(szRange + 6, &pEnd, 10);
+    return *pEnd == L'-';
+}
+
 }  // namespace
 
 void StartProxyAsking() { g_nProxyAsks = 0; }
@@ -240,7 +272,7 @@ void ForgetProxyCredentials(wchar_t (&szProxyUser)[64], wchar_t (&szProxyPasswor
 
 BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapacity,
                   wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64], HWND hWndParent,
-                  DWORD dwMaxBody, HANDLE hStopEvent) {
+                  DWORD dwMaxBody, HANDLE hStopEvent, HttpResume* pResume) {
     HTTP_VERSION_INFO version = {1, 1};
     if (!WinInet::InternetSetOptionExW(NULL, INTERNET_OPTION_HTTP_VERSION, &version,
                                        sizeof(version), 0)) {
@@ -283,9 +315,18 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
         LogError(L"[HttpDownload  lpUrl]  too long lpUrl=%s", lpUrl);
         return FALSE;
     }
+    // Only the rest of a body cut short, and only while the file is the one
+    // whose first bytes are held.
+    const bool bAskRest = pResume && pResume->szValidator[0] && *pdwSize > 0;
+    wchar_t szHeaders[192] = {0};
+    if (bAskRest && !FormatInto(szHeaders, L"Range: bytes=%lu-\r\nIf-Range: %s\r\n", *pdwSize,
+                                pResume->szValidator)) {
+        LogError(L"[HttpDownload  lpUrl]  validator too long lpUrl=%s", lpUrl);
+        return FALSE;
+    }
     for (int nHops = 0;; ++nHops) {
-        if (!OpenAnswered(hInternet.Get(), szUrl, dwFlags, hRequest, szStatus, szProxyUser,
-                          szProxyPassword, hWndParent, hStopEvent))
+        if (!OpenAnswered(hInternet.Get(), szUrl, szHeaders, dwFlags, hRequest, szStatus,
+                          szProxyUser, szProxyPassword, hWndParent, hStopEvent))
             return FALSE;
         if (!bHttps || !IsRedirectStatus(szStatus)) break;
         if (nHops == kMaxRedirects) {
@@ -303,8 +344,34 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
         return FALSE;
     }
 
+    // Where this body begins in the buffer, and how much of it is held.
+    DWORD dwStartSize = *pdwSize;
+    DWORD dwHeld = 0;
+    if (wcscmp(szStatus, L"206") == 0) {
+        // Part of a file is a whole body only when it is the part asked for.
+        ULONGLONG ullFirst = 0;
+        if (!bAskRest || !QueryRangeStart(hRequest.Get(), &ullFirst) || ullFirst != *pdwSize) {
+            LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  partial answer "
+                     L"not asked for lpUrl=%s",
+                     lpUrl);
+            if (pResume) wmemset(pResume->szValidator, 0, 128);
+            return FALSE;
+        }
+        dwStartSize = 0;
+        dwHeld = *pdwSize;
+        LogNormal(L"[HttpDownload  InternetReadFile]  resumed at %lu lpUrl=%s", dwHeld, lpUrl);
+    } else if (bAskRest) {
+        // The file changed, or the server ignores Range: take it whole.
+        LogNormal(L"[HttpDownload  InternetReadFile]  whole body again lpUrl=%s", lpUrl);
+        memset(*ppBuffer, 0, *pdwSize);
+        *pdwSize = 0;
+        dwStartSize = 0;
+    }
+    if (pResume) QueryValidator(hRequest.Get(), pResume);
+
     ULONGLONG ullLength = 0;
     const bool bHasLength = QueryContentLength(hRequest.Get(), &ullLength);
+    ullLength += dwHeld;
     if (bHasLength && ullLength > dwMaxBody) {
         LogError(
             L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_CONTENT_LENGTH]]  too long length=%I64u "
@@ -314,7 +381,6 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
         return FALSE;
     }
 
-    const DWORD dwStartSize = *pdwSize;
     BYTE scratch[1024];
     memset(scratch, 0, sizeof(scratch));
     DWORD dwRecv = 0;

@@ -15,9 +15,22 @@
 // while the body arrives, the download ends at once (last error
 // ERROR_CANCELLED) and the event is left set for the caller to see. Every
 // request goes past caches. True when the whole body has been read.
+//
+// pResume (or NULL): what an earlier answer for this URL said. With a
+// validator and held bytes, the whole buffer is taken as the first bytes of
+// the body and only the rest is asked for (Range with If-Range); a 206 for
+// exactly that rest is appended, a whole answer (the file changed, or the
+// server ignores Range) replaces what was held. Either way pResume is left
+// with the validator of this answer, empty when it gave none that can be
+// trusted. A 206 that was not asked for is never a whole body.
+struct HttpResume {
+    // A strong ETag, else the Last-Modified date; empty when neither.
+    wchar_t szValidator[128];
+};
 BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapacity,
                   wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64], HWND hWndParent,
-                  DWORD dwMaxBody = MAXDWORD, HANDLE hStopEvent = NULL);
+                  DWORD dwMaxBody = MAXDWORD, HANDLE hStopEvent = NULL,
+                  HttpResume* pResume = NULL);
 
 // A new run: the proxy dialog may be shown three times again.
 void StartProxyAsking();

@@ -340,6 +340,32 @@ class PackageFaults(FaultTest):
         self.assertIn("[CSetupDlg::Execute] download flaky.zip sccuss", log)
         self.assertTrue(os.path.exists(self.wine.host_path("C:\\Tarvelo\\flaky.txt")))
 
+    def test_a_package_cut_at_60_percent_is_asked_for_from_there_or_whole_again(self):
+        self.serve_base()
+        packages = {"resumed.zip": "1", "whole.zip": "ignore"}
+        data, payload = {}, {}
+        for name, ranges in packages.items():
+            payload[name] = os.urandom(400000)
+            data[name] = harness.make_zip({name + ".bin": payload[name]})
+            self.serve(name, data[name])
+            faults.rule(self.root, name, ranges=ranges, cut_first=len(data[name]) * 6 // 10)
+        self.serve_list("base.zip;1;1", "resumed.zip;1;1", "whole.zip;1;1")
+        self.start_and_click_install()
+        self.assert_completed(clean=False)
+        log = self.wine.read_log()
+        for name in packages:
+            first, second = self.server.ranges[name]
+            self.assertIsNone(first)
+            # The next attempt, at the same server, asks for what is missing.
+            held = int(second[len("bytes="):-1])
+            self.assertTrue(0 < held <= len(data[name]) * 6 // 10, second)
+            self.assertIn("fetch %s from http://127.0.0.1:%d, from byte %d" % (name, ARGS.port, held),
+                          log)
+            with open(self.wine.host_path("C:\\Tarvelo\\%s.bin" % name), "rb") as f:
+                self.assertEqual(payload[name], f.read())
+        self.assertIn("resumed at %d lpUrl=http://127.0.0.1:%d/EX/resumed.zip"
+                      % (int(self.server.ranges["resumed.zip"][1][6:-1]), ARGS.port), log)
+        self.assertIn("whole body again lpUrl=http://127.0.0.1:%d/EX/whole.zip" % ARGS.port, log)
 
 class ProxyFaults(FaultTest):
     def setUp(self):

@@ -9,6 +9,14 @@ a sidecar NAME.rule with key=value lines that change how it is answered:
   no_length=1    no Content-Length: the end of the body is the closed connection
   stall=S        after the headers and close_after bytes (or the whole body),
                  wait S seconds, then close
+  cut_first=N    the first request gets the headers and N bytes, then the
+                 connection closes; later requests are answered whole
+  ranges=1       answer "Range: bytes=N-" with 206 and the rest, when
+                 If-Range names the file's ETag (sent on every answer);
+                 without it Range is ignored, as many servers do
+  ranges=ignore  send the ETag, but answer every request whole
+  log=1          append "range=... if-range=..." for each request to
+                 NAME.requests (the headers' values, "-" when absent)
 
 A missing file is a 404 with an error page. ProxyServer demands Basic
 credentials with 407 and forwards good requests to the download server only,
@@ -23,6 +31,7 @@ import socket
 import threading
 import time
 import urllib.parse
+import zlib
 
 LOOPBACK = "127.0.0.1"
 
@@ -76,9 +85,15 @@ class _DownloadHandler(http.server.BaseHTTPRequestHandler):
         file_path = os.path.join(server.root, name)
         rules = read_rules(file_path + ".rule")
 
+        range_asked = self.headers.get("Range")
+        if_range = self.headers.get("If-Range")
         with server.lock:
             server.counts[name] = server.counts.get(name, 0) + 1
             count = server.counts[name]
+            server.ranges.setdefault(name, []).append(range_asked)
+            if rules.get("log") == "1":
+                with open(file_path + ".requests", "a", encoding="utf-8") as f:
+                    f.write("range=%s if-range=%s\n" % (range_asked or "-", if_range or "-"))
         if count <= int(rules.get("fail_first", "0")):
             self.close_connection = True
             self.connection.shutdown(socket.SHUT_RDWR)
@@ -92,8 +107,23 @@ class _DownloadHandler(http.server.BaseHTTPRequestHandler):
             body = b"<html><body>404 Not Found</body></html>"
             status = int(rules.get("status", "404"))
 
+        etag = '"%x-%x"' % (len(body), zlib.crc32(body))
+        first = 0
+        if (rules.get("ranges") == "1" and status == 200 and range_asked
+                and range_asked.startswith("bytes=") and range_asked.endswith("-")
+                and range_asked[6:-1].isdigit() and if_range == etag
+                and int(range_asked[6:-1]) < len(body)):
+            first = int(range_asked[6:-1])
+            status = 206
         self.send_response(status)
         self.send_header("Content-Type", "application/octet-stream")
+        if rules.get("ranges") in ("1", "ignore"):
+            self.send_header("ETag", etag)
+            self.send_header("Accept-Ranges", "bytes")
+        if first:
+            self.send_header("Content-Range",
+                             "bytes %d-%d/%d" % (first, len(body) - 1, len(body)))
+            body = body[first:]
         no_length = rules.get("no_length") == "1"
         if no_length:
             self.send_header("Connection", "close")
@@ -103,6 +133,8 @@ class _DownloadHandler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
 
         cut = rules.get("close_after")
+        if count == 1 and "cut_first" in rules:
+            cut = rules["cut_first"]
         sent = body if cut is None else body[: int(cut)]
         self.wfile.write(sent)
         self.wfile.flush()
@@ -126,6 +158,8 @@ class DownloadServer(_Server):
     def __init__(self, root, port=0):
         self.root = root
         self.counts = {}
+        # name -> the Range header of each request (None when absent)
+        self.ranges = {}
         self.lock = threading.Lock()
         super().__init__(_DownloadHandler, port)
 

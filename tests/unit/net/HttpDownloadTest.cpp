@@ -198,6 +198,53 @@ TEST_F(HttpDownloadTest, AConnectionThatEndsEarlyIsNotAWholeBody) {
     EXPECT_EQ("third time lucky", buf.Data());
 }
 
+TEST_F(HttpDownloadTest, ACutBodyIsAskedForFromWhereItEndedOrTakenWholeAgain) {
+    const std::string body = Pattern(300000, 9);
+    const std::wstring dir = GetEnv(L"TEST_SERVE_DIR") + L"\\";
+    struct Case {
+        const char* rules;
+        bool bResumed;
+    } cases[] = {{"ranges=1\ncut_first=180000\nlog=1\n", true},
+                 {"ranges=ignore\ncut_first=180000\nlog=1\n", false}};
+    int nResumed = 0, nWhole = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rules);
+        std::wstring name = Name(L"resume");
+        ASSERT_TRUE(Serve(name, body));
+        ASSERT_TRUE(SetRule(name, c.rules));
+        CDownloadBuffer buf(kWindowBufSize);
+        HttpResume resume = {{0}};
+        const std::wstring url = ServerUrl(name);
+        EXPECT_FALSE(HttpDownload(url.c_str(), &buf.pBuf, &buf.nSize, &buf.nCapacity, buf.szUser,
+                                  buf.szPassword, NULL, MAXDWORD, NULL, &resume));
+        const DWORD nHeld = buf.nSize;
+        ASSERT_GT(nHeld, 0u);
+        ASSERT_LE(nHeld, 180000u);
+        ASSERT_NE(0, resume.szValidator[0]);
+        ASSERT_TRUE(HttpDownload(url.c_str(), &buf.pBuf, &buf.nSize, &buf.nCapacity, buf.szUser,
+                                 buf.szPassword, NULL, MAXDWORD, NULL, &resume));
+        EXPECT_TRUE(buf.Data() == body);
+        std::string requests;
+        ReadFileBytes(dir + name + L".requests", &requests);
+        // The second request asks for the rest, on the first answer's ETag.
+        const std::string asked = "range=bytes=" + std::to_string(nHeld) + "- if-range=\"";
+        EXPECT_EQ(0u, requests.find("range=- if-range=-\n" + asked)) << requests;
+        (c.bResumed ? nResumed : nWhole) += 1;
+        EXPECT_EQ(nResumed, m_log.Count(L"]  resumed at "));
+        EXPECT_EQ(nWhole, m_log.Count(L"]  whole body again "));
+    }
+
+    // Part of a file is never taken for the file: not unasked, and not
+    // when the buffer holds nothing to put it after.
+    std::wstring part = Name(L"part");
+    ASSERT_TRUE(Serve(part, body));
+    ASSERT_TRUE(SetRule(part, "status=206\n"));
+    CDownloadBuffer buf(kWindowBufSize);
+    EXPECT_FALSE(buf.Fetch(ServerUrl(part)));
+    EXPECT_EQ(0u, buf.nSize);
+    EXPECT_EQ(1, m_log.Count(L"]  partial answer not asked for lpUrl=" + ServerUrl(part)));
+}
+
 TEST_F(HttpDownloadTest, AStalledBodyFails) {
     // The server stops sending for longer than the 15 s receive time-out,
     // then drops the connection. Either way the call must fail. Wine 8 does
