@@ -103,26 +103,7 @@ bool CSetupDlg::OnTimer(UINT_PTR nIDEvent) {
 
 void CSetupDlg::LaunchClient() {
     m_bLaunchPending = false;
-    wchar_t szClient[MAX_PATH];
-    if (FormatInto(szClient, L"%s\\iKVTRemote.exe", m_szSetupPath)) {
-        // Nothing in the client's folder runs with the installer's rights
-        // (users may change it): the desktop shell starts it, or, without
-        // one (a service session, or a shell someone ended), a token with
-        // no administrator rights.
-        if (!ShellExecuteAsUser(szClient, m_szSetupPath)) {
-            if (StartWithoutAdminRights(szClient, m_szSetupPath)) {
-                LogNormal(
-                    L"[CSetupDlg::OnTimer] no desktop shell: %s started without "
-                    L"administrator rights",
-                    szClient);
-            } else {
-                LogError(
-                    L"[CSetupDlg::OnTimer] no desktop shell and no start without "
-                    L"administrator rights (error %lu): %s is not started",
-                    ::GetLastError(), szClient);
-            }
-        }
-    }
+    StartInstalledClient(m_szSetupPath);
     EndDialog(IDOK);
 }
 

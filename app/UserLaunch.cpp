@@ -9,6 +9,7 @@
 #include <shlobj.h>
 
 #include "Handle.h"
+#include "Log.h"
 #include "SecureFolder.h"
 #include "StrFormat.h"
 
@@ -155,4 +156,23 @@ bool StartWithoutAdminRights(const wchar_t* pszFile, const wchar_t* pszFolder) {
     ::CloseHandle(pi.hThread);
     ::CloseHandle(pi.hProcess);
     return true;
+}
+
+void StartInstalledClient(const wchar_t* pszSetupPath) {
+    wchar_t szClient[MAX_PATH];
+    if (!FormatInto(szClient, L"%s\\iKVTRemote.exe", pszSetupPath)) return;
+    // Nothing in the client's folder runs with the installer's rights
+    // (users may change it): the desktop shell starts it, or, without one
+    // (a service session, or a shell someone ended), a token with no
+    // administrator rights.
+    if (ShellExecuteAsUser(szClient, pszSetupPath)) return;
+    if (StartWithoutAdminRights(szClient, pszSetupPath)) {
+        LogNormal(L"[CSetupDlg::OnTimer] no desktop shell: %s started without administrator rights",
+                  szClient);
+    } else {
+        LogError(
+            L"[CSetupDlg::OnTimer] no desktop shell and no start without administrator rights "
+            L"(error %lu): %s is not started",
+            ::GetLastError(), szClient);
+    }
 }

@@ -13,3 +13,7 @@ bool ShellExecuteAsUser(const wchar_t* pszFile, const wchar_t* pszFolder);
 // it makes. False (last error set) when no such token can be made or the
 // program cannot start; nothing runs with this process's rights then.
 bool StartWithoutAdminRights(const wchar_t* pszFile, const wchar_t* pszFolder);
+
+// Starts pszSetupPath\iKVTRemote.exe the first way that works of the two
+// above; a failure of both is logged.
+void StartInstalledClient(const wchar_t* pszSetupPath);

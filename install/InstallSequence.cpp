@@ -7,6 +7,7 @@
 
 #include "DownloadServer.h"
 #include "Handle.h"
+#include "ExitCodes.h"
 #include "HttpDownload.h"
 #include "InstallFolders.h"
 #include "InstallSequence.h"
@@ -27,6 +28,9 @@ CInstallState::CInstallState()
       m_bConfirmStop(1),
       m_nServer(0),
       m_nCutServer(0),
+      m_nExitCode(-1),
+      m_bProxyRefused(false),
+      m_bProxyDialogs(true),
       m_manifest(),
       m_bVerified(false) {
     m_szSetupPath[0] = m_szUnInstallPath[0] = m_szTempPath[0] = m_szStagingPath[0] = 0;
@@ -62,8 +66,15 @@ std::wstring ManifestNames(const CInstallState& state) {
     return names;
 }
 
-void ReportFailure(CInstallState& state, IInstallView& view, const wchar_t* pszMessage) {
+// nExitCode: the failure's class (SetupExitCode). A download that failed
+// because a proxy wanted credentials nobody gave is that.
+void ReportFailure(CInstallState& state, IInstallView& view, const wchar_t* pszMessage,
+                   int nExitCode = kSetupFailed) {
     state.m_bConfirmStop = 0;
+    if ((nExitCode == kSetupListFailed || nExitCode == kSetupDownloadFailed) &&
+        state.m_bProxyRefused)
+        nExitCode = kSetupProxyAuth;
+    state.m_nExitCode = nExitCode;
     view.ShowFailure(pszMessage);
 }
 
@@ -76,14 +87,14 @@ void SetProgress(CInstallState& state, IInstallView& view, int nProgress) {
 // failure (pszFormat over its name, or the refusal when the signed release
 // refused any of its attempts) is shown and true returned: stop.
 bool LastAttempt(CInstallState& state, IInstallView& view, int* pnAttempt, bool bRefused,
-                 const wchar_t* pszFormat, const wchar_t* pszName) {
+                 const wchar_t* pszFormat, const wchar_t* pszName, int nExitCode) {
     if (++*pnAttempt < AttemptsPerFile()) return false;
     wchar_t szMessage[64];
     if (bRefused)
         CopyInto(szMessage, kRefusedMessage);
     else
         FormatInto(szMessage, pszFormat, pszName);
-    ReportFailure(state, view, szMessage);
+    ReportFailure(state, view, szMessage, bRefused ? kSetupReleaseRefused : nExitCode);
     return true;
 }
 
@@ -117,7 +128,7 @@ bool CheckFreeSpace(CInstallState& state, IInstallView& view) {
         return true;
     LogError(L"[CSetupDlg::Execute] not enough disk space on %s: free=%I64u needed=%I64u", szRoot,
              free.QuadPart, ullNeeded);
-    ReportFailure(state, view, L"磁盘空间不足");
+    ReportFailure(state, view, L"磁盘空间不足", kSetupDiskFull);
     return false;
 }
 
@@ -244,7 +255,8 @@ StageResult FetchAndStage(CInstallState& state, IInstallView& view, const SetupL
     FetchResult fetched = FetchReleaseFile(state, entry.szName, hWndOwner);
     if (fetched != FetchOk) {
         *pbRefused = *pbRefused || fetched == FetchRefused;
-        if (LastAttempt(state, view, &nAttempt, *pbRefused, L"下载%s失败", entry.szName)) {
+        if (LastAttempt(state, view, &nAttempt, *pbRefused, L"下载%s失败", entry.szName,
+                        kSetupDownloadFailed)) {
             LogError(L"[CSetupDlg::Execute] download %s failed", entry.szName);
             return StageFailed;
         }
@@ -259,7 +271,8 @@ StageResult FetchAndStage(CInstallState& state, IInstallView& view, const SetupL
                                FILE_ATTRIBUTE_NORMAL, NULL));
     if (!staged) {
         DWORD dwError = ::GetLastError();
-        if (LastAttempt(state, view, &nAttempt, false, L"安装%s失败", entry.szName)) {
+        if (LastAttempt(state, view, &nAttempt, false, L"安装%s失败", entry.szName,
+                        kSetupUnpackFailed)) {
             LogNormal(L"[CSetupDlg::Execute] %s CreateFile(%s) Error(%d)", entry.szName, szStaging,
                       static_cast<int>(dwError));
             return StageFailed;
@@ -278,10 +291,11 @@ StageResult FetchAndStage(CInstallState& state, IInstallView& view, const SetupL
         LogError(L"[CSetupDlg::Execute] %s staging write failed error=%lu written=%lu of %lu",
                  entry.szName, dwError, cbWritten, state.m_nDownloadLen);
         if (IsDiskFull(dwError)) {
-            ReportFailure(state, view, L"磁盘空间不足");
+            ReportFailure(state, view, L"磁盘空间不足", kSetupDiskFull);
             return StageFailed;
         }
-        if (LastAttempt(state, view, &nAttempt, false, L"安装%s失败", entry.szName))
+        if (LastAttempt(state, view, &nAttempt, false, L"安装%s失败", entry.szName,
+                        kSetupUnpackFailed))
             return StageFailed;
         return StageAgain;
     }
@@ -300,7 +314,7 @@ bool InstallEntry(CInstallState& state, IInstallView& view, const SetupListEntry
         // A name that cannot be made into a staging path cannot be
         // installed; say so rather than skip it silently.
         FormatInto(szMessage, L"安装%s失败", entry.szName);
-        ReportFailure(state, view, szMessage);
+        ReportFailure(state, view, szMessage, kSetupUnpackFailed);
         LogError(L"[CSetupDlg::Execute] %s path too long", entry.szName);
         return false;
     }
@@ -325,6 +339,7 @@ bool InstallEntry(CInstallState& state, IInstallView& view, const SetupListEntry
         // A verified package stays staged until the installation is in, so
         // that a run after a failure need not download it again.
         if (extracted == PackageExtracted) {
+            view.ShowPackageDone(entry.szName, state.m_nDownloadLen);
             if (!state.m_bVerified) ::DeleteFileW(szStaging);
             return true;
         }
@@ -337,7 +352,8 @@ bool InstallEntry(CInstallState& state, IInstallView& view, const SetupListEntry
         // logged).
         if (extracted == PackageUnusable || extracted == PackageTooLarge)
             nAttempt = AttemptsPerFile() - 1;
-        if (LastAttempt(state, view, &nAttempt, false, L"安装%s失败", entry.szName)) {
+        if (LastAttempt(state, view, &nAttempt, false, L"安装%s失败", entry.szName,
+                        kSetupUnpackFailed)) {
             LogError(L"[CSetupDlg::Execute] extract %s failed", entry.szName);
             return false;
         }
@@ -361,14 +377,15 @@ bool FetchSetupList(CInstallState& state, IInstallView& view, HWND hWndOwner) {
     }
     if (fetched == FetchRefused) {
         LogError(L"[CSetupDlg::Execute] release refused");
-        ReportFailure(state, view, kRefusedMessage);
+        ReportFailure(state, view, kRefusedMessage, kSetupReleaseRefused);
         return false;
     }
     SetupListResult list =
         ValidateSetupList(fetched == FetchOk, state.m_pDownloadBuf, state.m_nDownloadLen,
                           state.m_nDownloadBufSize, &state.m_vecSetupList);
     if (!list.bOk) {
-        ReportFailure(state, view, list.pszMessage);
+        ReportFailure(state, view, list.pszMessage,
+                      fetched == FetchOk ? kSetupFailed : kSetupListFailed);
         LogError(L"%s", list.pszLogLine);
         return false;
     }
@@ -376,7 +393,7 @@ bool FetchSetupList(CInstallState& state, IInstallView& view, HWND hWndOwner) {
         if (state.m_bVerified && !FindReleaseFile(state, entry.szName)) {
             LogError(L"[CSetupDlg::Execute] %s refused: listed, but not in the release manifest",
                      entry.szName);
-            ReportFailure(state, view, kRefusedMessage);
+            ReportFailure(state, view, kRefusedMessage, kSetupReleaseRefused);
             return false;
         }
     }
@@ -393,7 +410,8 @@ bool InstallUninstaller(CInstallState& state, IInstallView& view, HANDLE hStopEv
         FetchResult fetched = DownloadUninstallFile(state, hWndOwner);
         if (fetched == FetchOk) return true;
         bRefused = bRefused || fetched == FetchRefused;
-        if (LastAttempt(state, view, &nAttempt, bRefused, L"下载%s失败", kUnInstallName)) {
+        if (LastAttempt(state, view, &nAttempt, bRefused, L"下载%s失败", kUnInstallName,
+                        kSetupDownloadFailed)) {
             LogError(L"[CSetupDlg::Execute] UnInstall.exe not installed: nothing registered");
             return false;
         }
@@ -469,6 +487,7 @@ void RunSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent, HW
     DeleteFolderContents(state.m_szStagingPath, true);
     FinishSwap(paths);
     RegisterInstallation(state, ullSerial, &view);
+    state.m_nExitCode = kSetupOk;
 #ifdef SETUP_BENCH
     LogMemoryFigures();
 #endif
@@ -481,7 +500,8 @@ void RunInstallSequence(CInstallState& state, IInstallView& view, HANDLE hStopEv
                         HWND hWndOwner) {
     // An exception (std::bad_alloc from a huge list, say) must not leave the
     // window at "installing" with nobody working.
-    StartProxyAsking();
+    StartProxyAsking(state.m_bProxyDialogs);
+    state.m_bProxyRefused = false;
     try {
         RunSequence(state, view, hStopEvent, hWndOwner);
     } catch (...) {

@@ -54,6 +54,13 @@ public:
     wchar_t m_szCutName[MAX_PATH];
     int m_nCutServer;
     HttpResume m_cut;
+    // How the run ended (SetupExitCode): set by its failure, or kSetupOk
+    // when installed; -1 while neither (a run that was stopped).
+    int m_nExitCode;
+    // A proxy asked for credentials and none were given or accepted.
+    bool m_bProxyRefused;
+    // Whether the proxy dialog may ask (false in an unattended run).
+    bool m_bProxyDialogs;
     // The release's signed manifest, once accepted (m_bVerified).
     ReleaseManifest m_manifest;
     bool m_bVerified;
@@ -73,6 +80,8 @@ public:
     virtual void ShowProgress(int nProgress) = 0;
     // Arms the launch timer (4660, 1000 ms).
     virtual void ArmLaunchTimer() = 0;
+    // A package is unpacked into the new installation.
+    virtual void ShowPackageDone(const wchar_t* /*pszName*/, DWORD /*cbBytes*/) {}
 };
 
 // Progress after the i-th of count list entries (1-based): its share of 95,

@@ -15,6 +15,36 @@ void SetStringValue(HKEY hKey, const wchar_t* pszName, const wchar_t* pszData) {
     ::RegSetValueExW(hKey, pszName, 0, REG_SZ, reinterpret_cast<const BYTE*>(pszData), cbData);
 }
 
+void SetDwordValue(HKEY hKey, const wchar_t* pszName, DWORD dwData) {
+    ::RegSetValueExW(hKey, pszName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwData),
+                     sizeof(dwData));
+}
+
+// The bytes of the files below a folder, links not followed (for the size
+// the system's list shows; an estimate by definition).
+ULONGLONG FolderBytes(const wchar_t* pszFolder, int nDepth = 0) {
+    wchar_t szPattern[MAX_PATH];
+    if (nDepth > 32 || !FormatInto(szPattern, L"%s\\*", pszFolder)) return 0;
+    WIN32_FIND_DATAW data;
+    HANDLE hFind = ::FindFirstFileExW(szPattern, FindExInfoBasic, &data, FindExSearchNameMatch,
+                                      NULL, 0);
+    if (hFind == INVALID_HANDLE_VALUE) return 0;
+    ULONGLONG ullBytes = 0;
+    do {
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            wchar_t szSub[MAX_PATH];
+            if (wcscmp(data.cFileName, L".") && wcscmp(data.cFileName, L"..") &&
+                FormatInto(szSub, L"%s\\%s", pszFolder, data.cFileName))
+                ullBytes += FolderBytes(szSub, nDepth + 1);
+        } else {
+            ullBytes += (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        }
+    } while (::FindNextFileW(hFind, &data));
+    ::FindClose(hFind);
+    return ullBytes;
+}
+
 const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const wchar_t kReleaseSerialValue[] = L"ReleaseSerial";
 
@@ -69,6 +99,17 @@ void WriteRegistry(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath,
                   pszUnInstallPath);
         SetStringValue(appKey.Get(), L"UninstallString", szData);
     }
+    // What deployment tools and package managers read besides.
+    if (FormatInto(szData, L"\"%s\\UnInstall.exe\" /S \"%s\"", pszUnInstallPath, pszSetupPath))
+        SetStringValue(appKey.Get(), L"QuietUninstallString", szData);
+    SetDwordValue(appKey.Get(), L"EstimatedSize",
+                  static_cast<DWORD>((FolderBytes(pszSetupPath) + 1023) / 1024));
+    SetDwordValue(appKey.Get(), L"NoModify", 1);
+    SetDwordValue(appKey.Get(), L"NoRepair", 1);
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    if (FormatInto(szData, L"%04u%02u%02u", now.wYear, now.wMonth, now.wDay))
+        SetStringValue(appKey.Get(), L"InstallDate", szData);
     if (ullReleaseSerial) {
         ::RegSetValueExW(appKey.Get(), kReleaseSerialValue, 0, REG_QWORD,
                          reinterpret_cast<const BYTE*>(&ullReleaseSerial),

@@ -1,6 +1,9 @@
 #include "ReleaseFetch.h"
 
 #include <string.h>
+#include <windows.h>
+// After windows.h, which it needs; for the error codes only.
+#include <wininet.h>
 
 #include "DownloadServer.h"
 #include "HttpDownload.h"
@@ -64,10 +67,13 @@ bool DownloadFromServer(CInstallState& state, const wchar_t* pszName, DWORD dwMa
     const DWORD dwHeld = state.m_nDownloadLen;
     if (HttpDownload(szUrl, &state.m_pDownloadBuf, &state.m_nDownloadLen,
                      &state.m_nDownloadBufSize, state.m_szProxyUser, state.m_szProxyPassword,
-                     hWndOwner, dwMaxBody, state.m_hDownloadStop, &state.m_cut))
+                     hWndOwner, dwMaxBody, state.m_hDownloadStop, &state.m_cut)) {
+        state.m_bProxyRefused = false;
         return true;
+    }
     const DWORD dwError = ::GetLastError();
     *pbTooLong = dwError == ERROR_FILE_TOO_LARGE;
+    if (dwError == ERROR_INTERNET_INCORRECT_PASSWORD) state.m_bProxyRefused = true;
     if (dwError != ERROR_CANCELLED && !*pbTooLong && state.m_cut.szValidator[0] &&
         state.m_nDownloadLen > dwHeld && CopyInto(state.m_szCutName, pszName)) {
         state.m_nCutServer = nServer;

@@ -56,6 +56,7 @@ bool IsSuccessStatus(const wchar_t* pszStatus) {
 // counts against this: a rejected entry is asked for again, but not for ever.
 const int kMaxProxyAsks = 3;
 int g_nProxyAsks = 0;
+int g_nProxyAsksAllowed = kMaxProxyAsks;
 
 void ForgetCredentials(wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64]) {
     ::SecureZeroMemory(szProxyUser, sizeof(szProxyUser));
@@ -73,7 +74,7 @@ bool StopSet(HANDLE hStopEvent) {
 // run has asked as often as it may.
 bool GetProxyCredentials(wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64]) {
     if (szProxyUser[0] && szProxyPassword[0]) return true;
-    if (g_nProxyAsks >= kMaxProxyAsks) {
+    if (g_nProxyAsks >= g_nProxyAsksAllowed) {
         LogError(
             L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  asked %d times: not "
             L"again in this run",
@@ -179,6 +180,7 @@ bool OpenAnswered(HINTERNET hInternet, LPCWSTR lpUrl, LPCWSTR pszHeaders, DWORD 
             LogNormal(
                 L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]] check username and "
                 L"password cancle");
+            ::SetLastError(ERROR_INTERNET_INCORRECT_PASSWORD);
             return false;
         }
         WinInet::InternetSetOptionExW(hRequest.Get(), INTERNET_OPTION_PROXY_USERNAME, szProxyUser,
@@ -264,7 +266,10 @@ bool QueryRangeStart(HINTERNET hRequest, ULONGLONG* pullFirst) {
 
 }  // namespace
 
-void StartProxyAsking() { g_nProxyAsks = 0; }
+void StartProxyAsking(bool bDialogs) {
+    g_nProxyAsks = 0;
+    g_nProxyAsksAllowed = bDialogs ? kMaxProxyAsks : 0;
+}
 
 void ForgetProxyCredentials(wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64]) {
     ForgetCredentials(szProxyUser, szProxyPassword);

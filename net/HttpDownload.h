@@ -32,8 +32,11 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
                   DWORD dwMaxBody = MAXDWORD, HANDLE hStopEvent = NULL,
                   HttpResume* pResume = NULL);
 
-// A new run: the proxy dialog may be shown three times again.
-void StartProxyAsking();
+// A new run: the proxy dialog may be shown three times again, or (bDialogs
+// false: nobody is there to answer) never; a 407 then fails the download
+// with last error ERROR_INTERNET_INCORRECT_PASSWORD, as does a user who
+// does not give credentials.
+void StartProxyAsking(bool bDialogs = true);
 
 // Wipes the credentials from memory (the run is over, or they were rejected).
 void ForgetProxyCredentials(wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64]);

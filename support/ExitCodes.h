@@ -35,15 +35,18 @@ enum SetupExitCode {
 
 enum UninstallExitCode {
     kUninstallOk = 0,
-    kUninstallBadCommandLine = 2,
-    // The folder named is not the registered installation, or the user
-    // said no.
-    kUninstallRefused = 20,
+    // Nothing registered, or the folder named is not the registered
+    // installation.
+    kUninstallRefused = 1,
+    // The user said no.
+    kUninstallCancelled = 2,
     // The client is running.
-    kUninstallClientRunning = 21,
-    // Something could not be removed (it is logged, and goes at restart
-    // where it can).
-    kUninstallIncomplete = 22,
+    kUninstallClientRunning = 3,
+    // Something could not be removed; the entry stays, so it can be run
+    // again.
+    kUninstallIncomplete = 4,
     // An installer or another uninstaller is running.
-    kUninstallOtherInstance = 23,
+    kUninstallOtherInstance = 5,
+    // An unknown switch or a malformed one.
+    kUninstallBadCommandLine = 6,
 };

@@ -14,7 +14,26 @@ const wchar_t g_szLevelTag[LOG_LEVEL_COUNT][32] = {
     L"[Warning]", L"[Warning2]", L"[Warning3]", L"[Warning4]", L"[Warning5]",
 };
 
+// The copy of the log that StartLogCopy opened.
+HANDLE g_hLogCopy = INVALID_HANDLE_VALUE;
+
+void WriteLogCopy(const std::wstring& line) {
+    if (g_hLogCopy == INVALID_HANDLE_VALUE) return;
+    DWORD cbWritten = 0;
+    ::WriteFile(g_hLogCopy, line.c_str(), static_cast<DWORD>(line.size() * sizeof(wchar_t)),
+                &cbWritten, NULL);
+}
+
 }  // namespace
+
+bool StartLogCopy(const wchar_t* pszPath) {
+    HANDLE hFile = ::CreateFileW(pszPath, FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ, NULL,
+                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (hFile == INVALID_HANDLE_VALUE) return false;
+    if (g_hLogCopy != INVALID_HANDLE_VALUE) ::CloseHandle(g_hLogCopy);
+    g_hLogCopy = hFile;
+    return true;
+}
 
 std::wstring BuildLogPrefix(int nLevel, const wchar_t* pszDate, const wchar_t* pszTime,
                             int nMilliseconds, DWORD dwProcessId, DWORD dwThreadId) {
@@ -40,6 +59,7 @@ void WriteLogLine(int nLevel, const wchar_t* pszFormat, va_list args) {
 
     ::OutputDebugStringW(line.c_str());
     AppendLogText(g_szLogPath, line.c_str());
+    WriteLogCopy(line);
 }
 
 void LogError(const wchar_t* pszFormat, ...) {

@@ -41,6 +41,11 @@ void AppendLogText(const wchar_t* pszPath, const wchar_t* pszText);
 // cleared and false returned.
 bool StartLogFile(const wchar_t* pszFolder, const wchar_t* pszFile);
 
+// From now on every line also goes to pszPath (a place the administrator
+// who started the run named): made new or emptied, opened once and held,
+// and written through that handle only. False when it cannot be opened.
+bool StartLogCopy(const wchar_t* pszPath);
+
 // Fields 1 to 12 of a line: "%s[%s %s:%3d %04x:%04x]".
 std::wstring BuildLogPrefix(int nLevel, const wchar_t* pszDate, const wchar_t* pszTime,
                             int nMilliseconds, DWORD dwProcessId, DWORD dwThreadId);

@@ -1,9 +1,13 @@
 // UnInstall.exe: removes the installation that setup.exe made.
 //
-//   UnInstall.exe "C:\Tarvelo"
+//   UnInstall.exe [/S] "C:\Tarvelo"
 //
 // The one argument is the install folder, as the Uninstall entry and the
-// Start-menu shortcut pass it; any other folder is refused. After the user
+// Start-menu shortcut pass it; any other folder is refused. /S (the entry's
+// QuietUninstallString) asks nothing and shows nothing: the exit code
+// (ExitCodes.h) says how it went. Such a run does not hand over (its exit
+// code must be the outcome), so its own file and folder go at the next
+// restart. After the user
 // confirms, and while the client is not running, it removes the shortcuts,
 // the install folder, the Uninstall entry and its own folder; the log folder
 // stays.
@@ -20,8 +24,11 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include <vector>
+
 #include "CrashLog.h"
 #include "DllSearch.h"
+#include "ExitCodes.h"
 #include "Handle.h"
 #include "InstallRecord.h"
 #include "InstanceLock.h"
@@ -33,18 +40,14 @@
 
 namespace {
 
-enum ExitCode {
-    EXIT_DONE = 0,
-    EXIT_REFUSED = 1,
-    EXIT_CANCELLED = 2,
-    EXIT_CLIENT_RUNNING = 3,
-    EXIT_INCOMPLETE = 4,
-};
-
 const wchar_t kCaption[] = L"卸载塔维罗";
 const wchar_t kContinueSwitch[] = L"/continue";
 
+// /S: nobody is there to answer a box.
+bool g_bSilent = false;
+
 int Message(const wchar_t* pszText, UINT uType) {
+    if (g_bSilent) return IDOK;
     return ::MessageBoxW(NULL, pszText, kCaption, uType | MB_SETFOREGROUND | MB_TOPMOST);
 }
 
@@ -126,10 +129,11 @@ bool HandOver(const wchar_t* pszSetupPath) {
     return false;
 }
 
-// The first process's file is locked until it has ended.
-void DeleteUninstaller(const CInstallRecord& record, HANDLE hFirst) {
+// The first process's file is locked until it has ended. bSelf: this
+// process runs from it, so it and its folder can only go at restart.
+void DeleteUninstaller(const CInstallRecord& record, HANDLE hFirst, bool bSelf) {
     if (hFirst) ::WaitForSingleObject(hFirst, 30000);
-    for (int i = 0; i < 50; ++i) {
+    for (int i = 0; i < 50 && !bSelf; ++i) {
         DWORD dwAttributes = ::GetFileAttributesW(record.m_szUnInstallExe);
         if (dwAttributes == INVALID_FILE_ATTRIBUTES) break;
         if (dwAttributes & FILE_ATTRIBUTE_READONLY)
@@ -154,7 +158,10 @@ void DeleteUninstaller(const CInstallRecord& record, HANDLE hFirst) {
                 if (FormatInto(szLeft, L"%s\\Tarvelo.old", szFolder)) DeleteFolder(szLeft, true);
                 if (FormatInto(szLeft, L"%s\\UnInstall.exe.new", szFolder)) ::DeleteFileW(szLeft);
                 if (FormatInto(szLeft, L"%s\\swap.txt", szFolder)) ::DeleteFileW(szLeft);
-                ::RemoveDirectoryW(szFolder);
+                // After the uninstaller, when that waits for the restart
+                // (renames at restart run in order).
+                if (!::RemoveDirectoryW(szFolder))
+                    ::MoveFileExW(szFolder, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
             }
         }
     }
@@ -188,31 +195,51 @@ int Uninstall(const CInstallRecord& record, HANDLE hFirst, bool bCopy) {
         !DeleteFolderTree(record.m_szSetupPath)) {
         // The entry stays, so the user can run the uninstaller again.
         return Refuse(L"有些文件无法删除，卸载未完成。请关闭正在使用这些文件的程序后再次卸载。",
-                      EXIT_INCOMPLETE);
+                      kUninstallIncomplete);
     }
     DeleteInstallRecord();
     if (bCopy || !RunningFrom(record.m_szUnInstallExe))
-        DeleteUninstaller(record, hFirst);
+        DeleteUninstaller(record, hFirst, false);
+    else if (g_bSilent)
+        DeleteUninstaller(record, NULL, true);
     else
         ::MoveFileExW(record.m_szUnInstallExe, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
     Message(L"塔维罗已从您的计算机中卸载。", MB_OK | MB_ICONINFORMATION);
-    return EXIT_DONE;
+    return kUninstallOk;
 }
 
 // *pbCopy: this process is the copy in the temporary folder.
 int Run(bool* pbCopy) {
     int argc = 0;
     LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
-    if (!argv) return EXIT_REFUSED;
-    bool bCopy = *pbCopy = argc == 4 && !wcscmp(argv[2], kContinueSwitch);
-    if (argc != 2 && !bCopy) {
+    if (!argv) return kUninstallRefused;
+    // /S anywhere, in any letter case, with / or -; any other switch but
+    // the hand-over's own is refused.
+    std::vector<LPWSTR> args;
+    bool bBadSwitch = false;
+    for (int i = 1; i < argc; ++i) {
+        const bool bSwitch = argv[i][0] == L'/' || argv[i][0] == L'-';
+        if (bSwitch && !_wcsicmp(argv[i] + 1, L"S") && !g_bSilent)
+            g_bSilent = true;
+        else if (bSwitch && !(args.size() == 1 && !wcscmp(argv[i], kContinueSwitch)))
+            bBadSwitch = true;
+        else
+            args.push_back(argv[i]);
+    }
+    bool bCopy = *pbCopy = args.size() == 3 && !wcscmp(args[1], kContinueSwitch);
+    if (bBadSwitch) {
         ::LocalFree(argv);
-        return Refuse(L"请从“控制面板”或“开始”菜单卸载塔维罗。", EXIT_REFUSED);
+        return Refuse(L"无法识别的参数。用法：UnInstall.exe [/S] \"安装文件夹\"",
+                      kUninstallBadCommandLine);
+    }
+    if (args.size() != 1 && !bCopy) {
+        ::LocalFree(argv);
+        return Refuse(L"请从“控制面板”或“开始”菜单卸载塔维罗。", kUninstallRefused);
     }
     wchar_t szArgument[MAX_PATH];
-    bool bFits = CopyInto(szArgument, argv[1]);
+    bool bFits = CopyInto(szArgument, args[0]);
     HANDLE hFirst =
-        bCopy ? reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(_wcstoui64(argv[3], NULL, 10)))
+        bCopy ? reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(_wcstoui64(args[2], NULL, 10)))
               : NULL;
     ::LocalFree(argv);
     CHandle first(hFirst);
@@ -220,30 +247,32 @@ int Run(bool* pbCopy) {
     // once the first process, which held it, has ended.
     if (hFirst) ::WaitForSingleObject(hFirst, 30000);
     CHandle lock(TakeInstanceLock());
-    if (!lock) return Refuse(L"塔维罗安装程序正在运行，请在安装结束后再卸载。", EXIT_REFUSED);
+    if (!lock)
+        return Refuse(L"塔维罗安装程序正在运行，请在安装结束后再卸载。", kUninstallOtherInstance);
 
     // Only the folder the installer recorded, and only one safe to delete.
     CInstallRecord record;
     if (!ReadInstallRecord(&record))
-        return Refuse(L"没有找到塔维罗的安装信息，无法卸载。", EXIT_REFUSED);
+        return Refuse(L"没有找到塔维罗的安装信息，无法卸载。", kUninstallRefused);
     if (!bFits || !IsSameFolder(szArgument, record.m_szSetupPath) ||
         !IsRemovableFolder(record.m_szSetupPath)) {
         wchar_t szText[2 * MAX_PATH];
         if (!FormatInto(szText, L"“%s”不是塔维罗的安装文件夹，无法卸载。",
                         bFits ? szArgument : L""))
             CopyInto(szText, L"指定的文件夹不是塔维罗的安装文件夹，无法卸载。");
-        return Refuse(szText, EXIT_REFUSED);
+        return Refuse(szText, kUninstallRefused);
     }
 
     if (!bCopy) {
         if (Message(L"确定要卸载塔维罗及其所有组件吗？", MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
-            return EXIT_CANCELLED;
+            return kUninstallCancelled;
     }
     if (ClientRunning(record.m_szSetupPath))
-        return Refuse(L"塔维罗正在运行，请先关闭塔维罗，然后再卸载。", EXIT_CLIENT_RUNNING);
+        return Refuse(L"塔维罗正在运行，请先关闭塔维罗，然后再卸载。", kUninstallClientRunning);
 
-    if (!bCopy && RunningFrom(record.m_szUnInstallExe) && HandOver(record.m_szSetupPath))
-        return EXIT_DONE;
+    if (!bCopy && !g_bSilent && RunningFrom(record.m_szUnInstallExe) &&
+        HandOver(record.m_szSetupPath))
+        return kUninstallOk;
     return Uninstall(record, first.Get(), bCopy);
 }
 

@@ -31,6 +31,8 @@ ARGS = None
 INSTALL_BUTTON = (272, 310)
 CLOSE_BUTTON = (515, 16)
 LIST_FAILED = "[CSetupDlg::Execute] download Setupconfig.txt failed"
+EXIT_BAD_COMMAND_LINE, EXIT_LOG_UNWRITABLE, EXIT_DOWNLOAD_FAILED = 2, 3, 5
+EXIT_PROXY_AUTH, EXIT_STOPPED = 11, 12
 LIST_EMPTY = "[CSetupDlg::Execute]Setupconfig.txt no content"
 
 
@@ -403,6 +405,15 @@ class ProxyFaults(FaultTest):
             self.assertNotIn("forward", f.read())
         self.assertEqual(0, self.requests("orbsetup.txt"))
 
+    def test_unattended_run_behind_a_proxy_ends_with_its_code_not_a_dialog(self):
+        self.serve_base()
+        self.serve_list("base.zip;1;1")
+        # No dialog can be answered: were one shown, the run would wait.
+        proc = self.wine.start(os.path.join(ARGS.bin, "setup.exe"), "/S")
+        self.procs.append(proc)
+        self.assertEqual(EXIT_PROXY_AUTH, proc.wait(timeout=180))
+        self.assertIn("check username and password cancle", self.wine.read_log())
+        self.assertEqual(0, self.requests("orbsetup.txt"))
 
     def test_closing_while_the_proxy_dialog_is_open_never_deadlocks(self):
         self.serve_base()
@@ -738,10 +749,49 @@ class Updates(FaultTest):
         self.wait_log("fetch missing.zip", 120)
         self.wine.click(self.wid, *CLOSE_BUTTON)
         self.answer_stop_question()
-        self.proc.wait(timeout=120)
+        self.assertEqual(EXIT_STOPPED, self.proc.wait(timeout=120))
         log = self.wine.read_log()
         self.assertNotIn("fetch UnInstall.exe", log)
         self.assertNotIn("[CSetupDlg::WriteRegistry]", log)
+        self.assert_old_installation_works(marker, entry)
+
+    def test_unattended_runs_say_how_they_went_by_exit_code(self):
+        marker = self.install_old_release()
+        entry = self.wine.reg_export(faults.UNINSTALL_KEY)
+        setup = os.path.join(ARGS.bin, "setup.exe")
+
+        def run(*args):
+            proc = self.wine.start(setup, *args)
+            self.procs.append(proc)
+            # A box or a window would hold it: the time-out would end the case.
+            code = proc.wait(timeout=180)
+            with open(proc.out_path, "rb") as f:
+                return code, f.read().decode("utf-8", "replace")
+
+        # A package that answers 404 ends with its code; the old stays.
+        self.serve_list("base.zip;1;1", "missing.zip;1;1")
+        code, out = run("/S")
+        self.assertEqual(EXIT_DOWNLOAD_FAILED, code, out)
+        self.assertIn("base.zip: %d bytes, installed" % os.path.getsize(
+            os.path.join(self.root, "base.zip")), out)
+        self.assertIn("失败: 下载missing.zip失败", out)
+        self.assertFalse(self.client_started())
+        self.assert_old_installation_works(marker, entry)
+
+        # Refused command lines: nothing is fetched, and with /S no box.
+        before = dict(self.server.counts)
+        self.assertEqual(EXIT_BAD_COMMAND_LINE, run("/s", "/quiet")[0])
+        self.assertIn("command line refused: /quiet", self.wine.read_log())
+        self.assertEqual(EXIT_LOG_UNWRITABLE, run("-S", "/LOG=C:\\no\\such\\folder\\x.txt")[0])
+        self.assertIn("/LOG=C:\\no\\such\\folder\\x.txt cannot be written", self.wine.read_log())
+        # Without /S the refusal is said in a box.
+        proc = self.wine.start(setup, "/LAUNCH=1")
+        self.procs.append(proc)
+        box = faults.find_window(self.wine, "提示", 60)
+        self.assertIsNotNone(box, "no box about the refused switch")
+        faults.press_key_on(self.wine, box)
+        self.assertEqual(EXIT_BAD_COMMAND_LINE, proc.wait(timeout=60))
+        self.assertEqual(before, self.server.counts)
         self.assert_old_installation_works(marker, entry)
 
     def test_killed_between_the_renames_the_next_run_undoes_it_and_completes(self):

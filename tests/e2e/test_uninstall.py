@@ -28,6 +28,8 @@ ENTRY_KEY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarv
 SESSION_KEY = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager"
 CAPTION = "卸载塔维罗"
 EXIT_DONE, EXIT_REFUSED, EXIT_CANCELLED, EXIT_CLIENT_RUNNING = 0, 1, 2, 3
+EXIT_OTHER_INSTANCE = 5
+SETUP_OTHER_INSTANCE = 9
 
 
 class UninstallTest(unittest.TestCase):
@@ -115,7 +117,9 @@ class UninstallTest(unittest.TestCase):
 
     # -- publish and install ---------------------------------------------
 
-    def publish_and_install(self):
+    def publish_and_install(self, *switches):
+        """With switches, setup.exe runs with them (no click) and its exit
+        code and output are returned."""
         client = os.path.join(self.work, "release", "client")
         os.makedirs(os.path.join(client, "config"))
         shutil.copy(ARGS.client, os.path.join(client, "iKVTRemote.exe"))
@@ -143,21 +147,43 @@ class UninstallTest(unittest.TestCase):
         self.server = testservers.DownloadServer(os.path.join(out, "EX"),
                                                  port=ARGS.port).start()
 
+        if switches:
+            return self.run_setup(*switches)
         proc = self.wine.start(os.path.join(ARGS.bin, "setup.exe"))
         self.procs.append(proc)
         wid = self.wine.wait_window("", size=(530, 360))
         time.sleep(1)
         self.wine.click(wid, *INSTALL_BUTTON)
         proc.wait(timeout=180)
-        started = self.wine.host_path("C:\\temp\\client_started.txt")
-        deadline = time.time() + 30
-        while not os.path.exists(started) and time.time() < deadline:
-            time.sleep(0.3)
+        self.wait_client_started()
         self.server.stop()
         self.server = None
 
         # What the uninstaller is to remove is really there.
         self.assert_installation_whole()
+
+    def wait_client_started(self, timeout=30):
+        started = self.wine.host_path("C:\\temp\\client_started.txt")
+        deadline = time.time() + timeout
+        while not os.path.exists(started) and time.time() < deadline:
+            time.sleep(0.3)
+        return os.path.exists(started)
+
+    def run_setup(self, *switches):
+        """setup.exe with these switches, watched for any window it shows
+        (a visible one would also hold the run until the time-out)."""
+        proc = self.wine.start(os.path.join(ARGS.bin, "setup.exe"), *switches)
+        self.procs.append(proc)
+        shown = set()
+        while proc.poll() is None:
+            for title in (harness.SETUP_WINDOW_TEXT, "提示", "代理验证"):
+                if self.wine.xdotool("search", "--all", "--onlyvisible", "--name", title,
+                                     check=False).split():
+                    shown.add(title)
+            time.sleep(0.2)
+        self.assertEqual(set(), shown, "an unattended run showed a window")
+        with open(proc.out_path, "rb") as f:
+            return proc.returncode, f.read().decode("utf-8", "replace")
 
     # -- the uninstaller --------------------------------------------------
 
@@ -281,13 +307,13 @@ class UninstallTest(unittest.TestCase):
         # A second installer hands over to the first and ends, its log kept.
         second = self.wine.start(setup)
         self.procs.append(second)
-        second.wait(timeout=60)
+        self.assertEqual(SETUP_OTHER_INSTANCE, second.wait(timeout=60))
         self.assertIsNone(first.poll())
         self.assertEqual(log, self.wine.read_log())
         # The uninstaller refuses (Escape would cancel its question instead).
         proc = self.start_uninstaller("C:\\Tarvelo")
         self.answer("Escape")
-        self.assertEqual(EXIT_REFUSED, proc.wait(timeout=60))
+        self.assertEqual(EXIT_OTHER_INSTANCE, proc.wait(timeout=60))
         first.kill()
         first.wait(timeout=30)
 
@@ -297,7 +323,7 @@ class UninstallTest(unittest.TestCase):
         installer = self.wine.start(setup)
         self.procs.append(installer)
         self.answer("Return", caption="提示")
-        installer.wait(timeout=60)
+        self.assertEqual(SETUP_OTHER_INSTANCE, installer.wait(timeout=60))
         self.assertEqual(log, self.wine.read_log())
         self.answer("Escape")
         self.assertEqual(EXIT_CANCELLED, proc.wait(timeout=60))
@@ -320,6 +346,50 @@ class UninstallTest(unittest.TestCase):
         self.assertEqual(EXIT_REFUSED, proc.wait(timeout=60))
         mark = self.wine.host_path("C:\\temp\\planted_dll_loaded.txt")
         self.assertFalse(os.path.exists(mark))
+
+    def test_unattended_install_update_and_removal(self):
+        before = self.snapshot()
+        log_copy = os.path.join(self.work, "copy.log")
+        code, out = self.publish_and_install("/S", "/LOG=" + harness.wine_path(log_copy))
+        self.assertEqual(0, code, out)
+        self.assertFalse(self.wait_client_started(timeout=3), "/S started the client")
+        self.assert_installation_whole()
+        self.assertIn("client.zip: ", out)
+        self.assertIn("docs.zip: ", out)
+        self.assertIn("exit code 0", out)
+        with open(log_copy, "rb") as f:
+            self.assertEqual(self.wine.read_log(), f.read().decode("utf-16-le"))
+        entry = self.wine.reg_export(ENTRY_KEY)
+        quiet = entry["QuietUninstallString"]
+        self.assertEqual(entry["UninstallString"].replace('" "', '" /S "'), quiet)
+        self.assertEqual(time.strftime("%Y%m%d"), entry["InstallDate"])
+        self.assertEqual("2.0", entry["DisplayVersion"])
+
+        # An update with /LAUNCH starts the client, without admin rights.
+        code, out = self.run_setup("/s", "-launch")
+        self.assertEqual(0, code, out)
+        self.assertTrue(self.wait_client_started(), self.wine.read_log())
+        with open(self.wine.host_path("C:\\temp\\client_started.txt"), "rb") as f:
+            self.assertIn("admin=0", f.read().decode("utf-16-le"))
+        self.server.stop()
+        self.server = None
+
+        # The quiet uninstall string removes it all, asking nothing.
+        exe, *arguments = [a or b for a, b in re.findall(r'"([^"]*)"|(\S+)', quiet)]
+        self.assertEqual(["/S", "C:\\Tarvelo"], arguments)
+        proc = self.wine.start(self.wine.host_path(exe), *arguments)
+        self.procs.append(proc)
+        self.assertEqual(EXIT_DONE, proc.wait(timeout=120))
+        self.assertIsNone(self.wine.reg_export(ENTRY_KEY))
+        self.assertFalse(os.path.exists(self.wine.host_path("C:\\Tarvelo")))
+        # It ran from its own folder without handing over: that goes at restart.
+        pending = self.pending_deletions()
+        self.assertTrue(any(p.endswith("UnInstall Tarvelo\\UnInstall.exe") for p in pending),
+                        pending)
+        self.assertTrue(any(p.endswith("UnInstall Tarvelo") for p in pending), pending)
+        left = self.snapshot() - before
+        self.assertEqual({os.path.join(".", "UnInstall Tarvelo"),
+                          os.path.join("UnInstall Tarvelo", "UnInstall.exe")}, left)
 
     def test_publish_install_uninstall_leaves_only_the_log(self):
         before = self.snapshot()

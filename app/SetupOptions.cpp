@@ -1,0 +1,54 @@
+#include "SetupOptions.h"
+
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
+
+#include "CommandLine.h"
+
+const wchar_t kSetupUsage[] =
+    L"setup.exe [/S [/LAUNCH]] [/LOG=文件]\n\n"
+    L"/S\t无界面安装，以退出码报告结果\n"
+    L"/LAUNCH\t无界面安装完成后启动塔维罗\n"
+    L"/LOG=文件\t日志同时写入该文件\n"
+    L"/?\t显示本说明";
+
+bool ReadSetupOptions(const wchar_t* pszCommandLine, SetupOptions* pOptions,
+                      std::wstring* pRefused) {
+    *pOptions = SetupOptions();
+    int argc = 0;
+    LPWSTR* argv = ::CommandLineToArgvW(pszCommandLine, &argc);
+    if (!argv) {
+        *pRefused = pszCommandLine;
+        return false;
+    }
+    for (int i = 1; i < argc; ++i) {
+        if ((argv[i][0] == L'/' || argv[i][0] == L'-') && _wcsicmp(argv[i] + 1, L"S") == 0)
+            pOptions->bSilent = true;
+    }
+    CommandSwitch switches[] = {
+        {L"S", false, false, std::wstring()},
+        {L"LAUNCH", false, false, std::wstring()},
+        {L"LOG", true, false, std::wstring()},
+        {L"?", false, false, std::wstring()},
+    };
+    std::vector<std::wstring> arguments;
+    bool bOk = ReadSwitches(argc, argv, switches, sizeof(switches) / sizeof(switches[0]),
+                            &arguments, pRefused);
+    ::LocalFree(argv);
+    if (bOk && !arguments.empty()) {
+        *pRefused = arguments[0];
+        bOk = false;
+    }
+    // Starting the client is what the window does anyway; alone it would
+    // say the run is unattended when it is not.
+    if (bOk && switches[1].bGiven && !switches[0].bGiven) {
+        *pRefused = L"/LAUNCH";
+        bOk = false;
+    }
+    if (!bOk) return false;
+    pOptions->bLaunch = switches[1].bGiven;
+    pOptions->strLog = switches[2].strValue;
+    pOptions->bHelp = switches[3].bGiven;
+    return true;
+}

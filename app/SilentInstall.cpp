@@ -1,0 +1,98 @@
+#include "SilentInstall.h"
+
+#include <stdarg.h>
+
+#include "DestPath.h"
+#include "ExitCodes.h"
+#include "Handle.h"
+#include "Log.h"
+#include "RunningCheck.h"
+#include "SetupDlg.h"
+#include "StrFormat.h"
+#include "UserLaunch.h"
+
+namespace {
+
+// Set by Ctrl+C or Ctrl+Break on the console: the run stops as the
+// window's stop does.
+HANDLE g_hStop = NULL;
+
+BOOL WINAPI OnConsoleControl(DWORD dwType) {
+    if (dwType != CTRL_C_EVENT && dwType != CTRL_BREAK_EVENT) return FALSE;
+    if (g_hStop) ::SetEvent(g_hStop);
+    return TRUE;
+}
+
+}  // namespace
+
+CSilentInstall::CSilentInstall() : m_hOut(NULL), m_bConsole(false) {
+    ::GetDestPath(m_szSetupPath, m_szTempPath, m_szUnInstallPath);
+    m_setInstallKind.insert(1);
+    m_setInstallKind.insert(CSetupDlg::IsFontAvailable(L"微软雅黑") ? 2 : 3);
+    m_bProxyDialogs = false;
+    // Output the caller redirected (a script's pipe or file) is used as it
+    // is; otherwise the console of the caller, when there is one.
+    m_hOut = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if ((!m_hOut || m_hOut == INVALID_HANDLE_VALUE) && ::AttachConsole(ATTACH_PARENT_PROCESS)) {
+        m_hOut = ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, NULL,
+                               OPEN_EXISTING, 0, NULL);
+    }
+    if (m_hOut == INVALID_HANDLE_VALUE) m_hOut = NULL;
+    DWORD dwMode = 0;
+    m_bConsole = m_hOut && ::GetConsoleMode(m_hOut, &dwMode);
+}
+
+CSilentInstall::~CSilentInstall() {}
+
+void CSilentInstall::Print(const wchar_t* pszFormat, ...) {
+    if (!m_hOut) return;
+    va_list args;
+    va_start(args, pszFormat);
+    std::wstring line = FormatStringV(pszFormat, args);
+    va_end(args);
+    line += L"\r\n";
+    DWORD dwDone = 0;
+    if (m_bConsole) {
+        ::WriteConsoleW(m_hOut, line.c_str(), static_cast<DWORD>(line.size()), &dwDone, NULL);
+        return;
+    }
+    // A pipe or a file gets UTF-8.
+    int cb = ::WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), NULL,
+                                   0, NULL, NULL);
+    if (cb <= 0) return;
+    std::string bytes(static_cast<size_t>(cb), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), &bytes[0], cb,
+                          NULL, NULL);
+    ::WriteFile(m_hOut, bytes.data(), static_cast<DWORD>(cb), &dwDone, NULL);
+}
+
+void CSilentInstall::ShowStatusText(const wchar_t* pszText) { Print(L"%s", pszText); }
+
+void CSilentInstall::ShowFailure(const wchar_t* pszText) { Print(L"失败: %s", pszText); }
+
+void CSilentInstall::ShowProgress(int nProgress) { Print(L"%d%%", nProgress); }
+
+void CSilentInstall::ShowPackageDone(const wchar_t* pszName, DWORD cbBytes) {
+    Print(L"%s: %lu bytes, installed", pszName, cbBytes);
+}
+
+int CSilentInstall::Run(bool bLaunch) {
+    LogNormal(L"[CSilentInstall::Run] unattended installation");
+    if (IsProcessRunning(L"iKVTRemote.exe", m_szSetupPath)) {
+        LogError(L"[CSilentInstall::Run] the client is running: not installed");
+        Print(L"失败: 程序正在运行，请先关闭程序再安装");
+        return kSetupClientRunning;
+    }
+    CHandle stop(::CreateEventW(NULL, FALSE, FALSE, NULL));
+    if (!stop) return kSetupFailed;
+    g_hStop = stop.Get();
+    if (m_bConsole) ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    RunInstallSequence(*this, *this, stop.Get(), NULL);
+    if (m_bConsole) ::SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+    g_hStop = NULL;
+    const int nCode = m_nExitCode < 0 ? static_cast<int>(kSetupStopped) : m_nExitCode;
+    if (nCode == kSetupOk && bLaunch) StartInstalledClient(m_szSetupPath);
+    LogNormal(L"[CSilentInstall::Run] exit code %d", nCode);
+    Print(L"exit code %d", nCode);
+    return nCode;
+}

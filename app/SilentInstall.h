@@ -1,0 +1,27 @@
+#pragma once
+// setup.exe /S: the installation without a window, on the same sequence the
+// window runs, with its progress on the console that started it (if any).
+#include "InstallSequence.h"
+
+class CSilentInstall : public CInstallState, private IInstallView {
+public:
+    CSilentInstall();
+    ~CSilentInstall();
+    CSilentInstall(const CSilentInstall&) = delete;
+    CSilentInstall& operator=(const CSilentInstall&) = delete;
+
+    // Installs; with bLaunch starts the client when installed. Returns the
+    // exit code (SetupExitCode). The log must have been started.
+    int Run(bool bLaunch);
+
+private:
+    void ShowStatusText(const wchar_t* pszText) override;
+    void ShowFailure(const wchar_t* pszText) override;
+    void ShowProgress(int nProgress) override;
+    void ArmLaunchTimer() override {}
+    void ShowPackageDone(const wchar_t* pszName, DWORD cbBytes) override;
+    void Print(const wchar_t* pszFormat, ...);
+
+    HANDLE m_hOut;
+    bool m_bConsole;
+};
