@@ -24,6 +24,14 @@ protected:
     void TearDown() override { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kEntryKey); }
 
     // Checks one value: REG_SZ, exactly (length + 1) * 2 bytes, terminated.
+    static DWORD Dword(HKEY hKey, const wchar_t* pszName) {
+        DWORD dwType = 0, dwData = 0, cb = sizeof(dwData);
+        if (::RegQueryValueExW(hKey, pszName, NULL, &dwType, reinterpret_cast<BYTE*>(&dwData),
+                               &cb) != ERROR_SUCCESS ||
+            dwType != REG_DWORD)
+            return 0xFFFFFFFF;
+        return dwData;
+    }
     static void ExpectString(HKEY hKey, const wchar_t* pszName, const std::wstring& expected) {
         SCOPED_TRACE(pszName);
         DWORD dwType = 0;
@@ -67,7 +75,26 @@ TEST_F(WriteRegistryTest, WritesEveryValueAsATerminatedStringAndLogsTheUninstall
     DWORD nValues = 0;
     ASSERT_EQ(ERROR_SUCCESS, ::RegQueryInfoKeyW(h, NULL, NULL, NULL, NULL, NULL, NULL, &nValues,
                                                 NULL, NULL, NULL, NULL));
-    EXPECT_EQ(7u, nValues);
+    EXPECT_EQ(12u, nValues);
+    // What deployment tools and package managers read.
+    ExpectString(h, L"QuietUninstallString",
+                 L"\"C:\\UnInstall Tarvelo\\UnInstall.exe\" /S \"C:\\Tarvelo\"");
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    wchar_t szToday[16];
+    swprintf(szToday, 16, L"%04u%02u%02u", now.wYear, now.wMonth, now.wDay);
+    ExpectString(h, L"InstallDate", szToday);
+    EXPECT_EQ(1u, Dword(h, L"NoModify"));
+    EXPECT_EQ(1u, Dword(h, L"NoRepair"));
+
+    // The size is the installed files' in KiB, rounded up.
+    std::wstring app = tmp.Sub(L"app");
+    ASSERT_TRUE(::CreateDirectoryW(app.c_str(), NULL));
+    ASSERT_TRUE(::CreateDirectoryW((app + L"\\sub").c_str(), NULL));
+    ASSERT_TRUE(WriteFileBytes(app + L"\\a.bin", std::string(2048, 'a')));
+    ASSERT_TRUE(WriteFileBytes(app + L"\\sub\\b.bin", "b"));
+    WriteRegistry(app.c_str(), L"C:\\UnInstall Tarvelo");
+    EXPECT_EQ(3u, Dword(h, L"EstimatedSize"));
 
     std::wstring line = log.LineEndingWith(
         L"[CSetupDlg::WriteRegistry] UninstallString \"C:\\UnInstall Tarvelo\\UnInstall.exe\" "

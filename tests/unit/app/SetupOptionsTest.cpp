@@ -1,0 +1,48 @@
+#include <gtest/gtest.h>
+
+#include "SetupOptions.h"
+
+TEST(SetupOptionsTest, SwitchesAreReadInAnyCaseAndWithEitherPrefix) {
+    SetupOptions options;
+    std::wstring refused = L"stale";
+    ASSERT_TRUE(ReadSetupOptions(L"setup.exe -s /Launch \"/log=C:\\my logs\\a.txt\"", &options,
+                                 &refused));
+    EXPECT_TRUE(options.bSilent);
+    EXPECT_TRUE(options.bLaunch);
+    EXPECT_FALSE(options.bHelp);
+    EXPECT_EQ(L"C:\\my logs\\a.txt", options.strLog);
+    EXPECT_EQ(L"", refused);
+
+    // No command line: the window, as a person starts it.
+    ASSERT_TRUE(ReadSetupOptions(L"\"C:\\Users\\me\\Downloads\\setup.exe\"", &options, &refused));
+    EXPECT_FALSE(options.bSilent || options.bLaunch || options.bHelp);
+    EXPECT_EQ(L"", options.strLog);
+    ASSERT_TRUE(ReadSetupOptions(L"setup.exe /?", &options, &refused));
+    EXPECT_TRUE(options.bHelp);
+}
+
+TEST(SetupOptionsTest, AnythingNotUnderstoodIsRefusedByName) {
+    const struct {
+        const wchar_t* pszCommandLine;
+        const wchar_t* pszRefused;
+        bool bSilent;
+    } cases[] = {
+        {L"setup.exe /S /quiet", L"/quiet", true},       // unknown
+        {L"setup.exe /SILENT", L"/SILENT", false},       // no prefix matching
+        {L"setup.exe /S /s", L"/s", true},               // given twice
+        {L"setup.exe /LOG", L"/LOG", false},             // a value is needed
+        {L"setup.exe /LOG=", L"/LOG=", false},           // and it must not be empty
+        {L"setup.exe /S=1", L"/S=1", false},             // no value belongs there
+        {L"setup.exe C:\\Tarvelo", L"C:\\Tarvelo", false},  // no arguments
+        {L"setup.exe /LAUNCH", L"/LAUNCH", false},       // only for unattended runs
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszCommandLine);
+        SetupOptions options;
+        std::wstring refused;
+        EXPECT_FALSE(ReadSetupOptions(c.pszCommandLine, &options, &refused));
+        EXPECT_EQ(c.pszRefused, refused);
+        // A refusal of an unattended run must not show a box.
+        EXPECT_EQ(c.bSilent, options.bSilent);
+    }
+}
