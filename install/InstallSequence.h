@@ -11,7 +11,9 @@
 #include "SecureFolder.h"
 #include "SetupList.h"
 
-enum { kDownloadBufInitialSize = 10485760 };
+// 17 MiB: a package of the publisher's largest size (16 MiB) arrives in the
+// first block with room to spare, so it is never copied into a second one.
+enum { kDownloadBufInitialSize = 17825792 };
 
 // Everything the installation owns for the run. The setup window derives
 // from it, so these are the window's own members.

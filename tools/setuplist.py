@@ -10,7 +10,7 @@ import zlib
 
 # setup.exe holds each download in one block of this size (grown only when a
 # body does not fit); the list must end before the block does.
-DOWNLOAD_BUFFER = 10485760
+DOWNLOAD_BUFFER = 17825792
 MAX_NAME_CHARS = 31
 MAX_NUMBER_CHARS = 19
 

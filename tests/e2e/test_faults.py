@@ -246,9 +246,9 @@ class SetupListFaults(FaultTest):
     def test_list_larger_than_the_download_buffer_is_read_whole(self):
         self.serve_base()
         self.serve("tail.zip", harness.make_zip({"tail.txt": b"end of list"}))
-        filler = ["# filler line %07d;;;;" % i for i in range(300000)]  # ~12 MiB
+        filler = ["# filler line %07d;;;;" % i for i in range(400000)]  # ~20 MiB
         self.serve_list("base.zip;1;1", *filler, "tail.zip;1;1")
-        self.assertGreater(os.path.getsize(os.path.join(self.root, "orbsetup.txt")), 10485760)
+        self.assertGreater(os.path.getsize(os.path.join(self.root, "orbsetup.txt")), 17825792)
         self.start_and_click_install()
         self.assert_completed(timeout=300)
         self.assertTrue(os.path.exists(self.wine.host_path("C:\\Tarvelo\\tail.txt")))

@@ -61,7 +61,6 @@ TEST_F(GdiplusSession, ConstructionPreparesPathsBufferAndKinds) {
     EXPECT_STREQ(L"C:\\temp", dlg.m_szTempPath);
     EXPECT_STREQ(L"C:\\UnInstall Tarvelo", dlg.m_szUnInstallPath);
     ASSERT_NE(nullptr, dlg.m_pDownloadBuf);
-    EXPECT_EQ(10485760u, dlg.m_nDownloadBufSize);
     EXPECT_EQ(0u, dlg.m_nDownloadLen);
     EXPECT_EQ(0, dlg.m_nProgress);
     EXPECT_EQ(1, dlg.m_bConfirmStop);

@@ -71,12 +71,13 @@ TEST(InstallSequence, AnExceptionEndsTheInstallationAsAVisibleFailure) {
     EXPECT_EQ(1, log.Count(L"][CSetupDlg::Execute] exception\r\n"));
 }
 
-TEST(InstallSequence, StateStartsWithAZeroedTenMegabyteBuffer) {
+TEST(InstallSequence, StateStartsWithAZeroedBufferForTheLargestPackage) {
     CInstallState state;
     ASSERT_NE(nullptr, state.m_pDownloadBuf);
-    EXPECT_EQ(10485760u, state.m_nDownloadBufSize);
+    // The publisher's largest package (16 MiB) and a megabyte to spare.
+    EXPECT_EQ(17825792u, state.m_nDownloadBufSize);
     EXPECT_EQ(0, state.m_pDownloadBuf[0]);
-    EXPECT_EQ(0, state.m_pDownloadBuf[10485759]);
+    EXPECT_EQ(0, state.m_pDownloadBuf[17825791]);
     EXPECT_EQ(1, state.m_bConfirmStop);
     EXPECT_EQ(L'\0', state.m_szSetupPath[0]);
 }
