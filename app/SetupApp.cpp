@@ -10,6 +10,7 @@
 #include "SetupMessages.h"
 #include "SetupOptions.h"
 #include "SilentInstall.h"
+#include "StrFormat.h"
 
 namespace {
 // Filled during static initialisation, before the application object.
@@ -94,13 +95,16 @@ int CSetupApp::Install() {
         return kSetupLogUnwritable;
     }
     Gdiplus::GdiplusStartup(&g_gdiplusToken, &g_gdiplusStartupInput, NULL);
-    if (options.bSilent) {
+    if (options.bSilent || !options.strLayout.empty()) {
         CSilentInstall silent;
+        if (!options.strLayout.empty()) return silent.RunLayout(options.strLayout.c_str());
+        silent.SetSource(options.strSource.c_str());
         return silent.Run(options.bLaunch);
     }
     // The constructor loads images, so GDI+ must be up first; the object is
     // gone before ExitInstance takes GDI+ down.
     CSetupDlg dlg(NULL);
+    CopyInto(dlg.m_szSourcePath, options.strSource.c_str());
     m_pMainWnd = NULL;
     dlg.DoModal();
     // A window closed before the installation ended (or began) was stopped.

@@ -1,7 +1,7 @@
 #pragma once
 // setup.exe's command line. Without one it is the window a person clicks.
 //
-//   setup.exe [/S [/LAUNCH]] [/LOG=FILE] [/?]
+//   setup.exe [/S [/LAUNCH]] [/LOG=FILE] [/LAYOUT=DIR | /SOURCE=DIR] [/?]
 #include <string>
 
 struct SetupOptions {
@@ -13,6 +13,11 @@ struct SetupOptions {
     bool bHelp;
     // /LOG=FILE: the log is also written there.
     std::wstring strLog;
+    // /LAYOUT=DIR: the release's files are fetched into DIR, nothing is
+    // installed (never a window). /SOURCE=DIR: installed from such a
+    // folder instead of the servers. Both full paths.
+    std::wstring strLayout;
+    std::wstring strSource;
 };
 
 // False with the refused argument in *pRefused when the command line holds

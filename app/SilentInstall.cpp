@@ -76,6 +76,24 @@ void CSilentInstall::ShowPackageDone(const wchar_t* pszName, DWORD cbBytes) {
     Print(L"%s: %lu bytes, installed", pszName, cbBytes);
 }
 
+void CSilentInstall::SetSource(const wchar_t* pszSource) { CopyInto(m_szSourcePath, pszSource); }
+
+int CSilentInstall::RunLayout(const wchar_t* pszLayout) {
+    LogNormal(L"[CSilentInstall::RunLayout] layout in %s", pszLayout);
+    if (!CopyInto(m_szLayoutPath, pszLayout)) return kSetupBadCommandLine;
+    CHandle stop(::CreateEventW(NULL, FALSE, FALSE, NULL));
+    if (!stop) return kSetupFailed;
+    g_hStop = stop.Get();
+    if (m_bConsole) ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    RunLayoutSequence(*this, *this, stop.Get());
+    if (m_bConsole) ::SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+    g_hStop = NULL;
+    const int nCode = m_nExitCode < 0 ? static_cast<int>(kSetupStopped) : m_nExitCode;
+    LogNormal(L"[CSilentInstall::RunLayout] exit code %d", nCode);
+    Print(L"exit code %d", nCode);
+    return nCode;
+}
+
 int CSilentInstall::Run(bool bLaunch) {
     LogNormal(L"[CSilentInstall::Run] unattended installation");
     if (IsProcessRunning(L"iKVTRemote.exe", m_szSetupPath)) {

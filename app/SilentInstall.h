@@ -13,6 +13,10 @@ public:
     // Installs; with bLaunch starts the client when installed. Returns the
     // exit code (SetupExitCode). The log must have been started.
     int Run(bool bLaunch);
+    // Fetches the release into pszLayout (/LAYOUT); the exit code.
+    int RunLayout(const wchar_t* pszLayout);
+    // Installs from pszSource (/SOURCE) instead of the servers.
+    void SetSource(const wchar_t* pszSource);
 
 private:
     void ShowStatusText(const wchar_t* pszText) override;

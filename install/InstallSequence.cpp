@@ -34,7 +34,7 @@ CInstallState::CInstallState()
       m_manifest(),
       m_bVerified(false) {
     m_szSetupPath[0] = m_szUnInstallPath[0] = m_szTempPath[0] = m_szStagingPath[0] = 0;
-    m_szNewPath[0] = m_szCutName[0] = 0;
+    m_szNewPath[0] = m_szCutName[0] = m_szSourcePath[0] = m_szLayoutPath[0] = 0;
     m_cut.szValidator[0] = 0;
     m_hDownloadStop = NULL;
     wmemset(m_szProxyUser, 0, 64);
@@ -361,11 +361,38 @@ bool InstallEntry(CInstallState& state, IInstallView& view, const SetupListEntry
     }
 }
 
+// In a layout run: the download buffer, checked, written as pszName in the
+// layout folder (made new there, or replacing an earlier layout's file).
+bool SaveToLayout(CInstallState& state, IInstallView& view, const wchar_t* pszName) {
+    if (!state.m_szLayoutPath[0]) return true;
+    wchar_t szFile[MAX_PATH];
+    DWORD cbWritten = 0;
+    DWORD dwError = ERROR_BUFFER_OVERFLOW;
+    if (FormatInto(szFile, L"%s\\%s", state.m_szLayoutPath, pszName)) {
+        CFileHandle file(::CreateFileW(szFile, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, NULL));
+        if (file && ::WriteFile(file.Get(), state.m_pDownloadBuf, state.m_nDownloadLen,
+                                &cbWritten, NULL) &&
+            cbWritten == state.m_nDownloadLen && ::FlushFileBuffers(file.Get())) {
+            LogNormal(L"[CSetupDlg::Layout] %s written, %lu bytes", szFile, cbWritten);
+            view.ShowPackageDone(pszName, cbWritten);
+            return true;
+        }
+        dwError = ::GetLastError();
+    }
+    LogError(L"[CSetupDlg::Layout] %s\\%s not written error=%lu", state.m_szLayoutPath, pszName,
+             dwError);
+    ReportFailure(state, view, L"安装包保存失败", IsDiskFull(dwError) ? kSetupDiskFull : kSetupFailed);
+    return false;
+}
+
 // The release's manifest (in a build with a key) and the setup list, one
 // attempt per server each; then, for a verified release, every list entry
 // must be a file the manifest names.
 bool FetchSetupList(CInstallState& state, IInstallView& view, HWND hWndOwner) {
     FetchResult fetched = FetchReleaseManifest(state, hWndOwner);
+    if (fetched == FetchOk && state.m_bVerified && !SaveToLayout(state, view, kManifestName))
+        return false;
     if (fetched == FetchOk) {
         bool bRefused = false;
         fetched = FetchFailed;
@@ -397,7 +424,7 @@ bool FetchSetupList(CInstallState& state, IInstallView& view, HWND hWndOwner) {
             return false;
         }
     }
-    return true;
+    return SaveToLayout(state, view, kSetupListName);
 }
 
 // The uninstaller, fetched like a package (attempts, servers, checks) and
@@ -495,6 +522,43 @@ void RunSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent, HW
 }
 
 }  // namespace
+
+void RunLayoutSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent) {
+    StartProxyAsking(state.m_bProxyDialogs);
+    state.m_bProxyRefused = false;
+    state.m_hDownloadStop = hStopEvent;
+    if (!::CreateDirectoryW(state.m_szLayoutPath, NULL) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+        LogError(L"[CSetupDlg::Layout] %s cannot be made error=%lu", state.m_szLayoutPath,
+                 ::GetLastError());
+        ReportFailure(state, view, L"无法确定安装位置");
+        return;
+    }
+    try {
+        if (!FetchSetupList(state, view, NULL)) return;
+        // Every kind: the machines the layout serves differ in fonts.
+        std::vector<const wchar_t*> names;
+        for (const SetupListEntry& entry : state.m_vecSetupList)
+            if (entry.szName[0]) names.push_back(entry.szName);
+        names.push_back(kUnInstallName);
+        for (const wchar_t* pszName : names) {
+            bool bRefused = false;
+            for (int nAttempt = 0;;) {
+                if (StopRequested(hStopEvent)) return;
+                FetchResult fetched = FetchReleaseFile(state, pszName, NULL);
+                if (fetched == FetchOk) break;
+                bRefused = bRefused || fetched == FetchRefused;
+                if (LastAttempt(state, view, &nAttempt, bRefused, L"下载%s失败", pszName,
+                                kSetupDownloadFailed))
+                    return;
+            }
+            if (!SaveToLayout(state, view, pszName)) return;
+        }
+        state.m_nExitCode = kSetupOk;
+    } catch (...) {
+        LogError(L"[CSetupDlg::Layout] exception");
+        ReportFailure(state, view, L"安装失败");
+    }
+}
 
 void RunInstallSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent,
                         HWND hWndOwner) {

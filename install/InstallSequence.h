@@ -63,6 +63,11 @@ public:
     bool m_bProxyRefused;
     // Whether the proxy dialog may ask (false in an unattended run).
     bool m_bProxyDialogs;
+    // /SOURCE: the release's files are read from this folder (a layout),
+    // not downloaded, and checked exactly as downloads are. Empty: servers.
+    wchar_t m_szSourcePath[MAX_PATH];
+    // /LAYOUT: each file, once fetched and checked, is also written here.
+    wchar_t m_szLayoutPath[MAX_PATH];
     // The release's signed manifest, once accepted (m_bVerified).
     ReleaseManifest m_manifest;
     bool m_bVerified;
@@ -97,3 +102,8 @@ int EntryProgress(int i, int nCount);
 // window's thread may be waiting for it.
 void RunInstallSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent,
                         HWND hWndOwner);
+
+// Fetches and checks the manifest, the setup list, every package of every
+// kind and the uninstaller into state.m_szLayoutPath (made when missing),
+// installing nothing: a folder that /SOURCE installs from without a network.
+void RunLayoutSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent);

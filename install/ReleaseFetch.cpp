@@ -5,7 +5,10 @@
 // After windows.h, which it needs; for the error codes only.
 #include <wininet.h>
 
+#include <new>
+
 #include "DownloadServer.h"
+#include "Handle.h"
 #include "HttpDownload.h"
 #include "Log.h"
 #include "Registration.h"
@@ -38,6 +41,45 @@ void PassTurn(CInstallState& state) {
     state.m_nServer = (state.m_nServer % GetDownloadServerCount() + 1) % GetDownloadServerCount();
 }
 
+// The file pszName of the /SOURCE folder into the download buffer, at most
+// dwMaxBody bytes: what a download would have given.
+bool ReadFromSource(CInstallState& state, const wchar_t* pszName, DWORD dwMaxBody,
+                    bool* pbTooLong) {
+    ForgetCutDownload(state);
+    wchar_t szFile[MAX_PATH];
+    if (!FormatInto(szFile, L"%s\\%s", state.m_szSourcePath, pszName)) return false;
+    LogNormal(L"[CSetupDlg::Execute] read %s from %s", pszName, state.m_szSourcePath);
+    CFileHandle file(::CreateFileW(szFile, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, NULL));
+    LARGE_INTEGER size = {};
+    if (!file || !::GetFileSizeEx(file.Get(), &size)) {
+        LogError(L"[CSetupDlg::Execute] %s cannot be read error=%lu", szFile, ::GetLastError());
+        return false;
+    }
+    if (size.QuadPart > dwMaxBody || size.QuadPart >= 0x7FFFFFFF) {
+        LogError(L"[CSetupDlg::Execute] %s too long size=%I64d limit=%lu", szFile, size.QuadPart,
+                 dwMaxBody);
+        *pbTooLong = true;
+        return false;
+    }
+    const DWORD cbFile = static_cast<DWORD>(size.QuadPart);
+    if (cbFile > state.m_nDownloadBufSize) {
+        BYTE* pNew = new (std::nothrow) BYTE[cbFile]();
+        if (!pNew) return false;
+        delete[] state.m_pDownloadBuf;
+        state.m_pDownloadBuf = pNew;
+        state.m_nDownloadBufSize = cbFile;
+    }
+    DWORD cbRead = 0;
+    if (!::ReadFile(file.Get(), state.m_pDownloadBuf, cbFile, &cbRead, NULL) || cbRead != cbFile) {
+        LogError(L"[CSetupDlg::Execute] %s read failed error=%lu", szFile, ::GetLastError());
+        ForgetCutDownload(state);
+        return false;
+    }
+    state.m_nDownloadLen = cbRead;
+    return true;
+}
+
 // One download of EX/<pszName> from the server whose turn it is, taking at
 // most dwMaxBody bytes. A body that this server cut short before is asked
 // for from where it ended. The turn passes on when the attempt fails, unless
@@ -46,6 +88,7 @@ void PassTurn(CInstallState& state) {
 bool DownloadFromServer(CInstallState& state, const wchar_t* pszName, DWORD dwMaxBody,
                         HWND hWndOwner, bool* pbTooLong) {
     *pbTooLong = false;
+    if (state.m_szSourcePath[0]) return ReadFromSource(state, pszName, dwMaxBody, pbTooLong);
     wchar_t szUrl[MAX_PATH];
     wchar_t szServer[MAX_PATH];
     const int nServer = state.m_nServer % GetDownloadServerCount();

@@ -5,6 +5,7 @@ by a setup.exe built with the test key and three loopback mirrors
 expired or left out of the manifest is refused, with nothing unverified
 installed and nothing registered; a dead and a hostile mirror cost attempts.
 """
+import filecmp
 import glob
 import os
 import shutil
@@ -27,6 +28,7 @@ import testservers  # noqa: E402
 ARGS = None
 INSTALL_BUTTON = (272, 310)
 REFUSED = "[CSetupDlg::Execute] release refused"
+EXIT_RELEASE_REFUSED = 8
 
 
 class SignedReleaseTest(unittest.TestCase):
@@ -269,6 +271,43 @@ class SignedReleaseTest(unittest.TestCase):
         self.assertIn("client.zip verified in the staging folder", self.wine.read_log())
         self.assertEqual(["UnInstall.exe"],
                          os.listdir(self.wine.host_path("C:\\UnInstall Tarvelo")))
+
+    def test_a_layout_installs_without_a_network_and_only_as_signed(self):
+        good = self.publish("good")
+        self.serve(good, 0)
+        setup = os.path.join(ARGS.signed_bin, "setup.exe")
+
+        def run(*args):
+            proc = self.wine.start(setup, *args)
+            self.procs.append(proc)
+            return proc.wait(timeout=240)
+
+        layout = os.path.join(self.work, "layout")
+        self.assertEqual(0, run("/LAYOUT=" + harness.wine_path(layout)), self.wine.read_log())
+        self.assertEqual(sorted(os.listdir(good)), sorted(os.listdir(layout)))
+        for name in os.listdir(good):
+            self.assertTrue(filecmp.cmp(os.path.join(good, name), os.path.join(layout, name),
+                                        shallow=False), name)
+        self.assertFalse(os.path.exists(self.wine.host_path("C:\\Tarvelo")))
+        self.stop()  # no server from here on
+
+        # One changed byte and the signed build installs nothing of it.
+        changed = self.copy_release(layout, "changed")
+        with open(os.path.join(changed, "docs.zip"), "r+b") as f:
+            f.seek(60)
+            byte = f.read(1)
+            f.seek(60)
+            f.write(bytes([byte[0] ^ 1]))
+        self.assertEqual(EXIT_RELEASE_REFUSED, run("/S", "/SOURCE=" + harness.wine_path(changed)))
+        self.assertIn("docs.zip refused: size=", self.wine.read_log())
+        self.assertIsNone(self.wine.reg_export(faults.UNINSTALL_KEY))
+
+        self.assertEqual(0, run("/S", "/SOURCE=" + harness.wine_path(layout)), self.wine.read_log())
+        # client.zip was verified in the staging folder the refused run left.
+        self.assertIn("read docs.zip from " + harness.wine_path(layout), self.wine.read_log())
+        with open(self.wine.host_path("C:\\Tarvelo\\docs\\readme.txt")) as f:
+            self.assertEqual("readme " * 200, f.read())
+        self.assertIsNotNone(self.wine.reg_export(faults.UNINSTALL_KEY))
 
     def test_replayed_and_expired_releases_are_refused(self):
         older = self.publish("older", clock="-2d")

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include "SetupOptions.h"
 
@@ -19,6 +20,13 @@ TEST(SetupOptionsTest, SwitchesAreReadInAnyCaseAndWithEitherPrefix) {
     EXPECT_EQ(L"", options.strLog);
     ASSERT_TRUE(ReadSetupOptions(L"setup.exe /?", &options, &refused));
     EXPECT_TRUE(options.bHelp);
+    // Folders are taken as full paths: the run must not depend on where
+    // its working folder later is.
+    ASSERT_TRUE(ReadSetupOptions(L"setup.exe /source=offline", &options, &refused));
+    wchar_t szCurrent[MAX_PATH];
+    ASSERT_NE(0u, ::GetCurrentDirectoryW(MAX_PATH, szCurrent));
+    EXPECT_EQ(std::wstring(szCurrent) + L"\\offline", options.strSource);
+    EXPECT_EQ(L"", options.strLayout);
 }
 
 TEST(SetupOptionsTest, AnythingNotUnderstoodIsRefusedByName) {
@@ -35,6 +43,8 @@ TEST(SetupOptionsTest, AnythingNotUnderstoodIsRefusedByName) {
         {L"setup.exe /S=1", L"/S=1", false},             // no value belongs there
         {L"setup.exe C:\\Tarvelo", L"C:\\Tarvelo", false},  // no arguments
         {L"setup.exe /LAUNCH", L"/LAUNCH", false},       // only for unattended runs
+        {L"setup.exe /LAYOUT=a /SOURCE=b", L"/SOURCE", false},  // a layout installs nothing
+        {L"setup.exe /S /LAUNCH /LAYOUT=a", L"/LAUNCH", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszCommandLine);
