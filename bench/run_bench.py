@@ -7,11 +7,13 @@
 Publishes a synthetic release with tools/publish.py (half compressible text,
 half incompressible bytes), serves it on 127.0.0.1, and for each round times:
 
+  reinstall setup.exe again over the installation it just made (the new tree
+            is built aside and swapped in), timed the same way.
   install   setup.exe from the install click to the client's launch, from its
             log ("download orbsetup.txt sccuss" to "[CSetupDlg::WriteRegistry]";
             the fixed 1 s launch timer after that is not counted). Without the
             fixed per-package pause: the same figure minus 3000 ms per package
-            (the pause is one Sleep; see README).
+            (the pause is one Sleep; see docs/benchmarks.md).
   baseline  curl then unzip, package by package, into a fresh folder (plus the
             setup list and the uninstaller, as setup.exe fetches them).
   download  bench_download.exe (HttpDownload plus the one-write staging file)
@@ -178,8 +180,10 @@ def log_ms(line):
     return ((h * 60 + mi) * 60 + sec) * 1000 + int(m.group(5))
 
 
-def run_installer(wine, bin_dir, npkgs):
-    for path in ("C:\\Tarvelo", "C:\\temp"):
+def run_installer(wine, bin_dir, npkgs, reinstall=False):
+    """One installation, timed; reinstall: over the one the last run made
+    (built aside and swapped in), figures keyed reinstall_*."""
+    for path in ("C:\\temp",) if reinstall else ("C:\\Tarvelo", "C:\\temp"):
         shutil.rmtree(wine.host_path(path), ignore_errors=True)
     os.makedirs(wine.host_path("C:\\temp"), exist_ok=True)
     proc = start_wine(wine, os.path.join(bin_dir, "setup.exe"))
@@ -197,6 +201,8 @@ def run_installer(wine, bin_dir, npkgs):
     ms = (log_ms(end[-1]) - log_ms(start[0])) % (24 * 3600 * 1000)
     # Builds before the bench line existed log none: -1 marks that.
     figures = re.search(r"\[Bench\] peak_private=(\d+) largest_free=(\d+)", log)
+    if reinstall:
+        return {"reinstall_ms": ms, "reinstall_nopause_ms": ms - npkgs * PAUSE_MS}
     return {"install_ms": ms, "install_nopause_ms": ms - npkgs * PAUSE_MS,
             "install_wall_ms": wall, "install_peak_rss": peak,
             "install_peak_private": int(figures.group(1)) if figures else -1,
@@ -317,6 +323,9 @@ def report(out_dir, meta, rounds):
         ("install, click to launch (log)", "%.0f ms" % med["install_ms"], ""),
         ("install without the %d x 3 s pause" % meta["packages"],
          "%.0f ms" % med["install_nopause_ms"], "%.0f ms" % med["baseline_ms"]),
+        ("reinstall over that installation, click to launch (log)",
+         "%.0f ms" % med["reinstall_ms"], ""),
+        ("reinstall without the pauses", "%.0f ms" % med["reinstall_nopause_ms"], ""),
         ("ratio installer / baseline (median)", "%.2f" % med["ratio_install_vs_baseline"], ""),
         ("download alone (+ staging write)",
          "%.0f ms (+%.0f ms)" % (med["download_ms"], med["stage_ms"]), "%.0f ms" % med["curl_ms"]),
@@ -436,6 +445,7 @@ def main():
         for i in range(args.rounds):
             r = {}
             r.update(run_installer(wine, bin_dir, len(names)))
+            r.update(run_installer(wine, bin_dir, len(names), reinstall=True))
             r.update(run_baseline(url, names, work))
             r.update(run_download_only(wine, bin_dir, url, names, work))
             r.update(run_extract_only(wine, bin_dir, ex, names, work))

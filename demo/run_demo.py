@@ -128,9 +128,13 @@ def main():
                 (setup, "" if build == os.path.join(ROOT, "build", "win32")
                  else " (built for port %d)" % args.port))
         else:
-            say("running %s under 64-bit Wine: this machine cannot execute 32-bit x86 code, so "
-                "the demo runs the x86-64 build of the same sources; build/win32/bin/setup.exe "
-                "is the 32-bit program a real user downloads" % setup)
+            why = ("wine32 is not installed (see scripts/bootstrap's output)"
+                   if os.path.exists("/usr/bin/wine") and subprocess.run(
+                       ["bash", os.path.join(ROOT, "scripts", "runs-32bit")]).returncode == 0
+                   else "this machine cannot execute 32-bit x86 code")
+            say("running %s under 64-bit Wine: %s, so the demo runs the x86-64 build of the "
+                "same sources; build/win32/bin/setup.exe is the 32-bit program a real user "
+                "downloads" % (setup, why))
         proc = wine.start(setup)
         if user_display:
             return run_on_display(wine, proc, bool(args.sign_key))

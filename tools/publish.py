@@ -588,7 +588,7 @@ def main(argv=None):
         usage="%(prog)s RELEASE.json --out DIR [options]\n       %(prog)s keygen DIR",
         description=" ".join(__doc__.split("\n\n")[0].split()),
         epilog="Build setup.exe for an HTTPS server: cmake --preset win32 "
-               "-DSETUP_SERVER_URL=https://HOST[:PORT] (README: Publishing a release). "
+               "-DSETUP_SERVER_URL=https://HOST[:PORT] (docs/publishing.md). "
                "Make the release key pair with: publish.py keygen DIR (--help there).")
     parser.add_argument("release", help="release description (JSON)")
     parser.add_argument("--out", required=True, help="folder that receives EX/")
