@@ -70,10 +70,10 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import releasemanifest  # noqa: E402
 import setuplist  # noqa: E402
 
-# Every package must arrive in setup.exe's first download block with room to
-# spare: a body that fits is never copied, so a 32-bit process never needs a
-# second large contiguous block while it also holds the first.
-MAX_PACKAGE_BYTES = 8 * 1024 * 1024
+# Every package must arrive in setup.exe's first download block (17 MiB)
+# with room to spare: a body that fits is never copied, so a 32-bit process
+# never needs a second large contiguous block while it also holds the first.
+MAX_PACKAGE_BYTES = 16 * 1024 * 1024
 # What setup.exe lets one package unpack (kPackageMaxEntries and
 # kPackageMaxBytes in archive/PackageExtract.h): it refuses a package over
 # either before writing anything, so such a release could never install.

@@ -142,6 +142,20 @@ class PublishOutputTest(PublishTestBase):
     def test_content_over_the_size_limit_is_split_across_packages(self):
         rnd = random.Random(7)
         self.write("client/iKVTRemote.exe", b"MZ")
+        client = {"name": "client.zip", "kind": 1, "folders": ["client"]}
+        # By default a package holds at most 16 MiB, so that it arrives in
+        # setup.exe's first download block (17 MiB) without a copy.
+        mib16 = 16 * 1024 * 1024
+        self.write("fits/a.bin", os.urandom(mib16 - 64 * 1024))
+        self.write("over/a.bin", os.urandom(mib16))
+        publish.publish(self.release([client, {"name": "fits.zip", "kind": 1,
+                                               "folders": ["fits"]}]), self.out)
+        self.assertLessEqual(os.path.getsize(self.ex("fits.zip")), mib16)
+        with self.assertRaises(publish.Refused) as cm:
+            publish.publish(self.release([client, {"name": "over.zip", "kind": 1,
+                                                   "folders": ["over"]}]), self.out)
+        self.assertIn("a.bin alone packs to", str(cm.exception))
+
         for n in range(5):
             self.write("big/f%d.bin" % n, bytes(rnd.getrandbits(8) for _ in range(3000)))
         old = publish.MAX_PACKAGE_BYTES
