@@ -6,7 +6,7 @@
 enum { kPackagePauseMs = 3000 };
 
 // What one package may unpack, so that a server cannot fill the disk through
-// one zip. The publisher (tools/publish.py) splits packages at 8 MiB
+// one zip. The publisher (tools/publish.py) splits packages at 16 MiB
 // compressed and refuses any above these figures; they leave room for
 // packages of up to 64 MiB compressed several times over.
 enum { kPackageMaxEntries = 20000 };

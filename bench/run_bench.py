@@ -385,7 +385,7 @@ def main():
     ap.add_argument("--packages", type=int, default=10)
     ap.add_argument("--files", type=int, default=3000)
     ap.add_argument("--rounds", type=int, default=3)
-    ap.add_argument("--package-limit", type=int, default=8, metavar="MIB",
+    ap.add_argument("--package-limit", type=int, default=16, metavar="MIB",
                     help="the publisher's package size limit for this run")
     ap.add_argument("--build", default=None,
                     help="build with SETUP_BENCH=ON (default build/bench32 where this machine "

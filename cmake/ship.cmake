@@ -24,7 +24,10 @@ function(ship_program target)
     add_custom_command(TARGET ${target} POST_BUILD
       COMMAND ${CMAKE_COMMAND} -E make_directory ${unstripped}
       COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${target}> ${unstripped}/
-      COMMAND ${CMAKE_STRIP} --strip-all $<TARGET_FILE:${target}>
+      # strip writes the PE header anew, with the current time unless told
+      # otherwise; 0 is what the link wrote (CMakeLists.txt).
+      COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0
+              ${CMAKE_STRIP} --strip-all $<TARGET_FILE:${target}>
       ${sign})
   endif()
 endfunction()

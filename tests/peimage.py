@@ -1,5 +1,5 @@
 """Reads what the tests need of a Windows program or DLL (PE image): its
-machine, sections, import tables and resources."""
+machine, sections, import tables, resources and version strings."""
 import struct
 
 I386 = 0x14C
@@ -91,6 +91,34 @@ class Image:
             start = self.offset(rva)
             return self.data[start:start + size]
         return None
+
+
+def version_strings(blob):
+    """{key: value} of the StringFileInfo tables."""
+    found = {}
+
+    def walk(off, end):
+        while off + 6 <= end:
+            length, value_len, kind = struct.unpack_from("<HHH", blob, off)
+            if length == 0:
+                return
+            key_end = blob.index(b"\0\0", off + 6)
+            while (key_end - off) % 2:
+                key_end = blob.index(b"\0\0", key_end + 1)
+            key = blob[off + 6:key_end].decode("utf-16-le")
+            pos = (key_end + 2 + 3) & ~3
+            if kind == 1 and value_len and key not in ("StringFileInfo", "VarFileInfo"):
+                value = blob[pos:pos + 2 * value_len].decode("utf-16-le").rstrip("\0")
+                found[key] = value
+                pos += 2 * value_len
+            elif value_len:
+                pos += value_len
+            pos = (pos + 3) & ~3
+            walk(pos, off + length)
+            off = (off + length + 3) & ~3
+
+    walk(0, len(blob))
+    return found
 
 
 def unsigned_size(path):

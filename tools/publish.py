@@ -4,6 +4,7 @@ server's EX/ folder (zip packages, orbsetup.txt, UnInstall.exe, manifest.txt).
 
   publish.py RELEASE.json --out DIR [--sign-key KEY.pem] [--valid-days N]
              [--uninstaller EXE] [--define NAME=VALUE]...
+             [--setup EXE --setup-url URL]
   publish.py keygen DIR
 
 The result is DIR/EX/; serve DIR from any static web server so that
@@ -40,6 +41,14 @@ The release description (JSON):
     ]
   }
 
+--setup and --setup-url (both or neither) also write DIR/tarvelo.winget.yaml,
+the Windows package manager's manifest for that setup.exe served at that URL
+(tools/wingetmanifest.py: its version from setup.exe's ProductVersion, its
+SHA-256, the silent switch /S and the meaning of each exit code). setup.exe
+installs whatever release is served, so the manifest only changes with a new
+setup.exe; one written earlier stays when these are not given. A --setup that
+is not a 32-bit Windows program with a version resource is refused.
+
 Each package packs the files below its folders (merged; relative paths kept)
 into one zip. kind: 1 installed everywhere, 2 only where the font 微软雅黑 is
 installed, 3 only where it is not. value: a number stored in the list
@@ -69,11 +78,12 @@ import zlib
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import releasemanifest  # noqa: E402
 import setuplist  # noqa: E402
+import wingetmanifest  # noqa: E402
 
-# Every package must arrive in setup.exe's first download block with room to
-# spare: a body that fits is never copied, so a 32-bit process never needs a
-# second large contiguous block while it also holds the first.
-MAX_PACKAGE_BYTES = 8 * 1024 * 1024
+# Every package must arrive in setup.exe's first download block (17 MiB)
+# with room to spare: a body that fits is never copied, so a 32-bit process
+# never needs a second large contiguous block while it also holds the first.
+MAX_PACKAGE_BYTES = 16 * 1024 * 1024
 # What setup.exe lets one package unpack (kPackageMaxEntries and
 # kPackageMaxBytes in archive/PackageExtract.h): it refuses a package over
 # either before writing anything, so such a release could never install.
@@ -102,6 +112,7 @@ MIN_TIME = 315532800 + 86400          # 1980-01-02, clear of time zones
 MAX_TIME = 2**31 - 1
 PRIVATE_KEY_NAME = "release-key.pem"
 PUBLIC_KEY_NAME = "release-key.pub.pem"
+WINGET_MANIFEST_NAME = "tarvelo.winget.yaml"
 
 
 class Refused(Exception):
@@ -455,8 +466,10 @@ def previous_serial(out):
     return serial
 
 
-def publish(release, out, defines=None, uninstaller=None, sign_key=None, valid_days=30):
-    """Writes OUT/EX; raises Refused with the reasons. Returns the packages."""
+def publish(release, out, defines=None, uninstaller=None, sign_key=None, valid_days=30,
+            winget_manifest=None):
+    """Writes OUT/EX, and OUT/tarvelo.winget.yaml given its text; raises
+    Refused with the reasons. Returns the packages."""
     key = signing_key(sign_key, out) if sign_key else None
     packages, uninstaller = load_release(release, defines or {}, uninstaller)
     setup_list = setup_list_bytes(packages)
@@ -496,6 +509,8 @@ def publish(release, out, defines=None, uninstaller=None, sign_key=None, valid_d
         os.rename(ex, old)
     os.rename(staging, ex)
     shutil.rmtree(old, ignore_errors=True)
+    if winget_manifest:
+        wingetmanifest.write_manifest(os.path.join(out, WINGET_MANIFEST_NAME), winget_manifest)
     return packages
 
 
@@ -603,7 +618,15 @@ def main(argv=None):
                              "variable SETUP_RELEASE_KEY_PASSWORD_VAR names)")
     parser.add_argument("--valid-days", type=int, default=30, metavar="N",
                         help="days until installers refuse the manifest (1..3650, default 30)")
+    parser.add_argument("--setup", metavar="EXE",
+                        help="the setup.exe users download: also write DIR/%s, the Windows "
+                             "package manager's manifest for it (with --setup-url)"
+                             % WINGET_MANIFEST_NAME)
+    parser.add_argument("--setup-url", metavar="URL",
+                        help="where that setup.exe is served (http:// or https://)")
     args = parser.parse_args(argv)
+    if (args.setup is None) != (args.setup_url is None):
+        parser.error("--setup and --setup-url go together")
     if not 1 <= args.valid_days <= 3650:
         parser.error("--valid-days wants 1..3650")
     if args.package_limit is not None:
@@ -616,9 +639,15 @@ def main(argv=None):
         if not sep:
             parser.error("--define wants NAME=VALUE")
         defines[key] = value
+    winget = None
     try:
+        if args.setup:
+            try:
+                winget = wingetmanifest.manifest_text(args.setup, args.setup_url)
+            except ValueError as e:
+                fail([str(e)])
         packages = publish(args.release, args.out, defines, args.uninstaller,
-                           args.sign_key, args.valid_days)
+                           args.sign_key, args.valid_days, winget[0] if winget else None)
     except Refused as e:
         print("publish: refused:\n%s" % e, file=sys.stderr)
         return 1
@@ -628,6 +657,10 @@ def main(argv=None):
               % (pkg.name, pkg.kind, len(pkg.data), len(pkg.files)))
     print("publish: wrote %s (orbsetup.txt, %d packages, UnInstall.exe, manifest.txt)"
           % (ex, len(packages)))
+    if winget:
+        print("publish: wrote %s (%s %s, setup.exe SHA-256 %s)"
+              % (os.path.join(os.path.abspath(args.out), WINGET_MANIFEST_NAME),
+                 wingetmanifest.PACKAGE_IDENTIFIER, winget[1], winget[2]))
     with open(os.path.join(ex, "manifest.txt"), "rb") as f:
         manifest = releasemanifest.parse_manifest(f.read())
     until = time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime(manifest["expires"]))

@@ -1,12 +1,19 @@
 #!/usr/bin/env python3
 """The publishing tool: what it writes, what it refuses, how it splits, how
-it signs, and that its copies of the installer's list and manifest rules read
-them as setup.exe does."""
+it signs, the package manager's manifest it writes for setup.exe, and that
+its copies of the installer's list and manifest rules read them as setup.exe
+does.
+
+  test_publish.py [SETUP.exe] [unittest arguments]
+
+SETUP.exe: the shipped setup.exe (CTest gives it; default
+build/win32/bin/setup.exe, as scripts/build makes it)."""
 import hashlib
 import io
 import json
 import os
 import random
+import re
 import shutil
 import stat
 import struct
@@ -19,14 +26,20 @@ import zipfile
 import zlib
 from unittest import mock
 
+import yaml
+
 HERE = os.path.dirname(os.path.abspath(__file__))
-TOOLS = os.path.join(HERE, "..", "..", "tools")
-sys.path.insert(0, TOOLS)
+ROOT = os.path.join(HERE, "..", "..")
+TOOLS = os.path.join(ROOT, "tools")
+sys.path[:0] = [TOOLS, os.path.join(ROOT, "tests")]
+import peimage  # noqa: E402
 import publish  # noqa: E402
 import releasemanifest  # noqa: E402
 import setuplist  # noqa: E402
 
 PASSWORD = "SETUP_RELEASE_KEY_PASSWORD"
+SETUP_EXE = next((a for a in sys.argv[1:] if a.endswith(".exe")),
+                 os.path.join(ROOT, "build", "win32", "bin", "setup.exe"))
 
 
 class PublishTestBase(unittest.TestCase):
@@ -142,6 +155,20 @@ class PublishOutputTest(PublishTestBase):
     def test_content_over_the_size_limit_is_split_across_packages(self):
         rnd = random.Random(7)
         self.write("client/iKVTRemote.exe", b"MZ")
+        client = {"name": "client.zip", "kind": 1, "folders": ["client"]}
+        # By default a package holds at most 16 MiB, so that it arrives in
+        # setup.exe's first download block (17 MiB) without a copy.
+        mib16 = 16 * 1024 * 1024
+        self.write("fits/a.bin", os.urandom(mib16 - 64 * 1024))
+        self.write("over/a.bin", os.urandom(mib16))
+        publish.publish(self.release([client, {"name": "fits.zip", "kind": 1,
+                                               "folders": ["fits"]}]), self.out)
+        self.assertLessEqual(os.path.getsize(self.ex("fits.zip")), mib16)
+        with self.assertRaises(publish.Refused) as cm:
+            publish.publish(self.release([client, {"name": "over.zip", "kind": 1,
+                                                   "folders": ["over"]}]), self.out)
+        self.assertIn("a.bin alone packs to", str(cm.exception))
+
         for n in range(5):
             self.write("big/f%d.bin" % n, bytes(rnd.getrandbits(8) for _ in range(3000)))
         old = publish.MAX_PACKAGE_BYTES
@@ -392,6 +419,112 @@ class ReleaseKeyTest(PublishTestBase):
                 self.assertEqual(before, self.read_ex("manifest.txt"))
 
 
+class WingetManifestTest(PublishTestBase):
+    # What YAML could misread: quotes, a backslash, '#', ':', non-ASCII.
+    URL = "https://downloads.example.com:8443/塔维罗/setup.exe?x='1'&y=\"2\"\\#a:b"
+
+    def setup_copy(self, name, patch=None):
+        if not os.path.isfile(SETUP_EXE):
+            self.fail("no %s: build it (scripts/build) or give its path" % SETUP_EXE)
+        with open(SETUP_EXE, "rb") as f:
+            data = bytearray(f.read())
+        if patch:
+            patch(data)
+        return self.write("setup/%s/setup.exe" % name, bytes(data))
+
+    def publish_with(self, *args):
+        self.write("client/iKVTRemote.exe", b"MZ")
+        return self.run_tool(self.release([{"name": "client.zip", "kind": 1,
+                                            "folders": ["client"]}]), *args)
+
+    def test_manifest_installs_setup_exe_and_maps_its_uninstall_entry_and_exit_codes(self):
+        # Another ProductVersion than FileVersion: the version is this file's.
+        def product_version(data):
+            at = data.index("ProductVersion".encode("utf-16-le"))
+            at = data.index("2.0.0.0".encode("utf-16-le"), at)
+            data[at:at + 14] = "2.0.7.1".encode("utf-16-le")
+        setup = self.setup_copy("version", product_version)
+        code, out = self.publish_with("--setup", setup, "--setup-url", self.URL)
+        self.assertEqual(0, code, out)
+        with open(os.path.join(self.out, "tarvelo.winget.yaml"), encoding="utf-8") as f:
+            manifest = yaml.safe_load(f)
+
+        image = peimage.Image(setup)
+        strings = peimage.version_strings(image.resource(peimage.RT_VERSION))
+        self.assertEqual("2.0.7.1", strings["ProductVersion"])
+        # What setup.exe's Uninstall entry says (install/Registration.cpp).
+        with open(os.path.join(ROOT, "install", "Registration.cpp"), encoding="utf-8") as f:
+            registration = f.read()
+        values = dict((name, value) for value, name in re.findall(
+            r'FormatInto\(szData, L"([^"%]*)"\)\)\s*SetStringValue\(appKey\.Get\(\), L"(\w+)"',
+            registration))
+        subkey = re.search(r'RegCreateKeyW\(uninstallKey\.Get\(\), L"(\w+)"', registration)[1]
+        with open(setup, "rb") as f:
+            sha256 = hashlib.sha256(f.read()).hexdigest().upper()
+
+        self.assertEqual(("singleton", "Tarvelo.Tarvelo", "2.0.7.1", "zh-CN"),
+                         (manifest["ManifestType"], manifest["PackageIdentifier"],
+                          manifest["PackageVersion"], manifest["PackageLocale"]))
+        self.assertEqual((values["Publisher"], values["DisplayName"]),
+                         (manifest["Publisher"], manifest["PackageName"]))
+        installer, = manifest["Installers"]
+        self.assertEqual(peimage.I386, image.machine)
+        self.assertEqual({"Architecture": "x86", "InstallerType": "exe", "Scope": "machine",
+                          "ElevationRequirement": "elevatesSelf", "InstallerUrl": self.URL,
+                          "InstallerSha256": sha256, "ProductCode": subkey,
+                          "InstallerSwitches": {"Silent": "/S", "SilentWithProgress": "/S"}},
+                         {k: installer[k] for k in installer
+                          if k not in ("ExpectedReturnCodes", "AppsAndFeaturesEntries")})
+        self.assertEqual([{"DisplayName": values["DisplayName"],
+                           "Publisher": values["Publisher"],
+                           "DisplayVersion": values["DisplayVersion"], "ProductCode": subkey}],
+                         installer["AppsAndFeaturesEntries"])
+
+        # Every failure code of setup.exe, by its number in the header, and
+        # nothing else.
+        with open(os.path.join(ROOT, "support", "ExitCodes.h"), encoding="utf-8") as f:
+            enum = re.search(r"enum SetupExitCode \{(.*?)\};", f.read(), re.S)[1]
+        codes = {name: int(n) for name, n in re.findall(r"(k\w+) = (\d+)", enum)}
+        responses = {"kSetupBadCommandLine": "invalidParameter",
+                     "kSetupLogUnwritable": "invalidParameter",
+                     "kSetupListFailed": "noNetwork", "kSetupDownloadFailed": "noNetwork",
+                     "kSetupDiskFull": "diskFull", "kSetupOtherInstance": "installInProgress",
+                     "kSetupClientRunning": "packageInUse", "kSetupStopped": "cancelledByUser",
+                     "kSetupUnpackFailed": "contactSupport",
+                     "kSetupReleaseRefused": "contactSupport",
+                     "kSetupProxyAuth": "contactSupport", "kSetupFailed": "contactSupport"}
+        self.assertEqual(0, codes.pop("kSetupOk"))
+        self.assertEqual({codes[name]: responses[name] for name in codes},
+                         {e["InstallerReturnCode"]: e["ReturnResponse"]
+                          for e in installer["ExpectedReturnCodes"]})
+        self.assertEqual(len(codes), len(installer["ExpectedReturnCodes"]))
+
+    def test_setup_that_is_no_x86_program_with_a_version_is_refused(self):
+        # The 32-bit header: the resource table's entry, and the machine.
+        def no_resources(data):
+            struct.pack_into("<I", data, struct.unpack_from("<I", data, 0x3C)[0] + 136, 0)
+
+        def x86_64(data):
+            struct.pack_into("<H", data, struct.unpack_from("<I", data, 0x3C)[0] + 4,
+                             peimage.AMD64)
+
+        text = self.write("setup/readme.txt", "MZ, but no program")
+        bare, amd64 = self.setup_copy("bare", no_resources), self.setup_copy("amd64", x86_64)
+        for label, setup, url, status, reason in (
+                ("not a program", text, self.URL, 1, "not a Windows program"),
+                ("no version", bare, self.URL, 1, "no version resource"),
+                ("x86-64", amd64, self.URL, 1, "not a 32-bit x86 program"),
+                ("not a web URL", self.setup_copy("ftp"), "ftp://example.com/setup.exe", 1,
+                 "--setup-url"),
+                ("no URL", self.setup_copy("no-url"), None, 2, "go together")):
+            with self.subTest(label):
+                code, out = self.publish_with("--setup", setup,
+                                              *(["--setup-url", url] if url else []))
+                self.assertEqual(status, code, out)
+                self.assertIn(reason, out)
+                self.assertFalse(os.path.exists(self.out), out)
+
+
 class ManifestRulesTest(unittest.TestCase):
     def test_reader_refuses_every_manifest_setup_exe_refuses(self):
         h = "ab" * 32
@@ -483,4 +616,4 @@ class SetupListRulesTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(verbosity=2)
+    unittest.main(argv=[a for a in sys.argv if not a.endswith(".exe")], verbosity=2)
