@@ -179,6 +179,23 @@ def plant_dll(dll, exe, names):
         shutil.copy(dll, os.path.join(os.path.dirname(exe), name))
 
 
+def planted_dll_loads(wine, control_exe, folder, names, overrides):
+    """The positive control of a planted-DLL case: a program without the
+    restriction, started from the same folder with the same overrides,
+    loads the planted copies (else the case would prove nothing). Leaves no
+    mark behind."""
+    control = os.path.join(folder, "dll-control.exe")
+    shutil.copy(control_exe, control)
+    mark = wine.host_path("C:\\temp\\planted_dll_loaded.txt")
+    proc = wine.start(control, *names, dll_overrides=overrides)
+    code = proc.wait(timeout=60)
+    loaded = os.path.exists(mark)
+    if loaded:
+        os.remove(mark)
+    os.remove(control)
+    return code == 0 and loaded
+
+
 def setup_list_bytes(lines):
     """The setup list as the server holds it: UTF-16LE with BOM, CR LF."""
     return b"\xff\xfe" + "".join(l + "\r\n" for l in lines).encode("utf-16-le")
@@ -203,6 +220,7 @@ def parse_e2e_args():
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--running-client")
     parser.add_argument("--planted-dll")
+    parser.add_argument("--dll-control")
     parser.add_argument("--post-close")
     parser.add_argument("--shots")
     parser.add_argument("--tls-bin")

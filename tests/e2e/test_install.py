@@ -188,6 +188,10 @@ class InstallerTest(unittest.TestCase):
                           ("gdiplus.dll", "wininet.dll"))
         mark = self.wine.host_path("C:\\temp\\planted_dll_loaded.txt")
         self.serve("orbsetup.txt", harness.setup_list_bytes(["a;b"]))
+        self.assertTrue(harness.planted_dll_loads(self.wine, ARGS.dll_control, downloads,
+                                                  ("gdiplus.dll", "wininet.dll"),
+                                                  "gdiplus,wininet=n,b"),
+                        "this Wine does not load a DLL from a program's folder at all")
 
         # Wine prefers its own builtin DLLs; ask for files found on the
         # search path first, as Windows does for these.

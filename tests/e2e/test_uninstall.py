@@ -337,6 +337,10 @@ class UninstallTest(unittest.TestCase):
         shutil.copy(os.path.join(ARGS.bin, "UnInstall.exe"), folder)
         harness.plant_dll(ARGS.planted_dll, os.path.join(folder, "UnInstall.exe"),
                           ("uxtheme.dll",))
+        self.assertTrue(harness.planted_dll_loads(self.wine, ARGS.dll_control, folder,
+                                                  ("uxtheme.dll",),
+                                                  "uxtheme=n,b"),
+                        "this Wine does not load a DLL from a program's folder at all")
         # Wine prefers its own builtin DLLs; ask for files found on the
         # search path first, as Windows does.
         proc = self.wine.start(os.path.join(folder, "UnInstall.exe"),
