@@ -245,23 +245,3 @@ TEST_F(HttpDownloadTest, ACutBodyIsAskedForFromWhereItEndedOrTakenWholeAgain) {
     EXPECT_EQ(1, m_log.Count(L"]  partial answer not asked for lpUrl=" + ServerUrl(part)));
 }
 
-TEST_F(HttpDownloadTest, AStalledBodyFails) {
-    // The server stops sending for longer than the 15 s receive time-out,
-    // then drops the connection. Either way the call must fail. Wine 8 does
-    // not hand the Internet handle's time-outs down to the request that
-    // InternetOpenUrl makes, so there the call only ends when the server
-    // gives up; the time-out's bound is checked on Windows only.
-    std::wstring stall = Name(L"stall");
-    ASSERT_TRUE(Serve(stall, Pattern(100000, 7)));
-    ASSERT_TRUE(SetRule(stall, "close_after=30000\nstall=25\n"));
-    CDownloadBuffer buf(kWindowBufSize);
-    DWORD dwStart = ::GetTickCount();
-    EXPECT_FALSE(buf.Fetch(ServerUrl(stall)));
-    DWORD dwElapsed = ::GetTickCount() - dwStart;
-    bool bWine = ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != NULL;
-    if (!bWine) {
-        EXPECT_LT(dwElapsed, 24000u) << "the receive time-out was not applied";
-    }
-    EXPECT_EQ(1, m_log.Count(L"[Error]"));
-    EXPECT_EQ(30000u, buf.nSize);
-}
