@@ -738,6 +738,12 @@ class Updates(FaultTest):
         self.serve_list("base.zip;1;1", "two.zip;1;1", "missing.zip;1;1")
         self.start_and_click_install()
         self.wait_log("[CSetupDlg::Execute] download missing.zip failed", 120)
+        # The failure is logged before the run clears what it built aside:
+        # wait for that (a kill before it is the killed-run cases' concern).
+        aside = self.wine.host_path("C:\\Tarvelo.new")
+        deadline = time.time() + 60
+        while os.path.exists(aside) and time.time() < deadline:
+            time.sleep(0.3)
         self.proc.kill()
         self.proc.wait(timeout=30)
         self.assert_old_installation_works(marker, entry)
