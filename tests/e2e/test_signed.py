@@ -31,6 +31,15 @@ REFUSED = "[CSetupDlg::Execute] release refused"
 EXIT_RELEASE_REFUSED = 8
 
 
+def flip(ex, name, offset):
+    """Changes one bit of a served file: what a hostile mirror might do."""
+    with open(os.path.join(ex, name), "r+b") as f:
+        f.seek(offset)
+        byte = f.read(1)
+        f.seek(offset)
+        f.write(bytes([byte[0] ^ 1]))
+
+
 class SignedReleaseTest(unittest.TestCase):
     def setUp(self):
         self.wine = harness.WineEnv(ARGS.testenv)
@@ -154,11 +163,7 @@ class SignedReleaseTest(unittest.TestCase):
     def test_a_dead_and_a_hostile_mirror_cost_attempts_not_the_installation(self):
         good = self.publish("good")
         bad = self.copy_release(good, "bad")
-        with open(os.path.join(bad, "docs.zip"), "r+b") as f:
-            f.seek(40)
-            byte = f.read(1)
-            f.seek(40)
-            f.write(bytes([byte[0] ^ 1]))
+        flip(bad, "docs.zip", 40)
         # Mirror 0 refuses connections (nothing listens there).
         self.serve(bad, 1)
         self.serve(good, 2)
@@ -180,13 +185,6 @@ class SignedReleaseTest(unittest.TestCase):
         with open(os.path.join(good, "manifest.txt"), "rb") as f:
             manifest = releasemanifest.parse_manifest(f.read())
         uninstaller_size = os.path.getsize(os.path.join(good, "UnInstall.exe"))
-
-        def flip(ex, name, offset):
-            with open(os.path.join(ex, name), "r+b") as f:
-                f.seek(offset)
-                byte = f.read(1)
-                f.seek(offset)
-                f.write(bytes([byte[0] ^ 1]))
 
         def longer(ex):
             # No length header: the body runs on past what the manifest says.
@@ -293,11 +291,7 @@ class SignedReleaseTest(unittest.TestCase):
 
         # One changed byte and the signed build installs nothing of it.
         changed = self.copy_release(layout, "changed")
-        with open(os.path.join(changed, "docs.zip"), "r+b") as f:
-            f.seek(60)
-            byte = f.read(1)
-            f.seek(60)
-            f.write(bytes([byte[0] ^ 1]))
+        flip(changed, "docs.zip", 60)
         self.assertEqual(EXIT_RELEASE_REFUSED, run("/S", "/SOURCE=" + harness.wine_path(changed)))
         self.assertIn("docs.zip refused: size=", self.wine.read_log())
         self.assertIsNone(self.wine.reg_export(faults.UNINSTALL_KEY))
