@@ -15,12 +15,14 @@ a sidecar NAME.rule with key=value lines that change how it is answered:
                  If-Range names the file's ETag (sent on every answer);
                  without it Range is ignored, as many servers do
   ranges=ignore  send the ETag, but answer every request whole
-  log=1          append "range=... if-range=..." for each request to
-                 NAME.requests (the headers' values, "-" when absent)
+  log=1          append "range=... if-range=... auth=..." for each request
+                 to NAME.requests (the headers' values, "-" when absent;
+                 auth: which of Authorization and Proxy-Authorization came)
 
 A missing file is a 404 with an error page. ProxyServer demands Basic
-credentials with 407 and forwards good requests to the download server only,
-whatever host the request names; it appends one line per request to a log.
+credentials with 407 and forwards good requests, with their end-to-end
+headers, to the download server only, whatever host the request names; it
+appends one line per request to a log.
 """
 
 import base64
@@ -87,13 +89,15 @@ class _DownloadHandler(http.server.BaseHTTPRequestHandler):
 
         range_asked = self.headers.get("Range")
         if_range = self.headers.get("If-Range")
+        auth = ",".join(h for h in ("Authorization", "Proxy-Authorization") if h in self.headers)
         with server.lock:
             server.counts[name] = server.counts.get(name, 0) + 1
             count = server.counts[name]
             server.ranges.setdefault(name, []).append(range_asked)
             if rules.get("log") == "1":
                 with open(file_path + ".requests", "a", encoding="utf-8") as f:
-                    f.write("range=%s if-range=%s\n" % (range_asked or "-", if_range or "-"))
+                    f.write("range=%s if-range=%s auth=%s\n"
+                            % (range_asked or "-", if_range or "-", auth or "-"))
         if count <= int(rules.get("fail_first", "0")):
             self.close_connection = True
             self.connection.shutdown(socket.SHUT_RDWR)
@@ -191,7 +195,10 @@ class _ProxyHandler(http.server.BaseHTTPRequestHandler):
         server.record("forward", given, target)
         upstream = http.client.HTTPConnection(LOOPBACK, server.upstream_port, timeout=120)
         try:
-            upstream.request("GET", target, headers={"Host": url.netloc or LOOPBACK})
+            # What a real proxy passes on: everything but its own headers.
+            headers = {k: v for k, v in self.headers.items() if k.lower() not in HOP_BY_HOP}
+            headers["Host"] = url.netloc or LOOPBACK
+            upstream.request("GET", target, headers=headers)
             resp = upstream.getresponse()
         except (OSError, http.client.HTTPException):
             body = b"<html>bad gateway</html>"

@@ -57,7 +57,8 @@ int ProxyDownloadTest::s_nTest = 0;
 
 }  // namespace
 
-TEST_F(ProxyDownloadTest, HeldCredentialsAreSentWithoutTheDialog) {
+TEST_F(ProxyDownloadTest, HeldCredentialsAreSentWithoutTheDialogToTheProxyOnly) {
+    ASSERT_TRUE(SetRule(m_name, "log=1\n"));
     CUiDriver ui;
     CDownloadBuffer buf(4096);
     wcscpy(buf.szUser, m_user.c_str());
@@ -72,6 +73,12 @@ TEST_F(ProxyDownloadTest, HeldCredentialsAreSentWithoutTheDialog) {
     EXPECT_LE(1u, ProxyLines(" 407  " + Path() + "\n"));
     EXPECT_EQ(1u, ProxyLines(" forward " + User() + " " + Path() + "\n"));
     EXPECT_EQ(m_user, buf.szUser);
+    // The proxy passes on every header that is not its own, as real ones
+    // do: the server never sees a credential.
+    std::string requests;
+    ASSERT_TRUE(
+        ReadFileBytes(GetEnv(L"TEST_SERVE_DIR") + L"\\" + m_name + L".requests", &requests));
+    EXPECT_EQ("range=- if-range=- auth=-\n", requests);
 }
 
 TEST_F(ProxyDownloadTest, AnEmptyPasswordAsksOnceAndTheAnswerServesTheRun) {
