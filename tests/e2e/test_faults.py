@@ -515,17 +515,28 @@ class RealServers(FaultTest):
             (self.certs.server("other", "other.example"), None, ("error=12038",)),
             (self.certs.server("good", "localhost"), "http://localhost:%d" % ARGS.port,
              ("refused: not HTTPS location=http://localhost:%d/EX/orbsetup.txt" % ARGS.port,)),
+            # A redirect to itself: followed a bounded number of times.
+            (self.certs.server("good", "localhost"), "https://localhost:%d" % ARGS.tls_port,
+             ("too many redirects",)),
+            # A 302 without a Location (passed on from a server that sends one).
+            (self.certs.server("good", "localhost"), "upstream", ("no usable location",)),
         ]
         plain = self.nginx(ARGS.port)
+        bare = testservers.DownloadServer(self.root).start()
+        self.addCleanup(bare.stop)
+        with open(os.path.join(self.root, "orbsetup.txt.rule"), "w") as f:
+            f.write("status=302\n")
         for cert, redirect, expected in cases:
             with self.subTest(cert=os.path.basename(cert[0]), redirect=redirect):
                 self.run_again()
-                secure = self.nginx(ARGS.tls_port, cert=cert, redirect=redirect)
+                if redirect == "upstream":
+                    secure = self.nginx(ARGS.tls_port, cert=cert, upstream=bare.port)
+                else:
+                    secure = self.nginx(ARGS.tls_port, cert=cert, redirect=redirect)
                 self.start_and_click_install(ARGS.tls_bin)
                 self.assert_failed_visibly(LIST_FAILED)
-                refusals = [line for line in self.wine.read_log().splitlines()
-                            if "[Error]" in line and "refused: " in line]
-                self.assertTrue(any(e in line for line in refusals for e in expected),
+                errors = [line for line in self.wine.read_log().splitlines() if "[Error]" in line]
+                self.assertTrue(any(e in line for line in errors for e in expected),
                                 self.wine.read_log())
                 secure.stop()
                 self.daemons.remove(secure)

@@ -113,9 +113,11 @@ class Nginx(_Daemon):
     """Serves the files of root under /EX/ on one port, over HTTP or (given
     a certificate) HTTPS. redirect: answer every request with a 302 to this
     URL prefix followed by the request's path. moved_list: the setup list
-    answers with a relative 302 to /moved/orbsetup.txt, served from root."""
+    answers with a relative 302 to /moved/orbsetup.txt, served from root.
+    upstream: pass every request on to this loopback port (answers as they
+    come, for what nginx itself would never send)."""
 
-    def __init__(self, root, port, cert=None, redirect=None, moved_list=False):
+    def __init__(self, root, port, cert=None, redirect=None, moved_list=False, upstream=None):
         super().__init__("nginx_")
         self.port = port
         if cert:
@@ -125,6 +127,8 @@ class Nginx(_Daemon):
             listen = "listen %s:%d;" % (LOOPBACK, port)
         if redirect:
             location = "location / { return 302 %s$request_uri; }" % redirect
+        elif upstream:
+            location = "location / { proxy_pass http://%s:%d; }" % (LOOPBACK, upstream)
         else:
             location = "location /EX/ { alias %s/; }" % root
         if moved_list:
