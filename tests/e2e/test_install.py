@@ -16,6 +16,7 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "servers"))
+import faults  # noqa: E402
 import harness  # noqa: E402
 import testservers  # noqa: E402
 
@@ -118,6 +119,16 @@ class InstallerTest(unittest.TestCase):
         # Staged packages and their folder are gone; the uninstaller is alone.
         self.assertEqual(["UnInstall.exe"],
                          os.listdir(self.wine.host_path("C:\\UnInstall Tarvelo")))
+        # Wine keeps no access list: it turns the one a program sets into
+        # Unix modes (Administrators' entry gives the group write, a list
+        # without Everyone leaves others nothing). So this shows that a list
+        # was set on each, not which; C:\temp, made here without one, is 755.
+        def mode(path):
+            return os.stat(self.wine.host_path(path)).st_mode & 0o777
+        self.assertEqual(0o755, mode("C:\\temp"))
+        for folder in ("C:\\Tarvelo", "C:\\UnInstall Tarvelo"):
+            self.assertTrue(mode(folder) & 0o020, (folder, oct(mode(folder))))
+        self.assertEqual(0, mode("C:\\UnInstall Tarvelo\\UnInstall.exe") & 0o007)
 
         log = self.wine.read_log()
         order = ["[CSetupDlg::GetDestPath] setuppath=C:\\Tarvelo UnInstallPath=C:\\UnInstall Tarvelo",
@@ -237,8 +248,12 @@ class InstallerTest(unittest.TestCase):
         self.wine.screenshot(shot)
         r, g, b = self.wine.pixel(shot, nx + 100, ny + 349)  # the grey track
         self.assertTrue(abs(r - g) < 12 and abs(g - b) < 12 and 200 < r < 245, (r, g, b))
-        r, g, b = self.wine.pixel(shot, nx + 264, ny + 332)  # the status strip is white
-        self.assertTrue(min(r, g, b) > 200 or (r > 150 and g < 120), (r, g, b))
+        # The status strip: white, with the failure written on it in red.
+        w, h, rgb = faults.window_pixels(self.wine, wid)
+        row = rgb[3 * w * 332: 3 * w * 333]
+        white = sum(1 for i in range(0, len(row), 3) if min(row[i:i + 3]) > 200)
+        self.assertGreater(white, w // 2, "the status strip is not white")
+        self.assertGreater(faults.red_status_pixels(self.wine, wid), 40, "no red failure text")
         self.wine.click(wid, *CLOSE_BUTTON)
         self.wait_exit(60)
 
