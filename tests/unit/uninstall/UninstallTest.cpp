@@ -2,6 +2,7 @@
 // removal.
 #include <gtest/gtest.h>
 
+#include "../install/RegistrationTestUtil.h"
 #include "InstallRecord.h"
 #include "RemoveInstall.h"
 #include "TestUtil.h"
@@ -91,4 +92,38 @@ TEST(RemoveInstall, AFileHeldOpenKeepsTheFolderAndSaysSo) {
     EXPECT_TRUE(FolderExists(root));
     ::CloseHandle(h);
     EXPECT_TRUE(DeleteFolderTree(root.c_str()));
+}
+
+// Shortcuts of the same names that point elsewhere are someone else's (an
+// older client, another program): they stay, and so does their folder.
+TEST(RemoveInstall, OnlyShortcutsIntoTheInstallationGo) {
+    CTempFolder tmp(L"links");
+    const std::wstring desktop = tmp.Sub(L"Public"), programs = tmp.Sub(L"Programs");
+    const std::wstring start = programs + L"\\塔维罗", inst = L"C:\\Tarvelo";
+    const std::wstring un = L"C:\\UnInstall Tarvelo\\UnInstall.exe";
+    for (const std::wstring& folder : {desktop, programs, start})
+        ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), NULL));
+    CRegValueOverride common(HKEY_LOCAL_MACHINE,
+                             L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell "
+                             L"Folders",
+                             L"Common Desktop");
+    ASSERT_TRUE(common.SetString(desktop));
+    CRegValueOverride menu(HKEY_LOCAL_MACHINE,
+                           L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                           L"Common Programs");
+    ASSERT_TRUE(menu.SetString(programs));
+
+    ASSERT_TRUE(SaveLink(desktop + L"\\塔维罗.lnk", L"D:\\Other\\iKVTRemote.exe", L"other"));
+    ASSERT_TRUE(SaveLink(start + L"\\塔维罗.lnk", L"c:/tarvelo/iKVTRemote.exe", L"ours"));
+    ASSERT_TRUE(SaveLink(start + L"\\卸载塔维罗.lnk", L"D:\\Other\\UnInstall.exe", L"other"));
+    RemoveShellLinks(inst.c_str(), un.c_str());
+    EXPECT_TRUE(FileExists(desktop + L"\\塔维罗.lnk"));
+    EXPECT_FALSE(FileExists(start + L"\\塔维罗.lnk"));
+    EXPECT_TRUE(FileExists(start + L"\\卸载塔维罗.lnk"));
+
+    // Once only ours are left, the folder goes with them.
+    ASSERT_TRUE(SaveLink(start + L"\\卸载塔维罗.lnk", un, L"ours"));
+    RemoveShellLinks(inst.c_str(), un.c_str());
+    EXPECT_FALSE(FolderExists(start));
+    EXPECT_TRUE(FileExists(desktop + L"\\塔维罗.lnk"));
 }
