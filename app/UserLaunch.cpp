@@ -165,7 +165,10 @@ void StartInstalledClient(const wchar_t* pszSetupPath) {
     // (users may change it): the desktop shell starts it, or, without one
     // (a service session, or a shell someone ended), a token with no
     // administrator rights.
-    if (ShellExecuteAsUser(szClient, pszSetupPath)) return;
+    if (ShellExecuteAsUser(szClient, pszSetupPath)) {
+        LogNormal(L"[CSetupDlg::OnTimer] started through the desktop shell: %s", szClient);
+        return;
+    }
     if (StartWithoutAdminRights(szClient, pszSetupPath)) {
         LogNormal(L"[CSetupDlg::OnTimer] no desktop shell: %s started without administrator rights",
                   szClient);

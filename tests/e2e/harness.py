@@ -65,6 +65,20 @@ class WineEnv:
         out.close()
         return proc
 
+    def start_running_client(self, exe, timeout=30):
+        """Starts the stand-in for a running client and returns once it
+        runs (it makes the file it is given)."""
+        mark = self.host_path("C:\\temp\\running_client.txt")
+        remove_path(mark)
+        proc = self.start(exe, "C:\\temp\\running_client.txt")
+        deadline = time.time() + timeout
+        while not os.path.exists(mark):
+            if proc.poll() is not None or time.time() > deadline:
+                proc.kill()
+                raise RuntimeError("the running client did not start")
+            time.sleep(0.1)
+        return proc
+
     def run(self, exe, *args, timeout=120):
         proc = self.start(exe, *args)
         proc.wait(timeout=timeout)

@@ -125,15 +125,20 @@ class FaultTest(unittest.TestCase):
         shows red text and stays, nothing was registered or launched, and the
         close button then closes without asking."""
         self.wait_log(log_line, timeout)
-        time.sleep(1.5)
+        deadline = time.time() + 30
+        while faults.red_status_pixels(self.wine, self.wid) <= 40:
+            self.assertLess(time.time(), deadline, "no red failure text on the window")
+            time.sleep(0.3)
         self.assertIsNone(self.proc.poll(), "the window must stay to show the failure")
-        self.assertGreater(faults.red_status_pixels(self.wine, self.wid), 40,
-                           "no red failure text on the window")
         self.assertFalse(self.client_started())
         self.assertIsNone(self.wine.reg_export(faults.UNINSTALL_KEY))
+        # A question would hold the window open.
         self.wine.click(self.wid, *CLOSE_BUTTON)
-        self.assertIsNone(faults.find_window(self.wine, "询问", 3), "asked after a failure")
-        self.proc.wait(timeout=60)
+        try:
+            self.proc.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            self.fail("the close button did not close after a failure (asked: %s)"
+                      % bool(faults.find_window(self.wine, "询问", 1)))
 
     def assert_completed(self, timeout=180, clean=True):
         try:
@@ -609,12 +614,19 @@ class Interruptions(FaultTest):
             self.proc.wait(timeout=120)
 
         # Stopped while the list downloads: the earlier installation stays.
+        # The list's answer waits for the stop to be confirmed.
         keep = self.keep_earlier_install()
         self.serve_three()
-        faults.rule(self.root, "orbsetup.txt", no_length=1, stall=4)
+        faults.rule(self.root, "orbsetup.txt", no_length=1, hold="stopped")
         self.start_and_click_install()
-        time.sleep(1)
-        confirm_stop()
+        deadline = time.time() + 60
+        while self.requests("orbsetup.txt") == 0:
+            self.assertLess(time.time(), deadline, "the list was never asked for")
+            time.sleep(0.2)
+        self.wine.click(self.wid, *CLOSE_BUTTON)
+        self.answer_stop_question()
+        self.serve("stopped", b"")
+        self.proc.wait(timeout=120)
         self.assertTrue(os.path.exists(keep), "wiped after the stop")
         self.assertEqual(0, self.requests("base.zip"))
 
@@ -676,9 +688,13 @@ class Interruptions(FaultTest):
             self.assertIsNone(self.proc.poll())
             faults.press_key_on(self.wine, question, answer)
             self.proc.wait(timeout=30)
-            time.sleep(2)
-            self.assertEqual(started, self.client_started(), answer)
+            # Every start is logged before the installer ends.
+            self.assertEqual(started, "[CSetupDlg::OnTimer]" in self.wine.read_log(), answer)
             if started:
+                deadline = time.time() + 30
+                while not self.client_started():
+                    self.assertLess(time.time(), deadline, "the client did not start")
+                    time.sleep(0.3)
                 os.remove(self.wine.host_path("C:\\temp\\client_started.txt"))
 
     def test_killed_mid_install_then_run_again_completes(self):

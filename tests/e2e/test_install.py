@@ -168,9 +168,8 @@ class InstallerTest(unittest.TestCase):
         self.serve("UnInstall.exe", client)
         self.serve("orbsetup.txt", harness.setup_list_bytes(["base.zip;1;1"]))
         # Another copy of the client, started from another folder.
-        running = self.wine.start(ARGS.running_client)
+        running = self.wine.start_running_client(ARGS.running_client)
         try:
-            time.sleep(2)
             wid = self.start_setup()
             time.sleep(1)
             self.wine.click(wid, *INSTALL_BUTTON)

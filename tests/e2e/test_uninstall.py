@@ -253,9 +253,8 @@ class UninstallTest(unittest.TestCase):
         elsewhere = self.wine.host_path("C:\\temp\\running")
         os.makedirs(elsewhere, exist_ok=True)
         shutil.copy(ARGS.running_client, os.path.join(elsewhere, "iKVTRemote.exe"))
-        client = self.wine.start(os.path.join(elsewhere, "iKVTRemote.exe"))
+        client = self.wine.start_running_client(os.path.join(elsewhere, "iKVTRemote.exe"))
         self.procs.append(client)
-        time.sleep(2)
         proc = self.start_uninstaller("C:\\Tarvelo")
         self.answer("Return")  # the question
         self.answer("Return", shot="uninstall_client_running.png")
@@ -356,7 +355,8 @@ class UninstallTest(unittest.TestCase):
         log_copy = os.path.join(self.work, "copy.log")
         code, out = self.publish_and_install("/S", "/LOG=" + harness.wine_path(log_copy))
         self.assertEqual(0, code, out)
-        self.assertFalse(self.wait_client_started(timeout=3), "/S started the client")
+        # Every start of the client is logged before the installer ends.
+        self.assertNotIn("[CSetupDlg::OnTimer]", self.wine.read_log(), "/S started the client")
         self.assert_installation_whole()
         self.assertIn("client.zip: ", out)
         self.assertIn("docs.zip: ", out)
@@ -374,6 +374,7 @@ class UninstallTest(unittest.TestCase):
         # this prefix left running; e2e_install checks the token path).
         code, out = self.run_setup("/s", "-launch")
         self.assertEqual(0, code, out)
+        self.assertIn("[CSetupDlg::OnTimer]", self.wine.read_log())
         self.assertTrue(self.wait_client_started(), self.wine.read_log())
         with open(self.wine.host_path("C:\\temp\\client_started.txt"), "rb") as f:
             self.assertIn("cwd=C:\\Tarvelo", f.read().decode("utf-16-le"))

@@ -9,6 +9,8 @@ a sidecar NAME.rule with key=value lines that change how it is answered:
   no_length=1    no Content-Length: the end of the body is the closed connection
   stall=S        after the headers and close_after bytes (or the whole body),
                  wait S seconds, then close
+  hold=FILE      like stall, but until FILE (in the folder) exists, at most
+                 120 s: the test says when the answer may go on
   cut_first=N    the first request gets the headers and N bytes, then the
                  connection closes; later requests are answered whole
   ranges=1       answer "Range: bytes=N-" with 206 and the rest, when
@@ -145,7 +147,13 @@ class _DownloadHandler(http.server.BaseHTTPRequestHandler):
         stall = float(rules.get("stall", "0"))
         if stall:
             time.sleep(stall)
-        if cut is not None or stall:
+        hold = rules.get("hold")
+        if hold:
+            deadline = time.monotonic() + 120
+            while not os.path.exists(os.path.join(server.root, hold)) and \
+                    time.monotonic() < deadline:
+                time.sleep(0.1)
+        if cut is not None or stall or hold:
             self.close_connection = True
             self.connection.shutdown(socket.SHUT_RDWR)
 
