@@ -183,6 +183,22 @@ TEST(ArchiveReader, AFileThatCannotBeWrittenFailsAloneAndTouchesNothingElse) {
               ReadAll(tmp.Sub(L"deflated.txt")));
 }
 
+TEST(ArchiveReader, AFolderRemovedBetweenEntriesIsMadeAgainForTheNext) {
+    CTempFolder tmp(L"arc");
+    std::wstring out = tmp.Sub(L"out");
+    CArchive zip(L"roundtrip.zip");
+    ASSERT_TRUE(zip.Get());
+    ASSERT_EQ(Ok, ArchiveSetTargetFolder(zip.Get(), out.c_str()));
+    ASSERT_EQ(Ok, ArchiveExtractToFile(zip.Get(), 0, L"sub\\one.bin"));
+    ForceRemoveTree(out);
+    ASSERT_FALSE(FolderExists(out));
+    EXPECT_EQ(Ok, ArchiveExtractToFile(zip.Get(), 1, L"sub\\two.txt"));
+    EXPECT_EQ(ReadAll(TestDataPath(L"payload\\roundtrip\\deflated.txt")),
+              ReadAll(out + L"\\sub\\two.txt"));
+    EXPECT_EQ(std::vector<std::wstring>{L"two.txt"}, ListFolder(out + L"\\sub"));
+    EXPECT_EQ(std::vector<std::wstring>{L"out"}, ListFolder(tmp.Path()));
+}
+
 TEST(ArchiveReader, CachedRecordIsServedWholeAndArgumentsAreChecked) {
     CTempFolder tmp(L"arc");
     CArchive zip(L"times.zip");
