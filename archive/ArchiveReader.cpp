@@ -64,18 +64,31 @@ bool IsFolder(const wchar_t* pszPath) {
     return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// Ok when the folder is there; PlaceTaken when a file holds its name.
-ArchiveResult FolderResult(const wchar_t* pszPath) {
-    if (IsFolder(pszPath)) return Ok;
-    return PathExists(pszPath) ? PlaceTaken : FileError;
-}
-
 // The folder's length as CreateDirectoryW counts it: without a trailing
 // separator.
 size_t FolderPathLength(const wchar_t* pszPath) {
     size_t cch = wcslen(pszPath);
     while (cch > 0 && IsPathSeparator(pszPath[cch - 1])) --cch;
     return cch;
+}
+
+// Ok when the folder is there; PlaceTaken when a file holds its name or the
+// name of a folder above it. Looked at without the trailing separator: a
+// file is not found under its name with one.
+ArchiveResult FolderResult(const wchar_t* pszPath) {
+    wchar_t szPath[MAX_PATH];
+    if (!CopyInto(szPath, pszPath)) return FileError;
+    for (size_t cch = FolderPathLength(szPath), cchFolder = cch; cch > 0;) {
+        szPath[cch] = 0;
+        DWORD dwAttributes = ::GetFileAttributesW(szPath);
+        if (dwAttributes != INVALID_FILE_ATTRIBUTES) {
+            if (!(dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) return PlaceTaken;
+            return cch == cchFolder ? Ok : FileError;
+        }
+        while (cch > 0 && !IsPathSeparator(szPath[cch - 1])) --cch;
+        while (cch > 0 && IsPathSeparator(szPath[cch - 1])) --cch;
+    }
+    return FileError;
 }
 
 // Copies at most 259 characters and makes sure the folder ends in a

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "GdiPlus.h"
 #include "InstallSequence.h"
 #include "SetupDlg.h"
@@ -108,4 +111,53 @@ TEST_F(GdiplusSession, InitialisationSizesTheWindowWithoutMovingIt) {
     EXPECT_EQ(41, dlg.m_rcAfter.top);
     EXPECT_EQ(530, dlg.m_rcAfter.right - dlg.m_rcAfter.left);
     EXPECT_EQ(360, dlg.m_rcAfter.bottom - dlg.m_rcAfter.top);
+}
+
+namespace {
+// Hands the window 97 and then 100 through the view the install sequence
+// holds, and records what the percent label says once each has arrived.
+class CProgressProbe : public CSetupDlg {
+public:
+    CProgressProbe() : CSetupDlg(NULL) {}
+    BOOL OnInitDialog() override {
+        BOOL bResult = CSetupDlg::OnInitDialog();
+        // A window that never hears of its progress ends here instead.
+        ::SetTimer(m_hWnd, kGiveUp, 20000, NULL);
+        View().ShowProgress(97);
+        return bResult;
+    }
+    bool OnAppMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) override {
+        if (uMsg != WM_SETUP_PROGRESS) return CSetupDlg::OnAppMessage(uMsg, wParam, lParam);
+        ::ValidateRect(m_hWnd, NULL);  // so that only the handler can ask for a repaint
+        bool bHandled = CSetupDlg::OnAppMessage(uMsg, wParam, lParam);
+        wchar_t szText[16] = {};
+        ::GetDlgItemTextW(m_hWnd, IDC_STATIC_PERCENT, szText, 16);
+        m_shown.push_back(szText);
+        m_repaint.push_back(::GetUpdateRect(m_hWnd, NULL, FALSE) != FALSE);
+        if (m_shown.size() == 1)
+            View().ShowProgress(100);
+        else
+            EndDialog(IDOK);
+        return bHandled;
+    }
+    bool OnTimer(UINT_PTR nIDEvent) override {
+        if (nIDEvent != kGiveUp) return CSetupDlg::OnTimer(nIDEvent);
+        EndDialog(IDCANCEL);
+        return true;
+    }
+    std::vector<std::wstring> m_shown;
+    std::vector<bool> m_repaint;
+
+private:
+    enum { kGiveUp = 1 };
+    // The sequence's view of the window is a private base of it.
+    ::IInstallView& View() { return *(::IInstallView*)this; }
+};
+}  // namespace
+
+TEST_F(GdiplusSession, ProgressFromTheSequenceShowsInThePercentLabelAndRepaints) {
+    CProgressProbe dlg;
+    EXPECT_EQ(IDOK, dlg.DoModal());
+    EXPECT_EQ((std::vector<std::wstring>{L"97%", L"100%"}), dlg.m_shown);
+    EXPECT_EQ((std::vector<bool>{true, true}), dlg.m_repaint);
 }

@@ -1,79 +1,99 @@
 #include <gtest/gtest.h>
-#include <string.h>
+#include <limits.h>
+
+#include <string>
+#include <vector>
 
 #include "NetTestUtil.h"
 #include "ProxyAuthDlg.h"
 
 namespace {
 
-// Reads a field of a DLGTEMPLATE: a 0xFFFF-prefixed ordinal or a string.
-std::wstring ReadSzOrOrdinal(const WORD*& p) {
-    if (*p == 0xFFFF) {
-        std::wstring ordinal = L"#" + std::to_wstring(p[1]);
-        p += 2;
-        return ordinal;
-    }
-    std::wstring text(reinterpret_cast<const wchar_t*>(p));
-    p += text.size() + 1;
-    return text;
+// A window's rectangle in its dialog's client coordinates.
+RECT RectIn(HWND hDlg, HWND hWnd) {
+    RECT rc;
+    ::GetWindowRect(hWnd, &rc);
+    ::MapWindowPoints(NULL, hDlg, reinterpret_cast<POINT*>(&rc), 2);
+    return rc;
 }
 
-struct TemplateItem {
-    DWORD dwStyle;
-    short x, y, cx, cy;
-    WORD wId;
-    std::wstring cls, text;
+std::wstring TextOf(HWND hWnd) {
+    wchar_t szText[64] = {};
+    ::GetWindowTextW(hWnd, szText, 64);
+    return szText;
+}
+
+// The text a user reads as the edit's label: the static on its line,
+// nearest to its left.
+std::wstring LabelLeftOf(HWND hDlg, HWND hEdit) {
+    RECT rcEdit = RectIn(hDlg, hEdit);
+    HWND hBest = NULL;
+    LONG nBestRight = LONG_MIN;
+    for (HWND h = ::GetWindow(hDlg, GW_CHILD); h; h = ::GetWindow(h, GW_HWNDNEXT)) {
+        wchar_t szClass[16] = {};
+        ::GetClassNameW(h, szClass, 16);
+        RECT rc = RectIn(hDlg, h);
+        LONG yMiddle = (rc.top + rc.bottom) / 2;
+        if (lstrcmpiW(szClass, L"Static") == 0 && rc.right <= rcEdit.left &&
+            yMiddle >= rcEdit.top && yMiddle < rcEdit.bottom && rc.right > nBestRight) {
+            hBest = h;
+            nBestRight = rc.right;
+        }
+    }
+    return hBest ? TextOf(hBest) : L"(none)";
+}
+
+// Looks at the dialog as it is about to show, then closes it.
+class CLayoutProbe : public CProxyAuthDlg {
+public:
+    BOOL OnInitDialog() override {
+        BOOL bResult = CProxyAuthDlg::OnInitDialog();
+        m_caption = TextOf(m_hWnd);
+        RECT rcClient;
+        ::GetClientRect(m_hWnd, &rcClient);
+        for (HWND h = ::GetWindow(m_hWnd, GW_CHILD); h; h = ::GetWindow(h, GW_HWNDNEXT)) {
+            RECT rc = RectIn(m_hWnd, h), rcBoth;
+            if (rc.left < 0 || rc.top < 0 || rc.right > rcClient.right ||
+                rc.bottom > rcClient.bottom)
+                m_outside.push_back(TextOf(h));
+            for (HWND hOther = ::GetWindow(h, GW_HWNDNEXT); hOther;
+                 hOther = ::GetWindow(hOther, GW_HWNDNEXT)) {
+                RECT rcOther = RectIn(m_hWnd, hOther);
+                if (::IntersectRect(&rcBoth, &rc, &rcOther))
+                    m_overlapping.push_back(TextOf(h) + L"/" + TextOf(hOther));
+            }
+        }
+        HWND hName = ::GetDlgItem(m_hWnd, 1000);
+        m_nameLabel = LabelLeftOf(m_hWnd, hName);
+        m_passwordLabel = LabelLeftOf(m_hWnd, ::GetDlgItem(m_hWnd, 1001));
+        m_okText = TextOf(::GetDlgItem(m_hWnd, IDOK));
+        m_cancelText = TextOf(::GetDlgItem(m_hWnd, IDCANCEL));
+        for (HWND h = hName; m_tabOrder.size() < 4;) {
+            h = ::GetNextDlgTabItem(m_hWnd, h, FALSE);
+            m_tabOrder.push_back(h ? ::GetDlgCtrlID(h) : 0);
+        }
+        EndDialog(IDCANCEL);
+        return bResult;
+    }
+    std::wstring m_caption, m_nameLabel, m_passwordLabel, m_okText, m_cancelText;
+    std::vector<std::wstring> m_outside, m_overlapping;
+    std::vector<int> m_tabOrder;
 };
 
 }  // namespace
 
-TEST(ProxyAuthDlgTemplate, HasTheControlsTextsStylesAndTabOrderOfTheDesign) {
-    HRSRC hRes = ::FindResourceW(NULL, MAKEINTRESOURCEW(138), MAKEINTRESOURCEW(5));  // RT_DIALOG
-    ASSERT_NE(nullptr, hRes);
-    const DLGTEMPLATE* pDlg =
-        static_cast<const DLGTEMPLATE*>(::LockResource(::LoadResource(NULL, hRes)));
-    ASSERT_NE(nullptr, pDlg);
-    EXPECT_EQ(static_cast<DWORD>(DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU),
-              pDlg->style);
-    EXPECT_EQ(6, pDlg->cdit);
-    EXPECT_EQ(0, pDlg->x);
-    EXPECT_EQ(0, pDlg->y);
-    EXPECT_EQ(187, pDlg->cx);
-    EXPECT_EQ(94, pDlg->cy);
-    const WORD* p = reinterpret_cast<const WORD*>(pDlg + 1);
-    EXPECT_EQ(L"", ReadSzOrOrdinal(p));  // menu
-    EXPECT_EQ(L"", ReadSzOrOrdinal(p));  // class
-    EXPECT_EQ(L"代理验证", ReadSzOrOrdinal(p));
-    EXPECT_EQ(10, *p++);
-    EXPECT_EQ(L"System", ReadSzOrOrdinal(p));
-
-    const TemplateItem expected[] = {
-        {BS_DEFPUSHBUTTON | WS_VISIBLE | WS_TABSTOP, 25, 73, 50, 14, IDOK, L"#128", L"确定"},
-        {BS_PUSHBUTTON | WS_VISIBLE | WS_TABSTOP, 110, 73, 50, 14, IDCANCEL, L"#128", L"取消"},
-        {SS_LEFT | WS_VISIBLE | WS_GROUP, 32, 24, 33, 8, 0xFFFF, L"#130", L"名称："},
-        {SS_LEFT | WS_VISIBLE | WS_GROUP, 33, 46, 29, 16, 0xFFFF, L"#130", L"密码："},
-        {WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 69, 22, 82, 14, 1000, L"#129", L""},
-        {WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_PASSWORD, 70, 42, 80, 14, 1001,
-         L"#129", L""},
-    };
-    for (const TemplateItem& want : expected) {
-        // Items start on a DWORD boundary.
-        p = reinterpret_cast<const WORD*>((reinterpret_cast<ULONG_PTR>(p) + 3) & ~ULONG_PTR(3));
-        DLGITEMTEMPLATE item;
-        memcpy(&item, p, sizeof(item));
-        p = reinterpret_cast<const WORD*>(reinterpret_cast<const BYTE*>(p) + sizeof(item));
-        SCOPED_TRACE(want.wId);
-        EXPECT_EQ(want.dwStyle | WS_CHILD, item.style);
-        EXPECT_EQ(want.x, item.x);
-        EXPECT_EQ(want.y, item.y);
-        EXPECT_EQ(want.cx, item.cx);
-        EXPECT_EQ(want.cy, item.cy);
-        EXPECT_EQ(want.wId, item.id);
-        EXPECT_EQ(want.cls, ReadSzOrOrdinal(p));
-        EXPECT_EQ(want.text, ReadSzOrOrdinal(p));
-        WORD cbExtra = *p++;
-        p = reinterpret_cast<const WORD*>(reinterpret_cast<const BYTE*>(p) + cbExtra);
-    }
+TEST(ProxyAuthDlg, ControlsLieApartInsideTheWindowUnderTheirTextsAndTabFromNameToCancel) {
+    CLayoutProbe dlg;
+    EXPECT_EQ(IDCANCEL, dlg.DoModal());
+    EXPECT_EQ(L"代理验证", dlg.m_caption);
+    EXPECT_TRUE(dlg.m_outside.empty()) << testing::PrintToString(dlg.m_outside);
+    EXPECT_TRUE(dlg.m_overlapping.empty()) << testing::PrintToString(dlg.m_overlapping);
+    EXPECT_EQ(L"名称：", dlg.m_nameLabel);
+    EXPECT_EQ(L"密码：", dlg.m_passwordLabel);
+    EXPECT_EQ(L"确定", dlg.m_okText);
+    EXPECT_EQ(L"取消", dlg.m_cancelText);
+    // Name, password, OK, cancel and round again to the name.
+    EXPECT_EQ((std::vector<int>{1001, IDOK, IDCANCEL, 1000}), dlg.m_tabOrder);
 }
 
 namespace {
