@@ -198,12 +198,10 @@ int Uninstall(const CInstallRecord& record, HANDLE hFirst, bool bCopy) {
                       kUninstallIncomplete);
     }
     DeleteInstallRecord();
-    if (bCopy || !RunningFrom(record.m_szUnInstallExe))
-        DeleteUninstaller(record, hFirst, false);
-    else if (g_bSilent)
-        DeleteUninstaller(record, NULL, true);
-    else
-        ::MoveFileExW(record.m_szUnInstallExe, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    // Run from its own file (silently, or no copy could take over): that
+    // file and its folder go at the next restart.
+    const bool bSelf = !bCopy && RunningFrom(record.m_szUnInstallExe);
+    DeleteUninstaller(record, bSelf ? NULL : hFirst, bSelf);
     Message(L"塔维罗已从您的计算机中卸载。", MB_OK | MB_ICONINFORMATION);
     return kUninstallOk;
 }

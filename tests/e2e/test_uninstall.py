@@ -398,6 +398,33 @@ class UninstallTest(unittest.TestCase):
         self.assertEqual({os.path.join(".", "UnInstall Tarvelo"),
                           os.path.join("UnInstall Tarvelo", "UnInstall.exe")}, left)
 
+    def test_without_a_place_for_its_copy_it_removes_all_but_itself(self):
+        before = self.snapshot()
+        self.publish_and_install()
+        # Earlier cases' deletions at restart are not this one's.
+        self.wine.reg("delete", SESSION_KEY, "/v", "PendingFileRenameOperations", "/f")
+        # No system Temp folder: no copy can take over.
+        temp = os.path.join(self.wine.drive_c, "windows", "temp")
+        aside = temp + ".aside"
+        os.rename(temp, aside)
+        try:
+            proc = self.start_uninstaller("C:\\Tarvelo")
+            self.answer("Return")  # the question
+            self.answer("Return")  # done
+            self.assertEqual(EXIT_DONE, proc.wait(timeout=60))
+        finally:
+            harness.remove_path(temp)
+            os.rename(aside, temp)
+        self.assertIsNone(self.wine.reg_export(ENTRY_KEY))
+        # It and its folder (nothing else) wait for the restart.
+        pending = self.pending_deletions()
+        self.assertTrue(any(p.endswith("UnInstall Tarvelo\\UnInstall.exe") for p in pending),
+                        pending)
+        self.assertTrue(any(p.endswith("UnInstall Tarvelo") for p in pending), pending)
+        self.assertEqual({os.path.join(".", "UnInstall Tarvelo"),
+                          os.path.join("UnInstall Tarvelo", "UnInstall.exe")},
+                         self.snapshot() - before)
+
     def test_publish_install_uninstall_leaves_only_the_log(self):
         before = self.snapshot()
         copies_before = set(self.temp_copies())
