@@ -29,16 +29,7 @@ def rule(root, name, **rules):
 
 
 def window_pixels(wine, wid):
-    """The window's pixels as (width, height, bytes RGB), through a PPM."""
-    res = subprocess.run(["import", "-window", wid, "-depth", "8", "ppm:-"], env=wine.env,
-                         capture_output=True, timeout=30)
-    data = res.stdout
-    # P6\n<w> <h>\n<max>\n<rgb...>; ImageMagick writes no comments.
-    fields = data.split(b"\n", 3)
-    if len(fields) < 4 or fields[0] != b"P6":
-        return 0, 0, b""
-    w, h = (int(x) for x in fields[1].split())
-    return w, h, fields[3]
+    return wine.window_pixels(wid)
 
 
 def red_status_pixels(wine, wid):

@@ -107,6 +107,30 @@ class WineEnv:
             time.sleep(0.3)
         raise TimeoutError("no window %r" % name_pattern)
 
+    def window_pixels(self, wid):
+        """The window's pixels as (width, height, bytes RGB), through a PPM."""
+        res = subprocess.run(["import", "-window", wid, "-depth", "8", "ppm:-"], env=self.env,
+                             capture_output=True, timeout=30)
+        # P6\n<w> <h>\n<max>\n<rgb...>; ImageMagick writes no comments.
+        fields = res.stdout.split(b"\n", 3)
+        if len(fields) < 4 or fields[0] != b"P6":
+            return 0, 0, b""
+        w, h = (int(x) for x in fields[1].split())
+        return w, h, fields[3]
+
+    def wait_setup_window(self, timeout=60):
+        """The setup window, once it is painted (its red install button
+        shows): from then on it takes clicks and keys."""
+        wid = self.wait_window("", timeout=timeout, size=SETUP_WINDOW_SIZE)
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            w, h, rgb = self.window_pixels(wid)
+            i = 3 * (w * 310 + 200)
+            if w and len(rgb) > i + 2 and rgb[i] > 180 and rgb[i + 1] < 110 and rgb[i + 2] < 110:
+                return wid
+            time.sleep(0.2)
+        raise TimeoutError("the setup window was never painted")
+
     def geometry(self, wid):
         out = self.xdotool("getwindowgeometry", "--shell", wid, check=False)
         vals = dict(re.findall(r"(\w+)=(\d+)", out))
@@ -173,6 +197,7 @@ class WineEnv:
 
 
 SETUP_WINDOW_TEXT = "塔维罗安装程序"
+SETUP_WINDOW_SIZE = (530, 360)
 
 
 def remove_path(path):

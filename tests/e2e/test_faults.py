@@ -90,8 +90,7 @@ class FaultTest(unittest.TestCase):
     def start_and_click_install(self, bin_dir=None):
         self.proc = self.wine.start(os.path.join(bin_dir or ARGS.bin, "setup.exe"))
         self.procs.append(self.proc)
-        self.wid = self.wine.wait_window("", size=(530, 360))
-        time.sleep(1)
+        self.wid = self.wine.wait_setup_window()
         self.wine.click(self.wid, *INSTALL_BUTTON)
 
     def wait_log(self, text, timeout):
@@ -650,8 +649,7 @@ class Interruptions(FaultTest):
         # Idle: Enter does nothing; the system's Close closes without asking.
         self.proc = self.wine.start(os.path.join(ARGS.bin, "setup.exe"))
         self.procs.append(self.proc)
-        self.wid = self.wine.wait_window("", size=(530, 360))
-        time.sleep(1)
+        self.wid = self.wine.wait_setup_window()
         faults.press_key_on(self.wine, self.wid, "Return")
         time.sleep(1.5)
         self.assertIsNone(self.proc.poll(), "Enter ended the window")

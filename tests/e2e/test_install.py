@@ -50,7 +50,7 @@ class InstallerTest(unittest.TestCase):
 
     def start_setup(self):
         self.proc = self.wine.start(os.path.join(ARGS.bin, "setup.exe"))
-        return self.wine.wait_window("", size=(530, 360))
+        return self.wine.wait_setup_window()
 
     def shot(self, name):
         if ARGS.shots:
@@ -87,7 +87,6 @@ class InstallerTest(unittest.TestCase):
             f.write("old")
 
         wid = self.start_setup()
-        time.sleep(1)
         self.shot("idle.png")
         self.wine.click(wid, *INSTALL_BUTTON)
         time.sleep(2)
@@ -171,7 +170,6 @@ class InstallerTest(unittest.TestCase):
         running = self.wine.start_running_client(ARGS.running_client)
         try:
             wid = self.start_setup()
-            time.sleep(1)
             self.wine.click(wid, *INSTALL_BUTTON)
             box = self.wine.wait_window("^提示$", timeout=30)
             self.shot("client_running.png")
@@ -207,8 +205,7 @@ class InstallerTest(unittest.TestCase):
         # search path first, as Windows does for these.
         self.proc = self.wine.start(os.path.join(downloads, "setup.exe"),
                                     dll_overrides="gdiplus,wininet=n,b")
-        wid = self.wine.wait_window("", size=(530, 360))
-        time.sleep(1)
+        wid = self.wine.wait_setup_window()
         self.wine.click(wid, *INSTALL_BUTTON)  # the download needs wininet
         self.wait_log("[CSetupDlg::Execute]Setupconfig.txt no content", 60)
         self.wine.click(wid, *CLOSE_BUTTON)
@@ -218,7 +215,6 @@ class InstallerTest(unittest.TestCase):
     def test_window_is_centred_skinned_and_dragged_by_its_body(self):
         self.serve("orbsetup.txt", harness.setup_list_bytes(["a;b"]))
         wid = self.start_setup()
-        time.sleep(1.5)
         x, y, w, h = self.wine.geometry(wid)
         self.assertEqual((530, 360), (w, h))
         self.assertEqual(((1280 - 530) // 2, (1024 - 360) // 2), (x, y))
@@ -269,7 +265,6 @@ class InstallerTest(unittest.TestCase):
         self.wine.import_reg(key + '"微软雅黑"="WenQuanYi Micro Hei"\n')
         try:
             wid = self.start_setup()
-            time.sleep(1)
             self.wine.click(wid, *INSTALL_BUTTON)
             self.wait_exit(120)
         finally:
@@ -286,7 +281,6 @@ class InstallerTest(unittest.TestCase):
             f.write("keep")
 
         wid = self.start_setup()
-        time.sleep(1)
         self.wine.click(wid, *INSTALL_BUTTON)
         self.wait_log("[Error]", 60)
         time.sleep(1)

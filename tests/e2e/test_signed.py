@@ -114,8 +114,7 @@ class SignedReleaseTest(unittest.TestCase):
     def run_setup(self):
         proc = self.wine.start(os.path.join(ARGS.signed_bin, "setup.exe"))
         self.procs.append(proc)
-        wid = self.wine.wait_window("", size=(530, 360))
-        time.sleep(1)
+        wid = self.wine.wait_setup_window()
         self.wine.click(wid, *INSTALL_BUTTON)
         return proc
 
