@@ -78,17 +78,25 @@ void CSilentInstall::ShowPackageDone(const wchar_t* pszName, DWORD cbBytes) {
 
 void CSilentInstall::SetSource(const wchar_t* pszSource) { CopyInto(m_szSourcePath, pszSource); }
 
+int CSilentInstall::RunStoppable(bool bLayout) {
+    CHandle stop(::CreateEventW(NULL, FALSE, FALSE, NULL));
+    if (!stop) return -1;
+    g_hStop = stop.Get();
+    if (m_bConsole) ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    if (bLayout)
+        RunLayoutSequence(*this, *this, stop.Get());
+    else
+        RunInstallSequence(*this, *this, stop.Get(), NULL);
+    if (m_bConsole) ::SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+    g_hStop = NULL;
+    return m_nExitCode < 0 ? static_cast<int>(kSetupStopped) : m_nExitCode;
+}
+
 int CSilentInstall::RunLayout(const wchar_t* pszLayout) {
     LogNormal(L"[CSilentInstall::RunLayout] layout in %s", pszLayout);
     if (!CopyInto(m_szLayoutPath, pszLayout)) return kSetupBadCommandLine;
-    CHandle stop(::CreateEventW(NULL, FALSE, FALSE, NULL));
-    if (!stop) return kSetupFailed;
-    g_hStop = stop.Get();
-    if (m_bConsole) ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-    RunLayoutSequence(*this, *this, stop.Get());
-    if (m_bConsole) ::SetConsoleCtrlHandler(OnConsoleControl, FALSE);
-    g_hStop = NULL;
-    const int nCode = m_nExitCode < 0 ? static_cast<int>(kSetupStopped) : m_nExitCode;
+    const int nCode = RunStoppable(true);
+    if (nCode < 0) return kSetupFailed;
     LogNormal(L"[CSilentInstall::RunLayout] exit code %d", nCode);
     Print(L"exit code %d", nCode);
     return nCode;
@@ -101,14 +109,8 @@ int CSilentInstall::Run(bool bLaunch) {
         Print(L"失败: 程序正在运行，请先关闭程序再安装");
         return kSetupClientRunning;
     }
-    CHandle stop(::CreateEventW(NULL, FALSE, FALSE, NULL));
-    if (!stop) return kSetupFailed;
-    g_hStop = stop.Get();
-    if (m_bConsole) ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-    RunInstallSequence(*this, *this, stop.Get(), NULL);
-    if (m_bConsole) ::SetConsoleCtrlHandler(OnConsoleControl, FALSE);
-    g_hStop = NULL;
-    const int nCode = m_nExitCode < 0 ? static_cast<int>(kSetupStopped) : m_nExitCode;
+    const int nCode = RunStoppable(false);
+    if (nCode < 0) return kSetupFailed;
     if (nCode == kSetupOk && bLaunch) StartInstalledClient(m_szSetupPath);
     LogNormal(L"[CSilentInstall::Run] exit code %d", nCode);
     Print(L"exit code %d", nCode);

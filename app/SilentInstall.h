@@ -25,6 +25,10 @@ private:
     void ArmLaunchTimer() override {}
     void ShowPackageDone(const wchar_t* pszName, DWORD cbBytes) override;
     void Print(const wchar_t* pszFormat, ...);
+    // The install (or layout) sequence with a stop that Ctrl+C on the
+    // console sets; its exit code, a stop's when it left none, or -1 when
+    // no stop could be made.
+    int RunStoppable(bool bLayout);
 
     HANDLE m_hOut;
     bool m_bConsole;

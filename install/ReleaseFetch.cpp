@@ -5,8 +5,6 @@
 // After windows.h, which it needs; for the error codes only.
 #include <wininet.h>
 
-#include <new>
-
 #include "DownloadServer.h"
 #include "Handle.h"
 #include "HttpDownload.h"
@@ -63,13 +61,8 @@ bool ReadFromSource(CInstallState& state, const wchar_t* pszName, DWORD dwMaxBod
         return false;
     }
     const DWORD cbFile = static_cast<DWORD>(size.QuadPart);
-    if (cbFile > state.m_nDownloadBufSize) {
-        BYTE* pNew = new (std::nothrow) BYTE[cbFile]();
-        if (!pNew) return false;
-        delete[] state.m_pDownloadBuf;
-        state.m_pDownloadBuf = pNew;
-        state.m_nDownloadBufSize = cbFile;
-    }
+    if (!GrowDownloadBuffer(&state.m_pDownloadBuf, &state.m_nDownloadBufSize, 0, cbFile))
+        return false;
     DWORD cbRead = 0;
     if (!::ReadFile(file.Get(), state.m_pDownloadBuf, cbFile, &cbRead, NULL) || cbRead != cbFile) {
         LogError(L"[CSetupDlg::Execute] %s read failed error=%lu", szFile, ::GetLastError());

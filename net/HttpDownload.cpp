@@ -275,6 +275,19 @@ void ForgetProxyCredentials(wchar_t (&szProxyUser)[64], wchar_t (&szProxyPasswor
     ForgetCredentials(szProxyUser, szProxyPassword);
 }
 
+bool GrowDownloadBuffer(BYTE** ppBuffer, DWORD* pdwCapacity, DWORD dwHeld, ULONGLONG ullNeeded) {
+    if (ullNeeded <= *pdwCapacity) return true;
+    const ULONGLONG ullNewSize = ullNeeded + kGrowthHeadroom;
+    if (ullNewSize > 0xFFFFFFFFull) return false;
+    BYTE* pNew = new (std::nothrow) BYTE[static_cast<size_t>(ullNewSize)]();
+    if (!pNew) return false;
+    if (dwHeld) memcpy(pNew, *ppBuffer, dwHeld);
+    delete[] * ppBuffer;
+    *ppBuffer = pNew;
+    *pdwCapacity = static_cast<DWORD>(ullNewSize);
+    return true;
+}
+
 BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapacity,
                   wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64], HWND hWndParent,
                   DWORD dwMaxBody, HANDLE hStopEvent, HttpResume* pResume) {
@@ -419,22 +432,10 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
 
         // 64-bit sums: the sizes are 32-bit and a body near 4 GiB must fail,
         // not wrap around into a small block.
-        const ULONGLONG ullNeeded = static_cast<ULONGLONG>(*pdwSize) + dwRecv;
-        if (ullNeeded > *pdwCapacity) {
-            const ULONGLONG ullNewSize = ullNeeded + kGrowthHeadroom;
-            BYTE* pNew = NULL;
-            if (ullNewSize <= 0xFFFFFFFFull) {
-                pNew = new (std::nothrow) BYTE[static_cast<size_t>(ullNewSize)];
-            }
-            if (!pNew) {
-                LogError(L"[HttpDownload  InternetReadFile]  new buffer failed");
-                return FALSE;
-            }
-            memset(pNew, 0, static_cast<size_t>(ullNewSize));
-            if (*pdwSize) memcpy(pNew, *ppBuffer, *pdwSize);
-            delete[] * ppBuffer;
-            *ppBuffer = pNew;
-            *pdwCapacity = static_cast<DWORD>(ullNewSize);
+        if (!GrowDownloadBuffer(ppBuffer, pdwCapacity, *pdwSize,
+                                static_cast<ULONGLONG>(*pdwSize) + dwRecv)) {
+            LogError(L"[HttpDownload  InternetReadFile]  new buffer failed");
+            return FALSE;
         }
         memcpy(*ppBuffer + *pdwSize, scratch, dwRecv);
         *pdwSize += dwRecv;

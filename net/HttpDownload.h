@@ -32,6 +32,12 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
                   DWORD dwMaxBody = MAXDWORD, HANDLE hStopEvent = NULL,
                   HttpResume* pResume = NULL);
 
+// Makes the caller's block (as HttpDownload takes it) hold at least
+// ullNeeded bytes, keeping its first dwHeld: a new zero-filled block with
+// room to grow, when the old one is too small. False (block unchanged) when
+// no such block can be had, 4 GiB or more included.
+bool GrowDownloadBuffer(BYTE** ppBuffer, DWORD* pdwCapacity, DWORD dwHeld, ULONGLONG ullNeeded);
+
 // A new run: the proxy dialog may be shown three times again, or (bDialogs
 // false: nobody is there to answer) never; a 407 then fails the download
 // with last error ERROR_INTERNET_INCORRECT_PASSWORD, as does a user who

@@ -28,14 +28,10 @@ def rule(root, name, **rules):
             f.write("%s=%s\n" % (key, value))
 
 
-def window_pixels(wine, wid):
-    return wine.window_pixels(wid)
-
-
 def red_status_pixels(wine, wid):
     """How many pixels of the status line (the band above the progress bar)
     are the failure text's red."""
-    w, h, rgb = window_pixels(wine, wid)
+    w, h, rgb = wine.window_pixels(wid)
     count = 0
     for y in range(318, min(h, 344)):
         row = rgb[3 * w * y: 3 * w * (y + 1)]

@@ -65,6 +65,16 @@ class WineEnv:
         out.close()
         return proc
 
+    def client_started(self):
+        """Whether the stand-in client (tests/e2e/FakeClient.cpp) ran."""
+        return os.path.exists(self.host_path("C:\\temp\\client_started.txt"))
+
+    def wait_client_started(self, timeout=30):
+        deadline = time.time() + timeout
+        while not self.client_started() and time.time() < deadline:
+            time.sleep(0.3)
+        return self.client_started()
+
     def start_running_client(self, exe, timeout=30):
         """Starts the stand-in for a running client and returns once it
         runs (it makes the file it is given)."""

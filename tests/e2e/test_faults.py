@@ -115,8 +115,11 @@ class FaultTest(unittest.TestCase):
         self.assertIsNotNone(again, "rejected credentials were not asked for again")
         faults.press_key_on(self.wine, again, "Escape")
 
-    def client_started(self):
-        return os.path.exists(self.wine.host_path("C:\\temp\\client_started.txt"))
+    def wait_red_failure(self, timeout=30):
+        deadline = time.time() + timeout
+        while faults.red_status_pixels(self.wine, self.wid) <= 40:
+            self.assertLess(time.time(), deadline, "no red failure text on the window")
+            time.sleep(0.3)
 
     # -- outcomes -------------------------------------------------------
     def assert_failed_visibly(self, log_line, timeout=120):
@@ -124,12 +127,9 @@ class FaultTest(unittest.TestCase):
         shows red text and stays, nothing was registered or launched, and the
         close button then closes without asking."""
         self.wait_log(log_line, timeout)
-        deadline = time.time() + 30
-        while faults.red_status_pixels(self.wine, self.wid) <= 40:
-            self.assertLess(time.time(), deadline, "no red failure text on the window")
-            time.sleep(0.3)
+        self.wait_red_failure()
         self.assertIsNone(self.proc.poll(), "the window must stay to show the failure")
-        self.assertFalse(self.client_started())
+        self.assertFalse(self.wine.client_started())
         self.assertIsNone(self.wine.reg_export(faults.UNINSTALL_KEY))
         # A question would hold the window open.
         self.wine.click(self.wid, *CLOSE_BUTTON)
@@ -144,10 +144,7 @@ class FaultTest(unittest.TestCase):
             self.proc.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
             self.fail("did not complete: " + self.wine.read_log()[-3000:])
-        deadline = time.time() + 30
-        while not self.client_started() and time.time() < deadline:
-            time.sleep(0.3)
-        self.assertTrue(self.client_started(), self.wine.read_log())
+        self.assertTrue(self.wine.wait_client_started(), self.wine.read_log())
         self.assertIsNotNone(self.wine.reg_export(faults.UNINSTALL_KEY))
         if clean:
             log = self.wine.read_log()
@@ -181,10 +178,7 @@ class LocalFolders(FaultTest):
             os.symlink(victim, temp)
             try:
                 self.start_and_click_install()
-                deadline = time.time() + 60
-                while faults.red_status_pixels(self.wine, self.wid) <= 40:
-                    self.assertLess(time.time(), deadline, "no failure shown")
-                    time.sleep(0.5)
+                self.wait_red_failure(60)
                 for name in ("log.txt", "system.dat"):
                     with open(os.path.join(victim, name)) as f:
                         self.assertEqual("keep", f.read(), name)
@@ -602,7 +596,7 @@ class Interruptions(FaultTest):
         self.proc.wait(timeout=120)
         # The running entry may finish; nothing after the next check runs.
         self.assertEqual(0, self.requests("three.zip"))
-        self.assertFalse(self.client_started())
+        self.assertFalse(self.wine.client_started())
         self.assertIsNone(self.wine.reg_export(faults.UNINSTALL_KEY))
         self.assertNotIn("UnInstall.exe", self.wine.read_log())
 
@@ -669,7 +663,7 @@ class Interruptions(FaultTest):
         self.answer_stop_question(missing="the system's Close closed without asking")
         self.proc.wait(timeout=120)
         self.assertEqual(0, self.requests("three.zip"))
-        self.assertFalse(self.client_started())
+        self.assertFalse(self.wine.client_started())
 
     def test_the_client_waits_for_the_answer_to_the_stop_question(self):
         self.serve_base()
@@ -682,17 +676,14 @@ class Interruptions(FaultTest):
             self.assertIsNotNone(question)
             self.wait_log("[CSetupDlg::WriteRegistry]", 90)
             time.sleep(2)
-            self.assertFalse(self.client_started(), "started while the question was open")
+            self.assertFalse(self.wine.client_started(), "started while the question was open")
             self.assertIsNone(self.proc.poll())
             faults.press_key_on(self.wine, question, answer)
             self.proc.wait(timeout=30)
             # Every start is logged before the installer ends.
             self.assertEqual(started, "[CSetupDlg::OnTimer]" in self.wine.read_log(), answer)
             if started:
-                deadline = time.time() + 30
-                while not self.client_started():
-                    self.assertLess(time.time(), deadline, "the client did not start")
-                    time.sleep(0.3)
+                self.assertTrue(self.wine.wait_client_started(), "the client did not start")
                 os.remove(self.wine.host_path("C:\\temp\\client_started.txt"))
 
     def test_killed_mid_install_then_run_again_completes(self):
@@ -747,10 +738,7 @@ class Updates(FaultTest):
         # The old client still starts.
         client = self.wine.start(self.wine.host_path("C:\\Tarvelo\\iKVTRemote.exe"))
         self.procs.append(client)
-        deadline = time.time() + 60
-        while not self.client_started() and time.time() < deadline:
-            time.sleep(0.3)
-        self.assertTrue(self.client_started(), "the old client does not start")
+        self.assertTrue(self.wine.wait_client_started(60), "the old client does not start")
         os.remove(self.wine.host_path("C:\\temp\\client_started.txt"))
 
     def test_a_failed_or_stopped_update_leaves_the_old_installation_working(self):
@@ -806,7 +794,7 @@ class Updates(FaultTest):
         self.assertIn("base.zip: %d bytes, installed" % os.path.getsize(
             os.path.join(self.root, "base.zip")), out)
         self.assertIn("失败: 下载missing.zip失败", out)
-        self.assertFalse(self.client_started())
+        self.assertFalse(self.wine.client_started())
         self.assert_old_installation_works(marker, entry)
 
         # Refused command lines: nothing is fetched, and with /S no box.

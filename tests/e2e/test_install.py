@@ -94,9 +94,7 @@ class InstallerTest(unittest.TestCase):
         self.wait_exit(180)
 
         started = self.wine.host_path("C:\\temp\\client_started.txt")
-        deadline = time.time() + 30
-        while not os.path.exists(started) and time.time() < deadline:
-            time.sleep(0.3)
+        self.assertTrue(self.wine.wait_client_started(), self.wine.read_log())
         with open(started, "rb") as f:
             record = f.read().decode("utf-16-le")
         self.assertIn("cwd=C:\\Tarvelo", record)
@@ -244,7 +242,7 @@ class InstallerTest(unittest.TestCase):
         r, g, b = self.wine.pixel(shot, nx + 100, ny + 349)  # the grey track
         self.assertTrue(abs(r - g) < 12 and abs(g - b) < 12 and 200 < r < 245, (r, g, b))
         # The status strip: white, with the failure written on it in red.
-        w, h, rgb = faults.window_pixels(self.wine, wid)
+        w, h, rgb = self.wine.window_pixels(wid)
         row = rgb[3 * w * 332: 3 * w * 333]
         white = sum(1 for i in range(0, len(row), 3) if min(row[i:i + 3]) > 200)
         self.assertGreater(white, w // 2, "the status strip is not white")

@@ -129,15 +129,9 @@ class SignedReleaseTest(unittest.TestCase):
             time.sleep(0.3)
         self.fail("log never said %r:\n%s" % (text, self.wine.read_log()))
 
-    def client_started(self):
-        return os.path.exists(self.wine.host_path("C:\\temp\\client_started.txt"))
-
     def assert_installed(self, proc):
         proc.wait(timeout=240)
-        deadline = time.time() + 30
-        while not self.client_started() and time.time() < deadline:
-            time.sleep(0.3)
-        self.assertTrue(self.client_started(), self.wine.read_log())
+        self.assertTrue(self.wine.wait_client_started(), self.wine.read_log())
         with open(self.wine.host_path("C:\\Tarvelo\\docs\\readme.txt")) as f:
             self.assertEqual("readme " * 200, f.read())
         self.assertIsNotNone(self.wine.reg_export(faults.UNINSTALL_KEY))
@@ -148,7 +142,7 @@ class SignedReleaseTest(unittest.TestCase):
         log = self.wait_log(proc, line)
         time.sleep(1)
         self.assertIsNone(proc.poll(), "the window must stay to show the failure")
-        self.assertFalse(self.client_started(), log)
+        self.assertFalse(self.wine.client_started(), log)
         self.assertEqual(registered, self.wine.reg_export(faults.UNINSTALL_KEY) is not None)
         if not registered:
             self.assertEqual([], self.desktop_links())

@@ -154,19 +154,12 @@ class UninstallTest(unittest.TestCase):
         wid = self.wine.wait_setup_window()
         self.wine.click(wid, *INSTALL_BUTTON)
         proc.wait(timeout=180)
-        self.wait_client_started()
+        self.wine.wait_client_started()
         self.server.stop()
         self.server = None
 
         # What the uninstaller is to remove is really there.
         self.assert_installation_whole()
-
-    def wait_client_started(self, timeout=30):
-        started = self.wine.host_path("C:\\temp\\client_started.txt")
-        deadline = time.time() + timeout
-        while not os.path.exists(started) and time.time() < deadline:
-            time.sleep(0.3)
-        return os.path.exists(started)
 
     def run_setup(self, *switches):
         """setup.exe with these switches, watched for any window it shows
@@ -373,7 +366,7 @@ class UninstallTest(unittest.TestCase):
         code, out = self.run_setup("/s", "-launch")
         self.assertEqual(0, code, out)
         self.assertIn("[CSetupDlg::OnTimer]", self.wine.read_log())
-        self.assertTrue(self.wait_client_started(), self.wine.read_log())
+        self.assertTrue(self.wine.wait_client_started(), self.wine.read_log())
         with open(self.wine.host_path("C:\\temp\\client_started.txt"), "rb") as f:
             self.assertIn("cwd=C:\\Tarvelo", f.read().decode("utf-16-le"))
         self.server.stop()
