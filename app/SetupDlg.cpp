@@ -14,13 +14,6 @@ CSetupDlg::CSetupDlg(HWND hParent)
       m_nState(STATE_IDLE),
       m_bAsking(false),
       m_bLaunchPending(false),
-      m_pImgStart(NULL),
-      m_pImgSlide1(NULL),
-      m_pImgSlide2(NULL),
-      m_pImgSlide3(NULL),
-      m_pImgSlide4(NULL),
-      m_pImgBarTrack(NULL),
-      m_pImgBarFill(NULL),
       m_hHandCursor(NULL) {
     m_hIcon = ::LoadIconW(::GetModuleHandleW(NULL), MAKEINTRESOURCEW(IDR_MAINFRAME));
     LoadJgpImage(IDR_JGP_START, &m_pImgStart);
@@ -44,14 +37,19 @@ CSetupDlg::~CSetupDlg() {
 
 void CSetupDlg::GetDestPath() { ::GetDestPath(m_szSetupPath, m_szTempPath, m_szUnInstallPath); }
 
-void CSetupDlg::LoadJgpImage(WORD wID, Gdiplus::Image** ppImage) {
+void CSkinImage::Reset(Gdiplus::Image* p) {
+    delete m_p;
+    m_p = p;
+}
+
+void CSetupDlg::LoadJgpImage(WORD wID, CSkinImage* pImage) {
     HMODULE hModule = ::GetModuleHandleW(NULL);
     HRSRC hRes = ::FindResourceW(hModule, MAKEINTRESOURCEW(wID), L"JGP");
     if (!hRes) return;
     DWORD cb = ::SizeofResource(hModule, hRes);
     HGLOBAL hResData = ::LoadResource(hModule, hRes);
     const void* pResBytes = hResData ? ::LockResource(hResData) : NULL;
-    if (pResBytes) *ppImage = LoadSkinImage(pResBytes, cb);
+    if (pResBytes) pImage->Reset(LoadSkinImage(pResBytes, cb));
 }
 
 Gdiplus::Image* CSetupDlg::LoadSkinImage(const void* pBytes, DWORD cb) {
@@ -84,12 +82,9 @@ Gdiplus::Image* CSetupDlg::LoadSkinImage(const void* pBytes, DWORD cb) {
 }
 
 void CSetupDlg::DeleteImages() {
-    Gdiplus::Image** images[] = {&m_pImgStart,  &m_pImgSlide1,  &m_pImgSlide2,  &m_pImgSlide3,
-                                 &m_pImgSlide4, &m_pImgBarFill, &m_pImgBarTrack};
-    for (Gdiplus::Image** pp : images) {
-        delete *pp;
-        *pp = NULL;
-    }
+    CSkinImage* images[] = {&m_pImgStart,  &m_pImgSlide1,  &m_pImgSlide2,  &m_pImgSlide3,
+                            &m_pImgSlide4, &m_pImgBarFill, &m_pImgBarTrack};
+    for (CSkinImage* pImage : images) pImage->Reset();
 }
 
 namespace {

@@ -15,6 +15,22 @@ class Image;
 
 enum { STATE_IDLE = 0, STATE_INSTALLING = 1 };
 
+// A skin image the window owns: deleted with it, read as the pointer it
+// holds (NULL when it did not load).
+class CSkinImage {
+public:
+    CSkinImage() : m_p(NULL) {}
+    ~CSkinImage() { Reset(); }
+    CSkinImage(const CSkinImage&) = delete;
+    CSkinImage& operator=(const CSkinImage&) = delete;
+    void Reset(Gdiplus::Image* p = NULL);
+    operator Gdiplus::Image*() const { return m_p; }
+    Gdiplus::Image* operator->() const { return m_p; }
+
+private:
+    Gdiplus::Image* m_p;
+};
+
 class CSetupDlg : public CDialog, public CWorkerThread, public CInstallState, private IInstallView {
 public:
     explicit CSetupDlg(HWND hParent);
@@ -55,7 +71,7 @@ private:
     void RequestClose();
     // Starts the installed client and ends the window.
     void LaunchClient();
-    void LoadJgpImage(WORD wID, Gdiplus::Image** ppImage);
+    void LoadJgpImage(WORD wID, CSkinImage* pImage);
     void GetDestPath();
     void DeleteImages();
     void UpdateProgress(int nProgress);
@@ -74,13 +90,13 @@ private:
     int m_nState;
     bool m_bAsking;         // the stop question is open
     bool m_bLaunchPending;  // the launch timer fired while it was
-    Gdiplus::Image* m_pImgStart;
-    Gdiplus::Image* m_pImgSlide1;
-    Gdiplus::Image* m_pImgSlide2;
-    Gdiplus::Image* m_pImgSlide3;
-    Gdiplus::Image* m_pImgSlide4;
-    Gdiplus::Image* m_pImgBarTrack;
-    Gdiplus::Image* m_pImgBarFill;
+    CSkinImage m_pImgStart;
+    CSkinImage m_pImgSlide1;
+    CSkinImage m_pImgSlide2;
+    CSkinImage m_pImgSlide3;
+    CSkinImage m_pImgSlide4;
+    CSkinImage m_pImgBarTrack;
+    CSkinImage m_pImgBarFill;
     CSkinLabel m_stcPercent;
     CSkinLabel m_stcStatus;
     CFont m_font;

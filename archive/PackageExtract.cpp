@@ -1,9 +1,17 @@
 #include "PackageExtract.h"
 
 #include "ArchiveReader.h"
+#include "Handle.h"
 #include "Log.h"
 
 namespace {
+
+struct ArchiveReaderTraits {
+    static ArchiveReader* Invalid() { return NULL; }
+    static void Close(ArchiveReader* hArchive) { ArchiveClose(hArchive); }
+};
+// One package's reader, closed on every way out.
+typedef CHandleOwner<ArchiveReader*, ArchiveReaderTraits> CArchiveReader;
 
 // Sums the declared sizes up to the first entry the directory cannot reach;
 // the extraction loop ends there anyway. Both zip readers (minizip's and
@@ -41,19 +49,14 @@ PackageResult ExtractPackage(const wchar_t* szZipPath, const wchar_t* szFolder, 
     // Without its folder the package would land in the current directory,
     // or with an empty one at the drive's root.
     if (!szZipPath || !szFolder || !szFolder[0]) return PackageUnusable;
-    ArchiveReader* hArchive = ArchiveOpen(szZipPath);
+    CArchiveReader reader(ArchiveOpen(szZipPath));
+    ArchiveReader* hArchive = reader.Get();
     if (!hArchive) return PackageDamaged;
-    if (ArchiveSetTargetFolder(hArchive, szFolder) != Ok) {
-        ArchiveClose(hArchive);
-        return PackageUnusable;
-    }
+    if (ArchiveSetTargetFolder(hArchive, szFolder) != Ok) return PackageUnusable;
     ArchiveEntry entry = {};
     ArchiveGetEntry(hArchive, -1, &entry);
     int32_t nCount = entry.nIndex;
-    if (!WithinLimits(hArchive, szZipPath, nCount, limits)) {
-        ArchiveClose(hArchive);
-        return PackageTooLarge;
-    }
+    if (!WithinLimits(hArchive, szZipPath, nCount, limits)) return PackageTooLarge;
     PackageResult result = PackageExtracted;
     bool bFirst = true;
     for (int32_t i = 0; i < nCount; ++i) {
@@ -82,6 +85,5 @@ PackageResult ExtractPackage(const wchar_t* szZipPath, const wchar_t* szFolder, 
             result = PackageDamaged;
         }
     }
-    ArchiveClose(hArchive);
     return result;
 }

@@ -60,6 +60,11 @@ struct GdiObjectTraits {
     static void Close(HGDIOBJ h) { ::DeleteObject(h); }
 };
 
+struct LocalMemTraits {
+    static LPWSTR* Invalid() { return NULL; }
+    static void Close(LPWSTR* p) { ::LocalFree(p); }
+};
+
 // Threads, events, processes (NULL when absent).
 typedef CHandleOwner<HANDLE, NullHandleTraits> CHandle;
 // Files and Tool Help snapshots (INVALID_HANDLE_VALUE when absent).
@@ -67,6 +72,8 @@ typedef CHandleOwner<HANDLE, FileHandleTraits> CFileHandle;
 typedef CHandleOwner<HANDLE, FindHandleTraits> CFindHandle;
 typedef CHandleOwner<HKEY, RegKeyTraits> CRegKey;
 typedef CHandleOwner<HGDIOBJ, GdiObjectTraits> CGdiObject;
+// CommandLineToArgvW's array.
+typedef CHandleOwner<LPWSTR*, LocalMemTraits> CArgvOwner;
 
 // A COM interface pointer that releases itself.
 template <typename T>
