@@ -2,6 +2,7 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include "InstallLayout.h"
 #include "Log.h"
 #include "RunningCheck.h"
 #include "SetupDlg.h"
@@ -80,7 +81,7 @@ bool CSetupDlg::OnLButtonUp(UINT, POINT pt) {
 
 void CSetupDlg::OnInstallClicked() {
     if (m_nState != STATE_IDLE) return;
-    if (IsProcessRunning(L"iKVTRemote.exe", m_szSetupPath)) {
+    if (IsProcessRunning(kClientExeName, m_szSetupPath)) {
         MessageBox(L"程序正在运行，请先关闭程序再安装", L"提示", MB_OK | MB_ICONINFORMATION);
         return;
     }

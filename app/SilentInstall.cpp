@@ -5,6 +5,8 @@
 #include "DestPath.h"
 #include "ExitCodes.h"
 #include "Handle.h"
+#include "InstallLayout.h"
+#include "LayoutSequence.h"
 #include "Log.h"
 #include "RunningCheck.h"
 #include "SetupDlg.h"
@@ -104,7 +106,7 @@ int CSilentInstall::RunLayout(const wchar_t* pszLayout) {
 
 int CSilentInstall::Run(bool bLaunch) {
     LogNormal(L"[CSilentInstall::Run] unattended installation");
-    if (IsProcessRunning(L"iKVTRemote.exe", m_szSetupPath)) {
+    if (IsProcessRunning(kClientExeName, m_szSetupPath)) {
         LogError(L"[CSilentInstall::Run] the client is running: not installed");
         Print(L"失败: 程序正在运行，请先关闭程序再安装");
         return kSetupClientRunning;

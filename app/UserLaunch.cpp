@@ -9,6 +9,7 @@
 #include <shlobj.h>
 
 #include "Handle.h"
+#include "InstallLayout.h"
 #include "Log.h"
 #include "SecureFolder.h"
 #include "StrFormat.h"
@@ -160,7 +161,7 @@ bool StartWithoutAdminRights(const wchar_t* pszFile, const wchar_t* pszFolder) {
 
 void StartInstalledClient(const wchar_t* pszSetupPath) {
     wchar_t szClient[MAX_PATH];
-    if (!FormatInto(szClient, L"%s\\iKVTRemote.exe", pszSetupPath)) return;
+    if (!FormatInto(szClient, L"%s\\%s", pszSetupPath, kClientExeName)) return;
     // Nothing in the client's folder runs with the installer's rights
     // (users may change it): the desktop shell starts it, or, without one
     // (a service session, or a shell someone ended), a token with no

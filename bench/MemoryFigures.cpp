@@ -1,6 +1,6 @@
-#include "MemoryFigures.h"
-
 #include <windows.h>
+
+#include "RunFigures.h"
 // After windows.h, which it needs.
 #include <psapi.h>
 
@@ -9,7 +9,7 @@
 // "[Bench] peak_private=N largest_free=N": the peak of the process's
 // private (pagefile-backed) memory as the system counts it, and the largest
 // free block of address space left, from a walk over the whole space.
-void LogMemoryFigures() {
+void LogRunFigures() {
     PROCESS_MEMORY_COUNTERS counters = {};
     counters.cb = sizeof(counters);
     ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters));

@@ -1,8 +1,16 @@
 #include "InstallFolders.h"
 
+#include <string>
+
+#include "DownloadServer.h"
+#include "InstallLayout.h"
+#include "InstallSequence.h"
 #include "LocalFiles.h"
 #include "Log.h"
+#include "Registration.h"
+#include "RunOutcome.h"
 #include "StrFormat.h"
+#include "TreeSwap.h"
 
 namespace {
 
@@ -22,6 +30,20 @@ bool MoveAside(const wchar_t* pszFolder) {
 bool MakeNewAndHold(const wchar_t* pszFolder, CProtectedSecurity& security, CFolderGuard* pGuard) {
     return ::CreateDirectoryW(pszFolder, security.Attributes()) && pGuard->Open(pszFolder) &&
            pGuard->Protect(security);
+}
+
+// Adds a name to a keep list for DeleteFolderContents ("a\0b\0", and the
+// string's own terminator ends the list).
+void KeepName(std::wstring* pKeep, const wchar_t* pszName) {
+    *pKeep += pszName;
+    *pKeep += L'\0';
+}
+
+// The manifest's file names as a keep list.
+std::wstring ManifestNames(const CInstallState& state) {
+    std::wstring names;
+    for (const ManifestFile& file : state.m_manifest.vecFiles) KeepName(&names, file.szName);
+    return names;
 }
 
 }  // namespace
@@ -64,4 +86,52 @@ bool CheckExistingFolder(const wchar_t* pszFolder) {
     if (::GetFileAttributesW(pszFolder) == INVALID_FILE_ATTRIBUTES) return true;
     CFolderGuard guard;
     return guard.Open(pszFolder);
+}
+
+bool RecoverFolders(CInstallState& state, IInstallView& view) {
+    CProtectedSecurity security;
+    if (!state.m_guardTemp.Open(state.m_szTempPath))
+        return RefuseFolder(state, view, state.m_szTempPath);
+    if (!HoldOwnFolder(state.m_szUnInstallPath, security, &state.m_guardUnInstall))
+        return RefuseFolder(state, view, state.m_szUnInstallPath);
+    SwapPaths paths;
+    if (!MakeSwapPaths(state.m_szSetupPath, state.m_szUnInstallPath, &paths))
+        return RefuseFolder(state, view, state.m_szSetupPath);
+    ULONGLONG ullSerial = 0;
+    switch (RecoverSwap(paths, &ullSerial)) {
+        case SwapStuck:
+            return RefuseFolder(state, view, paths.szRecord);
+        case SwapFinished:
+            CreateClientShortcuts(state.m_szSetupPath, state.m_szUnInstallPath);
+            RegisterInstallation(state.m_szSetupPath, state.m_szUnInstallPath, ullSerial);
+            break;
+        default:
+            break;
+    }
+    return true;
+}
+
+bool PrepareFolders(CInstallState& state, IInstallView& view) {
+    CProtectedSecurity security;
+    if (!CheckExistingFolder(state.m_szSetupPath))
+        return RefuseFolder(state, view, state.m_szSetupPath);
+    std::wstring keep;
+    if (IsClientRegistered()) KeepName(&keep, kUnInstallName);
+    KeepName(&keep, kStagingFolderName);
+    DeleteFolderContents(state.m_szUnInstallPath, true, keep.c_str());
+    if (!FormatInto(state.m_szStagingPath, L"%s\\%s", state.m_szUnInstallPath,
+                    kStagingFolderName) ||
+        !HoldOwnFolder(state.m_szStagingPath, security, &state.m_guardStaging))
+        return RefuseFolder(state, view, state.m_szStagingPath);
+    // Packages an earlier, failed run staged stay only when this release
+    // names them: they are verified again before use.
+    DeleteFolderContents(state.m_szStagingPath, true,
+                         state.m_bVerified ? ManifestNames(state).c_str() : NULL);
+    if (!FormatInto(state.m_szNewPath, L"%s.new", state.m_szSetupPath) ||
+        !MakeFreshAndHold(state.m_szNewPath, security, &state.m_guardSetup)) {
+        RefuseFolder(state, view, state.m_szNewPath);
+        state.m_szNewPath[0] = 0;  // not ours: nothing to clean up
+        return false;
+    }
+    return true;
 }

@@ -21,3 +21,19 @@ bool MakeFreshAndHold(const wchar_t* pszFolder, CProtectedSecurity& security, CF
 // A folder that may stand where the installation goes: false when it is
 // there but a link or not a folder (nothing may be renamed through it).
 bool CheckExistingFolder(const wchar_t* pszFolder);
+
+class CInstallState;
+class IInstallView;
+
+// Before anything else in a run: the log's folder held, the uninstaller's
+// folder made or taken, protected and held, and what a killed run left put
+// right (an unfinished swap undone, a committed one finished and
+// registered). False (the failure shown) when a folder is refused.
+bool RecoverFolders(CInstallState& state, IInstallView& view);
+
+// The folders the run writes: the uninstaller's emptied of anything but
+// the registered uninstaller (which stays until the swap replaces it), the
+// staging folder, and the folder the new installation is built in, made
+// fresh. The installation's own folder is only checked: it is not touched
+// before the swap. False (the failure shown) when a folder is refused.
+bool PrepareFolders(CInstallState& state, IInstallView& view);

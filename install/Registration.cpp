@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "Handle.h"
+#include "InstallLayout.h"
 #include "Log.h"
 #include "SecureFolder.h"
 #include "StrFormat.h"
@@ -86,9 +87,10 @@ void WriteRegistry(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath,
 
     // A value whose data would not fit is left out rather than cut short.
     wchar_t szData[MAX_PATH];
-    if (FormatInto(szData, L"%s\\iKVTRemote.exe", pszSetupPath))
+    if (FormatInto(szData, L"%s\\%s", pszSetupPath, kClientExeName))
         SetStringValue(appKey.Get(), L"DisplayIcon", szData);
-    if (FormatInto(szData, L"iKVTRemote.exe")) SetStringValue(appKey.Get(), L"AppExePath", szData);
+    if (FormatInto(szData, L"%s", kClientExeName))
+        SetStringValue(appKey.Get(), L"AppExePath", szData);
     if (FormatInto(szData, L"塔维罗")) SetStringValue(appKey.Get(), L"DisplayName", szData);
     if (FormatInto(szData, L"塔维罗")) SetStringValue(appKey.Get(), L"Publisher", szData);
     if (FormatInto(szData, L"2.0")) SetStringValue(appKey.Get(), L"DisplayVersion", szData);
@@ -138,7 +140,7 @@ bool WriteUninstallFile(const wchar_t* pszUnInstallPath, const BYTE* pData, DWOR
     wchar_t szFile[MAX_PATH];
     // Without an uninstall folder the name would point at the drive's root.
     if (!pszUnInstallPath || !pszUnInstallPath[0] ||
-        !FormatInto(szFile, L"%s\\UnInstall.exe.new", pszUnInstallPath)) {
+        !FormatInto(szFile, L"%s\\%s", pszUnInstallPath, kNewUninstallerName)) {
         LogError(L"[CSetupDlg::DownloadUninstallFile] Create file UnInstall.exe failed");
         return false;
     }
@@ -170,4 +172,22 @@ bool WriteUninstallFile(const wchar_t* pszUnInstallPath, const BYTE* pData, DWOR
     hFile.Close();
     LogNormal(L"[CSetupDlg::DownloadUninstallFile] Create file UnInstall.exe seccuss");
     return true;
+}
+
+void CreateClientShortcuts(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath) {
+    wchar_t szTarget[MAX_PATH];
+    wchar_t szIcon[MAX_PATH];
+    if (FormatInto(szTarget, L"%s/%s", pszSetupPath, kClientExeName) &&
+        FormatInto(szIcon, L"%s/favicon.ico", pszSetupPath)) {
+        SetDesktopShellLink(L"塔维罗", pszSetupPath, szTarget, szIcon);
+    }
+    SetStartShellLink(pszSetupPath, pszUnInstallPath);
+}
+
+void RegisterInstallation(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath,
+                          ULONGLONG ullReleaseSerial) {
+    WriteRegistry(pszSetupPath, pszUnInstallPath, ullReleaseSerial);
+    // The client may write in its own folder again, as before.
+    if (!GrantUsersModify(pszSetupPath))
+        LogError(L"[CSetupDlg::Execute] users cannot write in %s", pszSetupPath);
 }

@@ -24,3 +24,12 @@ bool IsClientRegistered();
 // swap of the installation moves it into place. False when it is not
 // written whole.
 bool WriteUninstallFile(const wchar_t* pszUnInstallPath, const BYTE* pData, DWORD cbData);
+
+// The desktop shortcut and the Start-menu folder with its two shortcuts, for
+// an installation in place.
+void CreateClientShortcuts(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath);
+
+// The Uninstall entry (with the serial of a verified release) and the
+// client's rights in its own folder, for an installation in place.
+void RegisterInstallation(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath,
+                          ULONGLONG ullReleaseSerial);

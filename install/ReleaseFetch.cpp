@@ -27,26 +27,25 @@ ULONGLONG CurrentUnixTime() {
 }
 
 // The download buffer holds nothing to build on.
-void ForgetCutDownload(CInstallState& state) {
-    if (state.m_pDownloadBuf) memset(state.m_pDownloadBuf, 0, state.m_nDownloadBufSize);
-    state.m_nDownloadLen = 0;
-    state.m_szCutName[0] = 0;
-    state.m_cut.szValidator[0] = 0;
+void ForgetCutDownload(CReleaseFetch& fetch) {
+    fetch.Clear();
+    fetch.m_szCutName[0] = 0;
+    fetch.m_cut.szValidator[0] = 0;
 }
 
 // After a failed or refused attempt the next server has its turn.
-void PassTurn(CInstallState& state) {
-    state.m_nServer = (state.m_nServer % GetDownloadServerCount() + 1) % GetDownloadServerCount();
+void PassTurn(CReleaseFetch& fetch) {
+    fetch.m_nServer = (fetch.m_nServer % GetDownloadServerCount() + 1) % GetDownloadServerCount();
 }
 
 // The file pszName of the /SOURCE folder into the download buffer, at most
 // dwMaxBody bytes: what a download would have given.
-bool ReadFromSource(CInstallState& state, const wchar_t* pszName, DWORD dwMaxBody,
+bool ReadFromSource(CReleaseFetch& fetch, const wchar_t* pszName, DWORD dwMaxBody,
                     bool* pbTooLong) {
-    ForgetCutDownload(state);
+    ForgetCutDownload(fetch);
     wchar_t szFile[MAX_PATH];
-    if (!FormatInto(szFile, L"%s\\%s", state.m_szSourcePath, pszName)) return false;
-    LogNormal(L"[CSetupDlg::Execute] read %s from %s", pszName, state.m_szSourcePath);
+    if (!FormatInto(szFile, L"%s\\%s", fetch.m_szSourcePath, pszName)) return false;
+    LogNormal(L"[CSetupDlg::Execute] read %s from %s", pszName, fetch.m_szSourcePath);
     CFileHandle file(::CreateFileW(szFile, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, NULL));
     LARGE_INTEGER size = {};
@@ -61,15 +60,14 @@ bool ReadFromSource(CInstallState& state, const wchar_t* pszName, DWORD dwMaxBod
         return false;
     }
     const DWORD cbFile = static_cast<DWORD>(size.QuadPart);
-    if (!GrowDownloadBuffer(&state.m_pDownloadBuf, &state.m_nDownloadBufSize, 0, cbFile))
-        return false;
+    if (!fetch.Reserve(cbFile)) return false;
     DWORD cbRead = 0;
-    if (!::ReadFile(file.Get(), state.m_pDownloadBuf, cbFile, &cbRead, NULL) || cbRead != cbFile) {
+    if (!::ReadFile(file.Get(), fetch.m_pDownloadBuf, cbFile, &cbRead, NULL) || cbRead != cbFile) {
         LogError(L"[CSetupDlg::Execute] %s read failed error=%lu", szFile, ::GetLastError());
-        ForgetCutDownload(state);
+        ForgetCutDownload(fetch);
         return false;
     }
-    state.m_nDownloadLen = cbRead;
+    fetch.m_nDownloadLen = cbRead;
     return true;
 }
 
@@ -78,45 +76,45 @@ bool ReadFromSource(CInstallState& state, const wchar_t* pszName, DWORD dwMaxBod
 // for from where it ended. The turn passes on when the attempt fails, unless
 // the network cut it after new bytes arrived that the next attempt can
 // build on: a server that was sending the file keeps its turn.
-bool DownloadFromServer(CInstallState& state, const wchar_t* pszName, DWORD dwMaxBody,
+bool DownloadFromServer(CReleaseFetch& fetch, const wchar_t* pszName, DWORD dwMaxBody,
                         HWND hWndOwner, bool* pbTooLong) {
     *pbTooLong = false;
-    if (state.m_szSourcePath[0]) return ReadFromSource(state, pszName, dwMaxBody, pbTooLong);
+    if (fetch.m_szSourcePath[0]) return ReadFromSource(fetch, pszName, dwMaxBody, pbTooLong);
     wchar_t szUrl[MAX_PATH];
     wchar_t szServer[MAX_PATH];
-    const int nServer = state.m_nServer % GetDownloadServerCount();
+    const int nServer = fetch.m_nServer % GetDownloadServerCount();
     if (!BuildServerUrl(szUrl, nServer, kPackagePathFormat, pszName) ||
         !GetDownloadServerBase(nServer, szServer, MAX_PATH)) {
         LogError(L"[CSetupDlg::Execute] %s: URL too long", pszName);
         return false;
     }
-    const bool bResume = state.m_nDownloadLen > 0 && state.m_nCutServer == nServer &&
-                         wcscmp(state.m_szCutName, pszName) == 0;
+    const bool bResume = fetch.m_nDownloadLen > 0 && fetch.m_nCutServer == nServer &&
+                         wcscmp(fetch.m_szCutName, pszName) == 0;
     if (bResume) {
         LogNormal(L"[CSetupDlg::Execute] fetch %s from %s, from byte %lu", pszName, szServer,
-                  state.m_nDownloadLen);
+                  fetch.m_nDownloadLen);
     } else {
         LogNormal(L"[CSetupDlg::Execute] fetch %s from %s", pszName, szServer);
-        ForgetCutDownload(state);
+        ForgetCutDownload(fetch);
     }
-    state.m_szCutName[0] = 0;
-    const DWORD dwHeld = state.m_nDownloadLen;
-    if (HttpDownload(szUrl, &state.m_pDownloadBuf, &state.m_nDownloadLen,
-                     &state.m_nDownloadBufSize, state.m_szProxyUser, state.m_szProxyPassword,
-                     hWndOwner, dwMaxBody, state.m_hDownloadStop, &state.m_cut)) {
-        state.m_bProxyRefused = false;
+    fetch.m_szCutName[0] = 0;
+    const DWORD dwHeld = fetch.m_nDownloadLen;
+    if (HttpDownload(szUrl, &fetch.m_pDownloadBuf, &fetch.m_nDownloadLen,
+                     &fetch.m_nDownloadBufSize, fetch.m_szProxyUser, fetch.m_szProxyPassword,
+                     hWndOwner, dwMaxBody, fetch.m_hDownloadStop, &fetch.m_cut)) {
+        fetch.m_bProxyRefused = false;
         return true;
     }
     const DWORD dwError = ::GetLastError();
     *pbTooLong = dwError == ERROR_FILE_TOO_LARGE;
-    if (dwError == ERROR_INTERNET_INCORRECT_PASSWORD) state.m_bProxyRefused = true;
-    if (dwError != ERROR_CANCELLED && !*pbTooLong && state.m_cut.szValidator[0] &&
-        state.m_nDownloadLen > dwHeld && CopyInto(state.m_szCutName, pszName)) {
-        state.m_nCutServer = nServer;
+    if (dwError == ERROR_INTERNET_INCORRECT_PASSWORD) fetch.m_bProxyRefused = true;
+    if (dwError != ERROR_CANCELLED && !*pbTooLong && fetch.m_cut.szValidator[0] &&
+        fetch.m_nDownloadLen > dwHeld && CopyInto(fetch.m_szCutName, pszName)) {
+        fetch.m_nCutServer = nServer;
         return false;
     }
-    ForgetCutDownload(state);
-    PassTurn(state);
+    ForgetCutDownload(fetch);
+    PassTurn(fetch);
     return false;
 }
 
@@ -127,65 +125,61 @@ int AttemptsPerFile() {
     return nServers > kMinAttemptsPerFile ? nServers : kMinAttemptsPerFile;
 }
 
-const ManifestFile* FindReleaseFile(const CInstallState& state, const wchar_t* pszName) {
-    return state.m_bVerified ? FindManifestFile(state.m_manifest, pszName) : NULL;
+const ManifestFile* FindReleaseFile(const CReleaseFetch& fetch, const wchar_t* pszName) {
+    return fetch.m_bVerified ? FindManifestFile(fetch.m_manifest, pszName) : NULL;
 }
 
-FetchResult FetchReleaseFile(CInstallState& state, const wchar_t* pszName, HWND hWndOwner) {
-    const ManifestFile* pFile = FindReleaseFile(state, pszName);
-    if (state.m_bVerified && !pFile) {
+FetchResult FetchReleaseFile(CReleaseFetch& fetch, const wchar_t* pszName, HWND hWndOwner) {
+    const ManifestFile* pFile = FindReleaseFile(fetch, pszName);
+    if (fetch.m_bVerified && !pFile) {
         LogError(L"[CSetupDlg::Execute] %s refused: not in the release manifest", pszName);
         return FetchRefused;
     }
     bool bTooLong = false;
-    if (!DownloadFromServer(state, pszName, pFile ? pFile->cbSize : MAXDWORD, hWndOwner,
+    if (!DownloadFromServer(fetch, pszName, pFile ? pFile->cbSize : MAXDWORD, hWndOwner,
                             &bTooLong))
         return bTooLong ? FetchRefused : FetchFailed;
     if (!pFile) return FetchOk;
 
     BYTE digest[kSha256Bytes];
-    if (MatchesManifestFile(*pFile, state.m_pDownloadBuf, state.m_nDownloadLen, digest))
+    if (MatchesManifestFile(*pFile, fetch.m_pDownloadBuf, fetch.m_nDownloadLen, digest))
         return FetchOk;
     wchar_t szGot[2 * kSha256Bytes + 1];
     wchar_t szWanted[2 * kSha256Bytes + 1];
     FormatHex(digest, kSha256Bytes, szGot);
     FormatHex(pFile->digest, kSha256Bytes, szWanted);
     LogError(L"[CSetupDlg::Execute] %s refused: size=%lu sha256=%s expected size=%lu sha256=%s",
-             pszName, state.m_nDownloadLen, szGot, pFile->cbSize, szWanted);
+             pszName, fetch.m_nDownloadLen, szGot, pFile->cbSize, szWanted);
     // What it holds is not the release's: nothing may use it.
-    ForgetCutDownload(state);
-    PassTurn(state);
+    ForgetCutDownload(fetch);
+    PassTurn(fetch);
     return FetchRefused;
 }
 
-FetchResult FetchReleaseManifest(CInstallState& state, HWND hWndOwner) {
-    state.m_bVerified = false;
+FetchResult FetchReleaseManifest(CReleaseFetch& fetch, HWND hWndOwner) {
+    fetch.m_bVerified = false;
     BYTE key[kP256KeyBytes];
     if (!GetReleaseKey(key)) {
         LogNormal(L"[CSetupDlg::Execute] release not verified: this build has no release key");
         return FetchOk;
     }
     const ULONGLONG ullInstalled = ReadInstalledReleaseSerial();
-    FetchResult result = FetchFailed;
-    for (int nAttempt = 0; nAttempt < GetDownloadServerCount(); ++nAttempt) {
+    return FetchFromEachServer(GetDownloadServerCount(), [&]() {
         bool bTooLong = false;
-        if (!DownloadFromServer(state, kManifestName, kManifestMaxBytes, hWndOwner, &bTooLong)) {
-            if (bTooLong) result = FetchRefused;
-            continue;
-        }
+        if (!DownloadFromServer(fetch, kManifestName, kManifestMaxBytes, hWndOwner, &bTooLong))
+            return bTooLong ? FetchRefused : FetchFailed;
         const wchar_t* pszWhy =
-            AcceptReleaseManifest(state.m_pDownloadBuf, state.m_nDownloadLen, key,
-                                  CurrentUnixTime(), ullInstalled, &state.m_manifest);
+            AcceptReleaseManifest(fetch.m_pDownloadBuf, fetch.m_nDownloadLen, key,
+                                  CurrentUnixTime(), ullInstalled, &fetch.m_manifest);
         if (!pszWhy) {
-            state.m_bVerified = true;
-            LogNormal(L"[CSetupDlg::Execute] release %I64u verified, expires %I64u", 
-                      state.m_manifest.ullSerial, state.m_manifest.ullExpires);
+            fetch.m_bVerified = true;
+            LogNormal(L"[CSetupDlg::Execute] release %I64u verified, expires %I64u",
+                      fetch.m_manifest.ullSerial, fetch.m_manifest.ullExpires);
             return FetchOk;
         }
         LogError(L"[CSetupDlg::Execute] manifest.txt refused: %s (serial %I64u, installed %I64u)",
-                 pszWhy, state.m_manifest.ullSerial, ullInstalled);
-        result = FetchRefused;
-        PassTurn(state);
-    }
-    return result;
+                 pszWhy, fetch.m_manifest.ullSerial, ullInstalled);
+        PassTurn(fetch);
+        return FetchRefused;
+    });
 }

@@ -6,7 +6,19 @@
 // is checked against it before anything uses it.
 #include <windows.h>
 
-#include "InstallSequence.h"
+#include "DownloadBuffer.h"
+#include "FetchCursor.h"
+#include "ProxyLogin.h"
+#include "ReleaseManifest.h"
+
+// What fetching needs of a run: where the bytes go, where they come from,
+// the proxy's answer, and the release they are checked against.
+class CReleaseFetch : public CDownloadBuffer, public CFetchCursor, public CProxyLogin {
+public:
+    // The release's signed manifest, once accepted (m_bVerified).
+    ReleaseManifest m_manifest = ReleaseManifest();
+    bool m_bVerified = false;
+};
 
 enum FetchResult {
     FetchOk,
@@ -19,23 +31,37 @@ enum FetchResult {
 // Attempts per file: five, and at least one per server.
 int AttemptsPerFile();
 
-// One attempt at the release file pszName into the state's download buffer.
-// With a verified release, the file must be named in the manifest, no more
-// bytes than it declares are taken, and size and SHA-256 must match.
-FetchResult FetchReleaseFile(CInstallState& state, const wchar_t* pszName, HWND hWndOwner);
+// One attempt per server, in turn, until one gives the file (the manifest,
+// the setup list): FetchRefused when none did and any attempt was refused.
+template <class Attempt>
+FetchResult FetchFromEachServer(int nServers, Attempt attempt) {
+    bool bRefused = false;
+    for (int i = 0; i < nServers; ++i) {
+        const FetchResult fetched = attempt();
+        if (fetched == FetchOk) return FetchOk;
+        bRefused = bRefused || fetched == FetchRefused;
+    }
+    return bRefused ? FetchRefused : FetchFailed;
+}
+
+// One attempt at the release file pszName into the download buffer. With a
+// verified release, the file must be named in the manifest, no more bytes
+// than it declares are taken, and size and SHA-256 must match.
+FetchResult FetchReleaseFile(CReleaseFetch& fetch, const wchar_t* pszName, HWND hWndOwner);
 
 // In a build with a release key: fetches the manifest (one attempt per
 // server) and accepts it only when it is signed with that key, not expired
-// and not older than the installed release; then state.m_bVerified is set.
+// and not older than the installed release; then m_bVerified is set.
 // In a build without one: logs that the release is not verified.
 // FetchFailed when no server gave a manifest, FetchRefused when none that
 // came was accepted.
-FetchResult FetchReleaseManifest(CInstallState& state, HWND hWndOwner);
+FetchResult FetchReleaseManifest(CReleaseFetch& fetch, HWND hWndOwner);
 
 // The verified release's entry for a file, or NULL (also when not verified).
-const ManifestFile* FindReleaseFile(const CInstallState& state, const wchar_t* pszName);
+const ManifestFile* FindReleaseFile(const CReleaseFetch& fetch, const wchar_t* pszName);
 
 // One attempt at the uninstaller (fetched as FetchReleaseFile does), written
-// as "<m_szUnInstallPath>\UnInstall.exe" only when it arrived whole and
+// as "<pszUnInstallPath>\UnInstall.exe.new" only when it arrived whole and
 // checked; a write that fails is a failed attempt.
-FetchResult DownloadUninstallFile(CInstallState& state, HWND hWndOwner);
+FetchResult DownloadUninstallFile(CReleaseFetch& fetch, const wchar_t* pszUnInstallPath,
+                                  HWND hWndOwner);

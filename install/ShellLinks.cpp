@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include "Handle.h"
+#include "InstallLayout.h"
 #include "Log.h"
 #include "StrFormat.h"
 
@@ -233,7 +234,7 @@ bool SetStartShellLink(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallP
 
     wchar_t szTarget[MAX_PATH];
     wchar_t szIcon[MAX_PATH];
-    if (!FormatInto(szTarget, L"%s/iKVTRemote.exe", pszSetupPath) ||
+    if (!FormatInto(szTarget, L"%s/%s", pszSetupPath, kClientExeName) ||
         !FormatInto(szIcon, L"%s/favicon.ico", pszSetupPath))
         return true;
     CreateShellLink(L"塔维罗", pszSetupPath, szTarget, szIcon, szStartFolder, NULL);

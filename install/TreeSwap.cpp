@@ -3,7 +3,9 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "DownloadServer.h"
 #include "Handle.h"
+#include "InstallLayout.h"
 #include "LocalFiles.h"
 #include "Log.h"
 #include "StrFormat.h"
@@ -69,10 +71,11 @@ bool RemoveFile(const wchar_t* pszPath) {
 bool MakeSwapPaths(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath, SwapPaths* pPaths) {
     return FormatInto(pPaths->szSetup, L"%s", pszSetupPath) &&
            FormatInto(pPaths->szNew, L"%s.new", pszSetupPath) &&
-           FormatInto(pPaths->szOld, L"%s\\Tarvelo.old", pszUnInstallPath) &&
-           FormatInto(pPaths->szUnInstallExe, L"%s\\UnInstall.exe", pszUnInstallPath) &&
-           FormatInto(pPaths->szNewUnInstallExe, L"%s\\UnInstall.exe.new", pszUnInstallPath) &&
-           FormatInto(pPaths->szRecord, L"%s\\swap.txt", pszUnInstallPath);
+           FormatInto(pPaths->szOld, L"%s\\%s", pszUnInstallPath, kOldTreeName) &&
+           FormatInto(pPaths->szUnInstallExe, L"%s\\%s", pszUnInstallPath, kUnInstallName) &&
+           FormatInto(pPaths->szNewUnInstallExe, L"%s\\%s", pszUnInstallPath,
+                      kNewUninstallerName) &&
+           FormatInto(pPaths->szRecord, L"%s\\%s", pszUnInstallPath, kSwapRecordName);
 }
 
 bool SwapInNewTree(const SwapPaths& paths, ULONGLONG ullReleaseSerial) {

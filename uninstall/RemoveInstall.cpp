@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include "Handle.h"
+#include "InstallLayout.h"
 #include "LocalFiles.h"
 #include "SecureFolder.h"
 #include "ShellLinks.h"
@@ -67,7 +68,7 @@ bool ShellLinkPointsAt(const wchar_t* pszLink, const wchar_t* pszTarget) {
 
 void RemoveShellLinks(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallExe) {
     wchar_t szClient[MAX_PATH];
-    if (!FormatInto(szClient, L"%s/iKVTRemote.exe", pszSetupPath)) return;
+    if (!FormatInto(szClient, L"%s/%s", pszSetupPath, kClientExeName)) return;
     CComScope com;
 
     // On the all-users desktop, and where earlier releases put it.

@@ -30,6 +30,7 @@
 #include "DllSearch.h"
 #include "ExitCodes.h"
 #include "Handle.h"
+#include "InstallLayout.h"
 #include "InstallRecord.h"
 #include "InstanceLock.h"
 #include "LocalFiles.h"
@@ -57,7 +58,7 @@ int Refuse(const wchar_t* pszText, int nCode) {
 }
 
 bool ClientRunning(const wchar_t* pszSetupPath) {
-    return IsProcessRunning(L"iKVTRemote.exe", pszSetupPath);
+    return IsProcessRunning(kClientExeName, pszSetupPath);
 }
 
 // This program's own path; false when it does not fit.
@@ -154,10 +155,13 @@ void DeleteUninstaller(const CInstallRecord& record, HANDLE hFirst, bool bSelf) 
             // goes with it.
             wchar_t szLeft[MAX_PATH];
             if (IsRemovableFolder(szFolder)) {
-                if (FormatInto(szLeft, L"%s\\packages", szFolder)) DeleteFolder(szLeft, true);
-                if (FormatInto(szLeft, L"%s\\Tarvelo.old", szFolder)) DeleteFolder(szLeft, true);
-                if (FormatInto(szLeft, L"%s\\UnInstall.exe.new", szFolder)) ::DeleteFileW(szLeft);
-                if (FormatInto(szLeft, L"%s\\swap.txt", szFolder)) ::DeleteFileW(szLeft);
+                if (FormatInto(szLeft, L"%s\\%s", szFolder, kStagingFolderName))
+                    DeleteFolder(szLeft, true);
+                if (FormatInto(szLeft, L"%s\\%s", szFolder, kOldTreeName))
+                    DeleteFolder(szLeft, true);
+                if (FormatInto(szLeft, L"%s\\%s", szFolder, kNewUninstallerName))
+                    ::DeleteFileW(szLeft);
+                if (FormatInto(szLeft, L"%s\\%s", szFolder, kSwapRecordName)) ::DeleteFileW(szLeft);
                 // After the uninstaller, when that waits for the restart
                 // (renames at restart run in order).
                 if (!::RemoveDirectoryW(szFolder))
@@ -209,7 +213,8 @@ int Uninstall(const CInstallRecord& record, HANDLE hFirst, bool bCopy) {
 // *pbCopy: this process is the copy in the temporary folder.
 int Run(bool* pbCopy) {
     int argc = 0;
-    LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+    CArgvOwner argvOwner(::CommandLineToArgvW(::GetCommandLineW(), &argc));
+    LPWSTR* argv = argvOwner.Get();
     if (!argv) return kUninstallRefused;
     // /S anywhere, in any letter case, with / or -; any other switch but
     // the hand-over's own is refused.
@@ -226,12 +231,10 @@ int Run(bool* pbCopy) {
     }
     bool bCopy = *pbCopy = args.size() == 3 && !wcscmp(args[1], kContinueSwitch);
     if (bBadSwitch) {
-        ::LocalFree(argv);
         return Refuse(L"无法识别的参数。用法：UnInstall.exe [/S] \"安装文件夹\"",
                       kUninstallBadCommandLine);
     }
     if (args.size() != 1 && !bCopy) {
-        ::LocalFree(argv);
         return Refuse(L"请从“控制面板”或“开始”菜单卸载塔维罗。", kUninstallRefused);
     }
     wchar_t szArgument[MAX_PATH];
@@ -239,7 +242,7 @@ int Run(bool* pbCopy) {
     HANDLE hFirst =
         bCopy ? reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(_wcstoui64(args[2], NULL, 10)))
               : NULL;
-    ::LocalFree(argv);
+    argvOwner.Close();
     CHandle first(hFirst);
     // One installer or uninstaller at a time. The copy takes over the lock
     // once the first process, which held it, has ended.

@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "InstallSequence.h"
 #include "NetTestUtil.h"
 #include "ReleaseFetch.h"
 
@@ -27,7 +28,7 @@ protected:
     }
     FetchResult Download(const std::wstring& folder) {
         lstrcpynW(m_state.m_szUnInstallPath, folder.c_str(), MAX_PATH);
-        return DownloadUninstallFile(m_state, NULL);
+        return DownloadUninstallFile(m_state, m_state.m_szUnInstallPath, NULL);
     }
 
     std::unique_ptr<CProxySettings> m_proxy;

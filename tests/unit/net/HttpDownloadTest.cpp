@@ -28,7 +28,7 @@ std::wstring Name(const wchar_t* pszTag) {
 }  // namespace
 
 TEST_F(HttpDownloadTest, RefusesANullUrlAndBadBufferArgumentsWithoutTouchingAnything) {
-    CDownloadBuffer buf(16);
+    CTestBuffer buf(16);
     buf.pBuf[0] = 0x5A;
     buf.nSize = 1;
     EXPECT_FALSE(HttpDownload(NULL, &buf.pBuf, &buf.nSize, &buf.nCapacity, buf.szUser,
@@ -58,7 +58,7 @@ TEST_F(HttpDownloadTest, BodiesArriveByteExactAndAppendAfterHeldData) {
     ASSERT_TRUE(Serve(big, body));
     ASSERT_TRUE(Serve(empty, ""));
 
-    CDownloadBuffer buf(kWindowBufSize);
+    CTestBuffer buf(kWindowBufSize);
     ASSERT_TRUE(buf.Fetch(ServerUrl(big)));
     EXPECT_EQ(body.size(), buf.nSize);
     EXPECT_TRUE(buf.Data() == body);
@@ -86,7 +86,7 @@ TEST_F(HttpDownloadTest, GrowsOnlyPastTheBlockWithOneMebibyteOfZeroedHeadroom) {
     std::wstring over = Name(L"over");
     std::string body = Pattern(kWindowBufSize + 1, 2);
     ASSERT_TRUE(Serve(over, body));
-    CDownloadBuffer buf(kWindowBufSize);
+    CTestBuffer buf(kWindowBufSize);
     ASSERT_TRUE(buf.Fetch(ServerUrl(over)));
     EXPECT_EQ(11534337u, buf.nCapacity);
     ASSERT_EQ(body.size(), buf.nSize);
@@ -99,7 +99,7 @@ TEST_F(HttpDownloadTest, GrowsOnlyPastTheBlockWithOneMebibyteOfZeroedHeadroom) {
     std::wstring exact = Name(L"exact");
     std::string fill = Pattern(5000, 3);
     ASSERT_TRUE(Serve(exact, fill));
-    CDownloadBuffer small(5000);
+    CTestBuffer small(5000);
     BYTE* pBefore = small.pBuf;
     ASSERT_TRUE(small.Fetch(ServerUrl(exact)));
     EXPECT_EQ(5000u, small.nCapacity);
@@ -111,7 +111,7 @@ TEST_F(HttpDownloadTest, GrowsOnlyPastTheBlockWithOneMebibyteOfZeroedHeadroom) {
     std::wstring first = Name(L"first");
     std::string some = Pattern(2500, 4);
     ASSERT_TRUE(Serve(first, some));
-    CDownloadBuffer none(0);
+    CTestBuffer none(0);
     ASSERT_TRUE(none.Fetch(ServerUrl(first)));
     ASSERT_NE(nullptr, none.pBuf);
     EXPECT_GT(none.nCapacity, 1048576u);
@@ -142,7 +142,7 @@ TEST_F(HttpDownloadTest, ErrorStatusesAreFailedDownloadsNamingStatusAndUrl) {
     ASSERT_TRUE(Serve(broken, "an error page that is not the file"));
     ASSERT_TRUE(SetRule(broken, "status=500\n"));
 
-    CDownloadBuffer buf(4096);
+    CTestBuffer buf(4096);
     EXPECT_FALSE(buf.Fetch(ServerUrl(missing)));
     EXPECT_EQ(1, m_log.Count(L"[Error]"));
     EXPECT_EQ(1, m_log.Count(L"]  status=404 lpUrl=" + ServerUrl(missing) + L"\r\n"));
@@ -153,7 +153,7 @@ TEST_F(HttpDownloadTest, ErrorStatusesAreFailedDownloadsNamingStatusAndUrl) {
 
 TEST_F(HttpDownloadTest, UnreachableServersAndBadUrlsFailAtOpen) {
     // Port 1 on loopback: nobody listens, the connection is refused.
-    CDownloadBuffer buf(4096);
+    CTestBuffer buf(4096);
     EXPECT_FALSE(buf.Fetch(L"http://127.0.0.1:1/EX/orbsetup.txt"));
     EXPECT_EQ(1, m_log.Count(L"[HttpDownload  InternetOpenUrl]  error=12029 "
                              L"lpUrl=http://127.0.0.1:1/EX/orbsetup.txt\r\n"));
@@ -181,7 +181,7 @@ TEST_F(HttpDownloadTest, AConnectionThatEndsEarlyIsNotAWholeBody) {
     std::string body = Pattern(200000, 6);
     ASSERT_TRUE(Serve(cut, body));
     ASSERT_TRUE(SetRule(cut, "close_after=150000\n"));
-    CDownloadBuffer buf(kWindowBufSize);
+    CTestBuffer buf(kWindowBufSize);
     EXPECT_FALSE(buf.Fetch(ServerUrl(cut)));
     EXPECT_LE(buf.nSize, 150000u);
     EXPECT_TRUE(buf.Data() == body.substr(0, buf.nSize));
@@ -223,7 +223,7 @@ TEST_F(HttpDownloadTest, ACutBodyIsAskedForFromWhereItEndedOrTakenWholeAgain) {
         std::wstring name = Name(L"resume");
         ASSERT_TRUE(Serve(name, body));
         ASSERT_TRUE(SetRule(name, c.rules));
-        CDownloadBuffer buf(kWindowBufSize);
+        CTestBuffer buf(kWindowBufSize);
         HttpResume resume = {{0}};
         const std::wstring url = ServerUrl(name);
         EXPECT_FALSE(HttpDownload(url.c_str(), &buf.pBuf, &buf.nSize, &buf.nCapacity, buf.szUser,
@@ -250,7 +250,7 @@ TEST_F(HttpDownloadTest, ACutBodyIsAskedForFromWhereItEndedOrTakenWholeAgain) {
     std::wstring part = Name(L"part");
     ASSERT_TRUE(Serve(part, body));
     ASSERT_TRUE(SetRule(part, "status=206\n"));
-    CDownloadBuffer buf(kWindowBufSize);
+    CTestBuffer buf(kWindowBufSize);
     EXPECT_FALSE(buf.Fetch(ServerUrl(part)));
     EXPECT_EQ(0u, buf.nSize);
     EXPECT_EQ(1, m_log.Count(L"]  partial answer not asked for lpUrl=" + ServerUrl(part)));

@@ -91,21 +91,21 @@ void CProxySettings::Restore(const wchar_t* pszName, const Saved& saved) {
                      static_cast<DWORD>(saved.data.size()));
 }
 
-CDownloadBuffer::CDownloadBuffer(DWORD nCap) : pBuf(NULL), nSize(0), nCapacity(nCap) {
+CTestBuffer::CTestBuffer(DWORD nCap) : pBuf(NULL), nSize(0), nCapacity(nCap) {
     if (nCap) pBuf = new BYTE[nCap]();
     wmemset(szUser, 0, 64);
     wmemset(szPassword, 0, 64);
 }
 
-CDownloadBuffer::~CDownloadBuffer() { delete[] pBuf; }
+CTestBuffer::~CTestBuffer() { delete[] pBuf; }
 
-BOOL CDownloadBuffer::Fetch(const std::wstring& url, HWND hWndParent) {
+BOOL CTestBuffer::Fetch(const std::wstring& url, HWND hWndParent) {
     if (pBuf) memset(pBuf, 0, nCapacity);
     nSize = 0;
     return HttpDownload(url.c_str(), &pBuf, &nSize, &nCapacity, szUser, szPassword, hWndParent);
 }
 
-std::string CDownloadBuffer::Data() const {
+std::string CTestBuffer::Data() const {
     return pBuf ? std::string(reinterpret_cast<const char*>(pBuf), nSize) : std::string();
 }
 

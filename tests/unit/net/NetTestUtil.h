@@ -46,11 +46,11 @@ private:
 };
 
 // A caller's download buffer: block from new[], held and allocated size.
-struct CDownloadBuffer {
-    explicit CDownloadBuffer(DWORD nCapacity);
-    ~CDownloadBuffer();
-    CDownloadBuffer(const CDownloadBuffer&) = delete;
-    CDownloadBuffer& operator=(const CDownloadBuffer&) = delete;
+struct CTestBuffer {
+    explicit CTestBuffer(DWORD nCapacity);
+    ~CTestBuffer();
+    CTestBuffer(const CTestBuffer&) = delete;
+    CTestBuffer& operator=(const CTestBuffer&) = delete;
     // Zeroes the block, resets the held size and downloads, as callers do.
     BOOL Fetch(const std::wstring& url, HWND hWndParent = NULL);
     std::string Data() const;

@@ -60,7 +60,7 @@ int ProxyDownloadTest::s_nTest = 0;
 TEST_F(ProxyDownloadTest, HeldCredentialsAreSentWithoutTheDialogToTheProxyOnly) {
     ASSERT_TRUE(SetRule(m_name, "log=1\n"));
     CUiDriver ui;
-    CDownloadBuffer buf(4096);
+    CTestBuffer buf(4096);
     wcscpy(buf.szUser, m_user.c_str());
     wcscpy(buf.szPassword, m_password.c_str());
     ASSERT_TRUE(buf.Fetch(ServerUrl(m_name)));
@@ -84,7 +84,7 @@ TEST_F(ProxyDownloadTest, HeldCredentialsAreSentWithoutTheDialogToTheProxyOnly) 
 TEST_F(ProxyDownloadTest, AnEmptyPasswordAsksOnceAndTheAnswerServesTheRun) {
     CUiDriver ui;
     ui.Queue(CUiDriver::kOk, m_user, m_password);
-    CDownloadBuffer buf(4096);
+    CTestBuffer buf(4096);
     wcscpy(buf.szUser, L"someone-else");
     ASSERT_TRUE(buf.Fetch(ServerUrl(m_name)));
     EXPECT_EQ(1, ui.DialogCount());
@@ -104,7 +104,7 @@ TEST_F(ProxyDownloadTest, ACancelledDialogFailsKeepsTheBuffersAndAsksAgainNextTi
     ui.Queue(CUiDriver::kCancelButton);
     ui.Queue(CUiDriver::kEscape, L"typed-but", L"escaped");
     ui.Queue(CUiDriver::kCloseBox, L"typed-but", L"closed");
-    CDownloadBuffer buf(4096);
+    CTestBuffer buf(4096);
     wcscpy(buf.szUser, L"kept");
     for (int i = 1; i <= 3; ++i) {
         EXPECT_FALSE(buf.Fetch(ServerUrl(m_name))) << i;
@@ -127,7 +127,7 @@ TEST_F(ProxyDownloadTest, RejectedCredentialsAreForgottenAndAskedAgainThreeTimes
     CUiDriver ui;
     ui.Queue(CUiDriver::kOk, m_user, L"wrong");
     ui.Queue(CUiDriver::kOk, m_user, m_password);
-    CDownloadBuffer buf(4096);
+    CTestBuffer buf(4096);
     ASSERT_TRUE(buf.Fetch(ServerUrl(m_name), owner.Get()));
     EXPECT_TRUE(buf.Data() == m_body);
     EXPECT_EQ(2, ui.DialogCount());
@@ -154,7 +154,7 @@ TEST_F(ProxyDownloadTest, RejectedCredentialsAreForgottenAndAskedAgainThreeTimes
 
 TEST_F(ProxyDownloadTest, AnErrorStatusBehindTheProxyIsAFailedDownloadNotARejection) {
     CUiDriver ui;
-    CDownloadBuffer buf(4096);
+    CTestBuffer buf(4096);
     wcscpy(buf.szUser, m_user.c_str());
     wcscpy(buf.szPassword, m_password.c_str());
     EXPECT_FALSE(buf.Fetch(ServerUrl(L"not-there.zip")));
@@ -170,7 +170,7 @@ TEST_F(ProxyDownloadTest, TheDialogAnswersRealKeyStrokes) {
     CUiDriver ui;
     ui.Queue(CUiDriver::kLeaveAlone);
     ASSERT_TRUE(RequestTypist(User(), std::string(m_password.begin(), m_password.end()), true));
-    CDownloadBuffer buf(4096);
+    CTestBuffer buf(4096);
     wcscpy(buf.szUser, m_user.c_str());
     ASSERT_TRUE(buf.Fetch(ServerUrl(m_name)));
     EXPECT_EQ(1, ui.DialogCount());

@@ -1,0 +1,68 @@
+#include "LayoutSequence.h"
+
+#include <vector>
+
+#include "DownloadServer.h"
+#include "ExitCodes.h"
+#include "FetchAttempts.h"
+#include "Handle.h"
+#include "Log.h"
+#include "ReleaseList.h"
+#include "RunOutcome.h"
+#include "StrFormat.h"
+
+bool SaveToLayout(CInstallState& state, IInstallView& view, const wchar_t* pszName) {
+    if (!state.m_szLayoutPath[0]) return true;
+    wchar_t szFile[MAX_PATH];
+    DWORD cbWritten = 0;
+    DWORD dwError = ERROR_BUFFER_OVERFLOW;
+    if (FormatInto(szFile, L"%s\\%s", state.m_szLayoutPath, pszName)) {
+        CFileHandle file(::CreateFileW(szFile, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, NULL));
+        if (file &&
+            ::WriteFile(file.Get(), state.m_pDownloadBuf, state.m_nDownloadLen, &cbWritten, NULL) &&
+            cbWritten == state.m_nDownloadLen && ::FlushFileBuffers(file.Get())) {
+            LogNormal(L"[CSetupDlg::Layout] %s written, %lu bytes", szFile, cbWritten);
+            view.ShowPackageDone(pszName, cbWritten);
+            return true;
+        }
+        dwError = ::GetLastError();
+    }
+    LogError(L"[CSetupDlg::Layout] %s\\%s not written error=%lu", state.m_szLayoutPath, pszName,
+             dwError);
+    ReportFailure(state, view, L"安装包保存失败",
+                  IsDiskFull(dwError) ? kSetupDiskFull : kSetupFailed);
+    return false;
+}
+
+void RunLayoutSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent) {
+    StartProxyAsking(state.m_bProxyDialogs);
+    state.m_bProxyRefused = false;
+    state.m_hDownloadStop = hStopEvent;
+    if (!::CreateDirectoryW(state.m_szLayoutPath, NULL) &&
+        ::GetLastError() != ERROR_ALREADY_EXISTS) {
+        LogError(L"[CSetupDlg::Layout] %s cannot be made error=%lu", state.m_szLayoutPath,
+                 ::GetLastError());
+        ReportFailure(state, view, L"无法确定安装位置", kSetupFailed);
+        return;
+    }
+    try {
+        if (!FetchSetupList(state, view, NULL)) return;
+        // Every kind: the machines the layout serves differ in fonts.
+        std::vector<const wchar_t*> names;
+        for (const SetupListEntry& entry : state.m_vecSetupList)
+            if (entry.szName[0]) names.push_back(entry.szName);
+        names.push_back(kUnInstallName);
+        for (const wchar_t* pszName : names) {
+            CAttempts attempts;
+            if (FetchWithAttempts(state, view, attempts, pszName, hStopEvent, NULL, FetchFile,
+                                  false) != AttemptsFetched ||
+                !SaveToLayout(state, view, pszName))
+                return;
+        }
+        state.m_nExitCode = kSetupOk;
+    } catch (...) {
+        LogError(L"[CSetupDlg::Layout] exception");
+        ReportFailure(state, view, L"安装失败", kSetupFailed);
+    }
+}
