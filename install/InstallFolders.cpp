@@ -14,18 +14,6 @@
 
 namespace {
 
-// Moves what stands at pszFolder (a folder, a file or a link: renaming
-// acts on the name itself) to a quarantine name beside it, and logs it.
-bool MoveAside(const wchar_t* pszFolder) {
-    wchar_t szAside[MAX_PATH];
-    if (!FormatInto(szAside, L"%s.quarantine-%lu", pszFolder, ::GetTickCount()) ||
-        !::MoveFileExW(pszFolder, szAside, 0))
-        return false;
-    LogNormal(L"[CSetupDlg::Execute] %s was not made by an administrator: moved to %s", pszFolder,
-              szAside);
-    return true;
-}
-
 // Made here and now, or not at all: one that reappeared is not ours.
 bool MakeNewAndHold(const wchar_t* pszFolder, CProtectedSecurity& security, CFolderGuard* pGuard) {
     return ::CreateDirectoryW(pszFolder, security.Attributes()) && pGuard->Open(pszFolder) &&
@@ -47,6 +35,16 @@ std::wstring ManifestNames(const CInstallState& state) {
 }
 
 }  // namespace
+
+bool MoveAside(const wchar_t* pszFolder) {
+    wchar_t szAside[MAX_PATH];
+    if (!FormatInto(szAside, L"%s.quarantine-%lu", pszFolder, ::GetTickCount()) ||
+        !::MoveFileExW(pszFolder, szAside, 0))
+        return false;
+    LogNormal(L"[CSetupDlg::Execute] %s was not made by an administrator: moved to %s", pszFolder,
+              szAside);
+    return true;
+}
 
 bool HoldOwnFolder(const wchar_t* pszFolder, CProtectedSecurity& security, CFolderGuard* pGuard) {
     DWORD dwAttributes = ::GetFileAttributesW(pszFolder);

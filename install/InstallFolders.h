@@ -5,6 +5,10 @@
 
 #include "SecureFolder.h"
 
+// Moves what stands at pszFolder (a folder, a file or a link: renaming
+// acts on the name itself) to a quarantine name beside it, and logs it.
+bool MoveAside(const wchar_t* pszFolder);
+
 // A folder kept between runs (the uninstaller's, its staging folder): one
 // that is there is held and kept only when an administrator made it with
 // security's list; anything else there (another user's folder, a file) is

@@ -1,10 +1,12 @@
 #include "TreeSwap.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "DownloadServer.h"
 #include "Handle.h"
+#include "InstallFolders.h"
 #include "InstallLayout.h"
 #include "LocalFiles.h"
 #include "Log.h"
@@ -12,38 +14,91 @@
 
 namespace {
 
-const char kRecordTag[] = "tarvelo-swap 1";
+const char kRecordTag[] = "tarvelo-swap";
+
+// How far a swap got. A record of the first format has no phase (nor
+// identity): PhaseUnknown.
+enum SwapPhase { PhasePrepared = 0, PhaseOldOut = 1, PhaseCommitted = 2, PhaseUnknown = 9 };
+
+// A folder as the file system knows it, whatever its name.
+struct FolderId {
+    ULONGLONG ullVolume;
+    ULONGLONG ullIndex;
+};
+
+struct SwapRecord {
+    ULONGLONG ullSerial;
+    int nPhase;
+    FolderId newTree;
+};
 
 bool Exists(const wchar_t* psz) { return ::GetFileAttributesW(psz) != INVALID_FILE_ATTRIBUTES; }
 
-// Written through to the disk before the first rename: a swap must never
-// be half done without its record.
-bool WriteRecord(const wchar_t* pszRecord, ULONGLONG ullReleaseSerial) {
-    char szText[64];
-    const size_t cchTag = strlen(kRecordTag);
-    memcpy(szText, kRecordTag, cchTag);
-    szText[cchTag] = ' ';
-    _ui64toa(ullReleaseSerial, szText + cchTag + 1, 10);  // at most 20 digits
-    strcat(szText, "\n");
-    const int cch = static_cast<int>(strlen(szText));
+// The identity of the folder at pszPath, opened as itself: false for a
+// link, a file, or nothing there.
+bool GetFolderId(const wchar_t* pszPath, FolderId* pId) {
+    CFileHandle hFolder(::CreateFileW(pszPath, FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                      OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                      NULL));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!hFolder || !::GetFileInformationByHandle(hFolder.Get(), &info) ||
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    pId->ullVolume = info.dwVolumeSerialNumber;
+    pId->ullIndex = (static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+}
+
+// Whether the folder at pszPath is the one the record names.
+bool IsRecordedTree(const wchar_t* pszPath, const SwapRecord& record) {
+    FolderId id;
+    return record.nPhase != PhaseUnknown && GetFolderId(pszPath, &id) &&
+           id.ullVolume == record.newTree.ullVolume && id.ullIndex == record.newTree.ullIndex;
+}
+
+// Written through to the disk: before the first rename (a swap must never
+// be half done without its record), and after each.
+bool WriteRecord(const wchar_t* pszRecord, const SwapRecord& record) {
+    char szText[128];
+    const int cch = _snprintf(szText, sizeof(szText), "%s 2 %I64u %d %I64u %I64u\n", kRecordTag,
+                              record.ullSerial, record.nPhase, record.newTree.ullVolume,
+                              record.newTree.ullIndex);
+    if (cch <= 0 || cch >= static_cast<int>(sizeof(szText))) return false;
     CFileHandle hFile(::CreateFileW(pszRecord, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, NULL));
     DWORD cbWritten = 0;
-    return hFile && ::WriteFile(hFile.Get(), szText, static_cast<DWORD>(cch), &cbWritten, NULL) &&
-           cbWritten == static_cast<DWORD>(cch) && ::FlushFileBuffers(hFile.Get());
+    if (hFile && ::WriteFile(hFile.Get(), szText, static_cast<DWORD>(cch), &cbWritten, NULL) &&
+        cbWritten == static_cast<DWORD>(cch) && ::FlushFileBuffers(hFile.Get()))
+        return true;
+    LogError(L"[CSetupDlg::SwapInstall] record %s error=%lu", pszRecord, ::GetLastError());
+    return false;
 }
 
-// The serial the record names; 0 when it names none or cannot be read.
-ULONGLONG ReadRecordSerial(const wchar_t* pszRecord) {
+// "tarvelo-swap 1 SERIAL" (the first format) or "tarvelo-swap 2 SERIAL
+// PHASE VOLUME INDEX". Anything unreadable names no serial and no phase.
+SwapRecord ReadRecord(const wchar_t* pszRecord) {
+    SwapRecord record = {0, PhaseUnknown, {0, 0}};
     CFileHandle hFile(::CreateFileW(pszRecord, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, NULL));
-    char szText[64] = {0};
+    char szText[128] = {0};
     DWORD cbRead = 0;
-    if (!hFile || !::ReadFile(hFile.Get(), szText, sizeof(szText) - 1, &cbRead, NULL)) return 0;
+    if (!hFile || !::ReadFile(hFile.Get(), szText, sizeof(szText) - 1, &cbRead, NULL))
+        return record;
     szText[cbRead] = 0;
     const size_t cchTag = strlen(kRecordTag);
-    if (strncmp(szText, kRecordTag, cchTag) != 0 || szText[cchTag] != ' ') return 0;
-    return _strtoui64(szText + cchTag + 1, NULL, 10);
+    if (strncmp(szText, kRecordTag, cchTag) != 0 || szText[cchTag] != ' ') return record;
+    char* p = szText + cchTag + 1;
+    const ULONGLONG ullFormat = _strtoui64(p, &p, 10);
+    record.ullSerial = _strtoui64(p, &p, 10);
+    if (ullFormat != 2) return record;
+    const ULONGLONG ullPhase = _strtoui64(p, &p, 10);
+    record.newTree.ullVolume = _strtoui64(p, &p, 10);
+    record.newTree.ullIndex = _strtoui64(p, &p, 10);
+    if (ullPhase <= PhaseCommitted && *p == '\n') record.nPhase = static_cast<int>(ullPhase);
+    return record;
 }
 
 bool Rename(const wchar_t* pszFrom, const wchar_t* pszTo) {
@@ -87,9 +142,12 @@ bool SwapInNewTree(const SwapPaths& paths, ULONGLONG ullReleaseSerial) {
             !Rename(paths.szOld, szLitter))
             return false;
     }
-    if (!WriteRecord(paths.szRecord, ullReleaseSerial)) {
-        LogError(L"[CSetupDlg::SwapInstall] record %s error=%lu", paths.szRecord,
-                 ::GetLastError());
+    SwapRecord record = {ullReleaseSerial, PhasePrepared, {0, 0}};
+    if (!GetFolderId(paths.szNew, &record.newTree)) {
+        LogError(L"[CSetupDlg::SwapInstall] %s is not the folder built aside", paths.szNew);
+        return false;
+    }
+    if (!WriteRecord(paths.szRecord, record)) {
         RemoveFile(paths.szRecord);
         return false;
     }
@@ -98,46 +156,72 @@ bool SwapInNewTree(const SwapPaths& paths, ULONGLONG ullReleaseSerial) {
         RemoveFile(paths.szRecord);
         return false;
     }
-    if (!Rename(paths.szNew, paths.szSetup)) {
+    record.nPhase = PhaseOldOut;
+    // Should this record not be written, the one before still undoes the
+    // swap: the next run finds the old tree aside and brings it back.
+    if (!WriteRecord(paths.szRecord, record) || !Rename(paths.szNew, paths.szSetup)) {
         // Back as it was; should even that fail, the record lets the next
         // run put it back.
         if (bHadOld && Rename(paths.szOld, paths.szSetup)) RemoveFile(paths.szRecord);
+        return false;
+    }
+    // Committed only once the tree in place is the one built aside.
+    record.nPhase = PhaseCommitted;
+    if (!IsRecordedTree(paths.szSetup, record) || !WriteRecord(paths.szRecord, record)) {
+        LogError(L"[CSetupDlg::SwapInstall] %s is not the new installation after the rename",
+                 paths.szSetup);
         return false;
     }
     LogNormal(L"[CSetupDlg::SwapInstall] %s in place", paths.szSetup);
     return true;
 }
 
-void FinishSwap(const SwapPaths& paths) {
+bool FinishSwap(const SwapPaths& paths) {
+    bool bReplaced = true;
     if (Exists(paths.szNewUnInstallExe) &&
         !::MoveFileExW(paths.szNewUnInstallExe, paths.szUnInstallExe,
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         LogError(L"[CSetupDlg::SwapInstall] uninstaller not replaced error=%lu", ::GetLastError());
+        bReplaced = false;
+    }
     // Committed: what is left of the old tree (a file someone holds open)
     // is only litter, which the next run removes; it must not hold the
     // record, or every later run would try to finish this one.
     RemoveTree(paths.szOld);
     RemoveFile(paths.szRecord);
+    return bReplaced;
 }
 
 SwapRecovery RecoverSwap(const SwapPaths& paths, ULONGLONG* pullReleaseSerial) {
     *pullReleaseSerial = 0;
     if (!Exists(paths.szRecord)) return SwapNothingToDo;
-    if (Exists(paths.szNew) || !Exists(paths.szSetup)) {
-        // Not committed: the old tree goes back (if it had left) and the
-        // new one goes.
-        if (!Exists(paths.szSetup) && Exists(paths.szOld) && !Rename(paths.szOld, paths.szSetup))
-            return SwapStuck;
-        // What cannot go now is litter the next steps deal with; the old
-        // installation is whole again.
-        RemoveTree(paths.szNew);
+    const SwapRecord record = ReadRecord(paths.szRecord);
+    // Ours and in place: committed, or killed between the rename and the
+    // record saying so. A record of the first format knows no identity and
+    // is judged as that format was written: committed when the new tree
+    // has left its place and the old one is not back.
+    const bool bCommitted =
+        record.nPhase == PhaseUnknown
+            ? !Exists(paths.szNew) && Exists(paths.szSetup)
+            : record.nPhase >= PhaseOldOut && IsRecordedTree(paths.szSetup, record);
+    if (!bCommitted) {
+        // The old tree left only in this swap (the swap removes any earlier
+        // one before it starts); whatever stands in its place is not ours
+        // and goes aside, never the reason to delete it.
+        if (Exists(paths.szOld)) {
+            if (Exists(paths.szSetup) && !MoveAside(paths.szSetup)) return SwapStuck;
+            if (!Rename(paths.szOld, paths.szSetup)) return SwapStuck;
+        }
+        // Only the tree this swap built is removed; anything else of that
+        // name is left for the next run to move aside.
+        if (record.nPhase == PhaseUnknown || IsRecordedTree(paths.szNew, record))
+            RemoveTree(paths.szNew);
         RemoveFile(paths.szNewUnInstallExe);
-        RemoveTree(paths.szOld);
         RemoveFile(paths.szRecord);
         LogNormal(L"[CSetupDlg::SwapInstall] an unfinished update was undone");
         return SwapUndone;
     }
-    *pullReleaseSerial = ReadRecordSerial(paths.szRecord);
+    *pullReleaseSerial = record.ullSerial;
     FinishSwap(paths);
     if (Exists(paths.szRecord)) return SwapStuck;  // the record cannot even be removed
     LogNormal(L"[CSetupDlg::SwapInstall] an interrupted update was finished");

@@ -4,10 +4,14 @@
 // installation leaves either the old installation whole or the new one.
 //
 // A small record in the uninstaller's folder (which only administrators can
-// change) says that a swap is under way and which release it installs. The
-// commit point is the rename of the new tree into place: a run that finds
-// the record undoes a swap that had not reached it, and finishes one that
-// had, before it does anything else.
+// change) says that a swap is under way, which release it installs, the
+// new tree's identity (volume and file ID, taken before it moves) and how
+// far the swap got, written through after each rename. The commit point is
+// the rename of the new tree into place. A run that finds the record
+// decides from it alone, never from which names exist at the drive's root
+// (anyone can make those): only a tree at the install folder with the
+// recorded identity is ours and finished; anything else there is moved
+// aside and the old tree comes back.
 #include <windows.h>
 
 struct SwapPaths {
@@ -29,8 +33,9 @@ bool MakeSwapPaths(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath,
 bool SwapInNewTree(const SwapPaths& paths, ULONGLONG ullReleaseSerial);
 
 // After the commit: the new uninstaller in place, the old tree removed, the
-// record gone. Safe to repeat.
-void FinishSwap(const SwapPaths& paths);
+// record gone. Safe to repeat. False when the new uninstaller could not
+// replace the old one (the installation itself is in place).
+bool FinishSwap(const SwapPaths& paths);
 
 enum SwapRecovery {
     SwapNothingToDo,

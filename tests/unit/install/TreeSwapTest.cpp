@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "Handle.h"
 #include "InstallFolders.h"
 #include "TestUtil.h"
 #include "TreeSwap.h"
@@ -59,7 +60,15 @@ protected:
 
 TEST_F(TreeSwapTest, TheNewTreeReplacesTheOldOneWhole) {
     ASSERT_TRUE(SwapInNewTree(m_paths, 42));
-    FinishSwap(m_paths);
+    {
+        // An uninstaller held open cannot be replaced, and the swap says so.
+        CFileHandle held(::CreateFileW(m_paths.szUnInstallExe, GENERIC_READ, FILE_SHARE_READ, NULL,
+                                       OPEN_EXISTING, 0, NULL));
+        ASSERT_TRUE(held);
+        EXPECT_FALSE(FinishSwap(m_paths));
+    }
+    ASSERT_TRUE(WriteFileBytes(m_paths.szNewUnInstallExe, "new uninstaller"));
+    EXPECT_TRUE(FinishSwap(m_paths));
     ExpectNewAlone();
 
     // A first installation has no old tree to move.
@@ -98,6 +107,37 @@ TEST_F(TreeSwapTest, ANextRunUndoesAnUncommittedSwapAndFinishesACommittedOne) {
     EXPECT_EQ(SwapFinished, RecoverSwap(m_paths, &ullSerial));
     EXPECT_EQ(1796786037ull, ullSerial);
     ExpectNewAlone();
+}
+
+// A user makes the install folder between the two renames (and the failed
+// run removes what it built): the next run must not take that folder for
+// the new installation and delete the old one, which comes back instead;
+// the foreign folder goes aside, untouched.
+TEST_F(TreeSwapTest, AFolderSomeoneMadeInPlaceIsNeverTakenForTheNewTree) {
+    ASSERT_TRUE(SwapInNewTree(m_paths, 42));
+    // Kept (elsewhere), so that no new folder can reuse its file ID.
+    ASSERT_TRUE(::MoveFileW(m_setup.c_str(), m_tmp.Sub(L"built").c_str()));
+    MakeTree(m_setup, "theirs");
+    ULONGLONG ullSerial = 1;
+    EXPECT_EQ(SwapUndone, RecoverSwap(m_paths, &ullSerial));
+    EXPECT_EQ(0u, ullSerial);
+    ExpectOld();
+    std::vector<std::wstring> names = ListFolder(m_tmp.Path());
+    ASSERT_EQ(4u, names.size());
+    EXPECT_EQ(0u, names[1].find(L"Tarvelo.quarantine-"));
+    EXPECT_EQ("theirs", Read(m_tmp.Sub(names[1]) + L"\\iKVTRemote.exe"));
+    EXPECT_EQ(std::vector<std::wstring>{L"UnInstall.exe"}, ListFolder(m_un));
+
+    // Nor is a foreign folder at the name the new tree is built under
+    // removed: only the recorded tree is.
+    MakeTree(m_paths.szNew, "new");
+    ASSERT_TRUE(SwapInNewTree(m_paths, 43));
+    ASSERT_TRUE(::MoveFileW(m_setup.c_str(), m_tmp.Sub(L"built2").c_str()));
+    ASSERT_TRUE(::MoveFileW(m_paths.szOld, m_setup.c_str()));
+    MakeTree(m_paths.szNew, "theirs too");
+    EXPECT_EQ(SwapUndone, RecoverSwap(m_paths, &ullSerial));
+    ExpectOld();
+    EXPECT_EQ("theirs too", Read(std::wstring(m_paths.szNew) + L"\\iKVTRemote.exe"));
 }
 
 // The uninstaller's folder is kept between runs, so anything a user put in
