@@ -26,8 +26,9 @@ int EntryProgress(int i, int nCount) {
 namespace {
 
 // The new tree in place of the old one, then the old one gone. False (the
-// failure shown) when the old installation had to stay.
-bool SwapIn(CInstallState& state, IInstallView& view, ULONGLONG ullSerial) {
+// failure shown) when the old installation had to stay; *pbComplete false
+// when the new uninstaller did not replace the old one.
+bool SwapIn(CInstallState& state, IInstallView& view, ULONGLONG ullSerial, bool* pbComplete) {
     SwapPaths paths;
     state.m_guardSetup.Close();
     if (!MakeSwapPaths(state.m_szSetupPath, state.m_szUnInstallPath, &paths) ||
@@ -39,7 +40,7 @@ bool SwapIn(CInstallState& state, IInstallView& view, ULONGLONG ullSerial) {
     }
     state.m_szNewPath[0] = 0;  // in place now: nothing to clean up
     DeleteFolderContents(state.m_szStagingPath, true);
-    FinishSwap(paths);
+    *pbComplete = FinishSwap(paths);
     return true;
 }
 
@@ -90,10 +91,26 @@ void RunSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent, HW
         return;
     }
     const ULONGLONG ullSerial = state.m_bVerified ? state.m_manifest.ullSerial : 0;
-    if (!SwapIn(state, view, ullSerial)) return;
+    // Before the swap: once this release is in, no older one may follow it,
+    // whatever happens to the installation afterwards.
+    if (ullSerial && !RaiseReleaseFloor(ullSerial)) {
+        ReportFailure(state, view, L"安装失败", kSetupFailed);
+        return;
+    }
+    bool bComplete = true;
+    if (!SwapIn(state, view, ullSerial, &bComplete)) return;
     CreateClientShortcuts(state.m_szSetupPath, state.m_szUnInstallPath);
     SetProgress(state, view, 100);
-    RegisterInstallation(state.m_szSetupPath, state.m_szUnInstallPath, ullSerial);
+    bComplete = RegisterInstallation(state.m_szSetupPath, state.m_szUnInstallPath, ullSerial) &&
+                bComplete;
+    // The new installation stays in place, but one that cannot be removed
+    // or run as the user is no success.
+    if (!bComplete) {
+        LogError(L"[CSetupDlg::Execute] installed in %s, but not registered completely",
+                 state.m_szSetupPath);
+        ReportFailure(state, view, L"安装失败", kSetupFailed);
+        return;
+    }
     state.m_nExitCode = kSetupOk;
     LogRunFigures();
     view.ArmLaunchTimer();

@@ -11,9 +11,27 @@
 namespace {
 
 // REG_SZ with its terminator: (length + 1) * 2 bytes.
-void SetStringValue(HKEY hKey, const wchar_t* pszName, const wchar_t* pszData) {
+bool SetStringValue(HKEY hKey, const wchar_t* pszName, const wchar_t* pszData) {
     DWORD cbData = static_cast<DWORD>((wcslen(pszData) + 1) * sizeof(wchar_t));
-    ::RegSetValueExW(hKey, pszName, 0, REG_SZ, reinterpret_cast<const BYTE*>(pszData), cbData);
+    return ::RegSetValueExW(hKey, pszName, 0, REG_SZ, reinterpret_cast<const BYTE*>(pszData),
+                            cbData) == ERROR_SUCCESS;
+}
+
+bool SetQwordValue(HKEY hKey, const wchar_t* pszName, ULONGLONG ullData) {
+    return ::RegSetValueExW(hKey, pszName, 0, REG_QWORD, reinterpret_cast<const BYTE*>(&ullData),
+                            sizeof(ullData)) == ERROR_SUCCESS;
+}
+
+// A REG_QWORD value; 0 when missing or of another type or size.
+ULONGLONG QueryQwordValue(HKEY hKey, const wchar_t* pszName) {
+    ULONGLONG ullData = 0;
+    DWORD dwType = 0;
+    DWORD cbData = sizeof(ullData);
+    if (::RegQueryValueExW(hKey, pszName, NULL, &dwType, reinterpret_cast<BYTE*>(&ullData),
+                           &cbData) != ERROR_SUCCESS ||
+        dwType != REG_QWORD || cbData != sizeof(ullData))
+        return 0;
+    return ullData;
 }
 
 void SetDwordValue(HKEY hKey, const wchar_t* pszName, DWORD dwData) {
@@ -48,6 +66,11 @@ ULONGLONG FolderBytes(const wchar_t* pszFolder, int nDepth = 0) {
 
 const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const wchar_t kReleaseSerialValue[] = L"ReleaseSerial";
+// The highest serial ever installed here, in a key of its own that only
+// administrators can change and that uninstalling leaves: the floor below
+// which no release installs again.
+const wchar_t kFloorKey[] = L"SOFTWARE\\Tarvelo";
+const wchar_t kFloorValue[] = L"ReleaseSerialFloor";
 
 // The entry "Tarvelo" for reading; false when there is none.
 bool OpenClientEntry(CRegKey* pKey) {
@@ -63,27 +86,45 @@ bool OpenClientEntry(CRegKey* pKey) {
 }  // namespace
 
 ULONGLONG ReadInstalledReleaseSerial() {
-    CRegKey appKey;
-    if (!OpenClientEntry(&appKey)) return 0;
     ULONGLONG ullSerial = 0;
-    DWORD dwType = 0;
-    DWORD cbData = sizeof(ullSerial);
-    if (::RegQueryValueExW(appKey.Get(), kReleaseSerialValue, NULL, &dwType,
-                           reinterpret_cast<BYTE*>(&ullSerial), &cbData) != ERROR_SUCCESS ||
-        dwType != REG_QWORD || cbData != sizeof(ullSerial))
-        return 0;
+    CRegKey appKey;
+    if (OpenClientEntry(&appKey)) ullSerial = QueryQwordValue(appKey.Get(), kReleaseSerialValue);
+    HKEY hKey = NULL;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kFloorKey, 0, KEY_QUERY_VALUE, &hKey) == ERROR_SUCCESS) {
+        CRegKey floorKey(hKey);
+        const ULONGLONG ullFloor = QueryQwordValue(floorKey.Get(), kFloorValue);
+        if (ullFloor > ullSerial) ullSerial = ullFloor;
+    }
     return ullSerial;
 }
 
-void WriteRegistry(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath,
+bool RaiseReleaseFloor(ULONGLONG ullReleaseSerial) {
+    HKEY hKey = NULL;
+    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kFloorKey, 0, NULL, 0,
+                          KEY_QUERY_VALUE | KEY_SET_VALUE, NULL, &hKey, NULL) != ERROR_SUCCESS) {
+        LogError(L"[CSetupDlg::WriteRegistry] release floor not written error=%lu",
+                 ::GetLastError());
+        return false;
+    }
+    CRegKey floorKey(hKey);
+    if (QueryQwordValue(floorKey.Get(), kFloorValue) >= ullReleaseSerial) return true;
+    if (!SetQwordValue(floorKey.Get(), kFloorValue, ullReleaseSerial)) {
+        LogError(L"[CSetupDlg::WriteRegistry] release floor %I64u not written", ullReleaseSerial);
+        return false;
+    }
+    return true;
+}
+
+bool WriteRegistry(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath,
                    ULONGLONG ullReleaseSerial) {
     HKEY hKey = NULL;
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_WRITE, &hKey) != ERROR_SUCCESS)
-        return;
+        return false;
     CRegKey uninstallKey(hKey);
     HKEY hAppKey = NULL;
-    if (::RegCreateKeyW(uninstallKey.Get(), L"Tarvelo", &hAppKey) != ERROR_SUCCESS) return;
+    if (::RegCreateKeyW(uninstallKey.Get(), L"Tarvelo", &hAppKey) != ERROR_SUCCESS) return false;
     CRegKey appKey(hAppKey);
+    bool bWritten = false;
 
     // A value whose data would not fit is left out rather than cut short.
     wchar_t szData[MAX_PATH];
@@ -99,7 +140,7 @@ void WriteRegistry(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath,
     if (FormatInto(szData, L"\"%s\\UnInstall.exe\" \"%s\"", pszUnInstallPath, pszSetupPath)) {
         LogNormal(L"[CSetupDlg::WriteRegistry] UninstallString %s m_szUnInstallPath=%s", szData,
                   pszUnInstallPath);
-        SetStringValue(appKey.Get(), L"UninstallString", szData);
+        bWritten = SetStringValue(appKey.Get(), L"UninstallString", szData);
     }
     // What deployment tools and package managers read besides.
     if (FormatInto(szData, L"\"%s\\UnInstall.exe\" /S \"%s\"", pszUnInstallPath, pszSetupPath))
@@ -113,11 +154,10 @@ void WriteRegistry(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath,
     if (FormatInto(szData, L"%04u%02u%02u", now.wYear, now.wMonth, now.wDay))
         SetStringValue(appKey.Get(), L"InstallDate", szData);
     if (ullReleaseSerial) {
-        ::RegSetValueExW(appKey.Get(), kReleaseSerialValue, 0, REG_QWORD,
-                         reinterpret_cast<const BYTE*>(&ullReleaseSerial),
-                         sizeof(ullReleaseSerial));
+        bWritten = bWritten && SetQwordValue(appKey.Get(), kReleaseSerialValue, ullReleaseSerial);
         LogNormal(L"[CSetupDlg::WriteRegistry] ReleaseSerial %I64u", ullReleaseSerial);
     }
+    return bWritten;
 }
 
 namespace {
@@ -184,10 +224,14 @@ void CreateClientShortcuts(const wchar_t* pszSetupPath, const wchar_t* pszUnInst
     SetStartShellLink(pszSetupPath, pszUnInstallPath);
 }
 
-void RegisterInstallation(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath,
+bool RegisterInstallation(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath,
                           ULONGLONG ullReleaseSerial) {
-    WriteRegistry(pszSetupPath, pszUnInstallPath, ullReleaseSerial);
+    bool bDone = WriteRegistry(pszSetupPath, pszUnInstallPath, ullReleaseSerial);
+    if (!bDone) LogError(L"[CSetupDlg::Execute] the Uninstall entry was not written");
     // The client may write in its own folder again, as before.
-    if (!GrantUsersModify(pszSetupPath))
+    if (!GrantUsersModify(pszSetupPath)) {
         LogError(L"[CSetupDlg::Execute] users cannot write in %s", pszSetupPath);
+        bDone = false;
+    }
+    return bDone;
 }

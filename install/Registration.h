@@ -8,12 +8,19 @@
 // Writes the Uninstall entry "Tarvelo" below HKLM's Uninstall key: icon,
 // executable, name, publisher, version, location and uninstall command, and
 // the serial of a verified release (ullReleaseSerial; 0 leaves it as it is).
-void WriteRegistry(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath,
+// False when the entry, its uninstall command or the serial was not written.
+bool WriteRegistry(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath,
                    ULONGLONG ullReleaseSerial = 0);
 
-// The serial of the verified release last installed, from the Uninstall
-// entry (where only administrators can write); 0 when there is none.
+// The serial below which no release installs: the highest of the release
+// floor and the Uninstall entry's serial (both where only administrators can
+// write); 0 when there is none.
 ULONGLONG ReadInstalledReleaseSerial();
+
+// Raises the release floor to ullReleaseSerial (never lowers it). It stays
+// when the client is uninstalled, so an older signed release cannot come
+// back through a new installation. False when it could not be written.
+bool RaiseReleaseFloor(ULONGLONG ullReleaseSerial);
 
 // Whether the Uninstall entry "Tarvelo" exists.
 bool IsClientRegistered();
@@ -30,6 +37,7 @@ bool WriteUninstallFile(const wchar_t* pszUnInstallPath, const BYTE* pData, DWOR
 void CreateClientShortcuts(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath);
 
 // The Uninstall entry (with the serial of a verified release) and the
-// client's rights in its own folder, for an installation in place.
-void RegisterInstallation(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath,
+// client's rights in its own folder, for an installation in place. False
+// (logged) when either failed.
+bool RegisterInstallation(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath,
                           ULONGLONG ullReleaseSerial);

@@ -116,6 +116,26 @@ TEST_F(WriteRegistryTest, DataThatWouldNotFitIsLeftOutNotCut) {
               ::RegQueryValueExW(h, L"UninstallString", NULL, NULL, NULL, NULL));
 }
 
+// Uninstalling removes the entry and its serial, not the floor: an older
+// signed release stays refused on the next installation.
+TEST_F(WriteRegistryTest, TheReleaseFloorOutlivesTheEntryAndNeverFalls) {
+    const wchar_t kFloorKey[] = L"SOFTWARE\\Tarvelo";
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kFloorKey);
+    CLogFile log;
+    ASSERT_TRUE(WriteRegistry(L"C:\\Tarvelo", L"C:\\UnInstall Tarvelo", 7));
+    ASSERT_TRUE(RaiseReleaseFloor(7));
+    ASSERT_EQ(7u, ReadInstalledReleaseSerial());
+    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kEntryKey));
+    EXPECT_EQ(7u, ReadInstalledReleaseSerial());
+    EXPECT_TRUE(RaiseReleaseFloor(3));
+    EXPECT_EQ(7u, ReadInstalledReleaseSerial());
+    // An entry written before the floor existed still counts.
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kFloorKey);
+    ASSERT_TRUE(WriteRegistry(L"C:\\Tarvelo", L"C:\\UnInstall Tarvelo", 5));
+    EXPECT_EQ(5u, ReadInstalledReleaseSerial());
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kFloorKey);
+}
+
 TEST(WriteUninstallFile, WritesOnlyAProgramAndBesideTheRegisteredOne) {
     CTempFolder tmp(L"unf");
     CLogFile log(tmp.Sub(L"log.txt"));
