@@ -9,6 +9,7 @@
 #include "Log.h"
 #include "ReleaseList.h"
 #include "RunOutcome.h"
+#include "SecureFolder.h"
 #include "StrFormat.h"
 
 bool SaveToLayout(CInstallState& state, IInstallView& view, const wchar_t* pszName) {
@@ -17,9 +18,10 @@ bool SaveToLayout(CInstallState& state, IInstallView& view, const wchar_t* pszNa
     DWORD cbWritten = 0;
     DWORD dwError = ERROR_BUFFER_OVERFLOW;
     if (FormatInto(szFile, L"%s\\%s", state.m_szLayoutPath, pszName)) {
-        CFileHandle file(::CreateFileW(szFile, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, NULL));
-        if (file &&
+        // The folder is the administrator's choice, its files maybe not:
+        // none is written through a link.
+        CFileHandle file;
+        if (CreatePlainFile(szFile, 0, &file) &&
             ::WriteFile(file.Get(), state.m_pDownloadBuf, state.m_nDownloadLen, &cbWritten, NULL) &&
             cbWritten == state.m_nDownloadLen && ::FlushFileBuffers(file.Get())) {
             LogNormal(L"[CSetupDlg::Layout] %s written, %lu bytes", szFile, cbWritten);

@@ -27,11 +27,10 @@ void WriteLogCopy(const std::wstring& line) {
 }  // namespace
 
 bool StartLogCopy(const wchar_t* pszPath) {
-    HANDLE hFile = ::CreateFileW(pszPath, FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ, NULL,
-                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (hFile == INVALID_HANDLE_VALUE) return false;
+    CFileHandle file;
+    if (!CreatePlainFile(pszPath, FILE_SHARE_READ, &file)) return false;
     if (g_hLogCopy != INVALID_HANDLE_VALUE) ::CloseHandle(g_hLogCopy);
-    g_hLogCopy = hFile;
+    g_hLogCopy = file.Detach();
     return true;
 }
 
@@ -78,20 +77,6 @@ void LogNormal(const wchar_t* pszFormat, ...) {
     va_end(args);
 }
 
-namespace {
-
-// The log lies in a folder every user may write to: never write through a
-// link someone made in place of the file, nor into a file that another name
-// shares (a hard link is no reparse point).
-bool IsPlainFile(HANDLE hFile) {
-    BY_HANDLE_FILE_INFORMATION info;
-    return ::GetFileInformationByHandle(hFile, &info) &&
-           !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
-           info.nNumberOfLinks == 1;
-}
-
-}  // namespace
-
 void AppendLogText(const wchar_t* pszPath, const wchar_t* pszText) {
     if (!pszPath || !pszPath[0] || !pszText || !pszText[0]) return;
     // Opened, written and closed per line, so every line is on disk when the
@@ -122,26 +107,13 @@ namespace {
 CFileHandle g_logFolder;
 CFileHandle g_logFile;
 
-// Whether hFile is pszName inside the held folder, as the system resolved it.
-bool LiesIn(HANDLE hFolder, HANDLE hFile, const wchar_t* pszName) {
-    wchar_t szFolder[MAX_PATH];
-    wchar_t szFile[MAX_PATH];
-    wchar_t szWanted[MAX_PATH];
-    DWORD cchFolder = ::GetFinalPathNameByHandleW(hFolder, szFolder, MAX_PATH, 0);
-    DWORD cchFile = ::GetFinalPathNameByHandleW(hFile, szFile, MAX_PATH, 0);
-    return cchFolder && cchFolder < MAX_PATH && cchFile && cchFile < MAX_PATH &&
-           FormatInto(szWanted, L"%s\\%s", szFolder, pszName) &&
-           ::CompareStringOrdinal(szFile, -1, szWanted, -1, TRUE) == CSTR_EQUAL;
-}
-
 bool StartLog(const wchar_t* pszFolder, const wchar_t* pszFile) {
     const wchar_t* pszName = wcsrchr(pszFile, L'\\');
     if (!pszName) return false;
     ++pszName;
-    g_logFolder.Reset(::CreateFileW(pszFolder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                    NULL));
+    g_logFolder.Reset(::CreateFileW(
+        pszFolder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL));
     if (!g_logFolder || !IsFolderItself(g_logFolder.Get(), pszFolder)) return false;
     g_logFile.Reset(::CreateFileW(pszFile, GENERIC_READ | GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,

@@ -2,6 +2,10 @@
 
 #include <aclapi.h>
 
+#include <utility>
+
+#include "StrFormat.h"
+
 bool MakeSid(WELL_KNOWN_SID_TYPE type, BYTE (&abSid)[SECURITY_MAX_SID_SIZE]) {
     DWORD cb = SECURITY_MAX_SID_SIZE;
     return ::CreateWellKnownSid(type, NULL, abSid, &cb) != FALSE;
@@ -154,4 +158,58 @@ bool FileSecurityIsKept() {
     bool bKept = IsAdministrativeOwner(pOwner, true);
     ::LocalFree(pSd);
     return bKept;
+}
+
+bool IsPlainFile(HANDLE hFile) {
+    BY_HANDLE_FILE_INFORMATION info;
+    return ::GetFileInformationByHandle(hFile, &info) &&
+           !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
+           info.nNumberOfLinks == 1;
+}
+
+bool LiesIn(HANDLE hFolder, HANDLE hFile, const wchar_t* pszName) {
+    wchar_t szFolder[MAX_PATH];
+    wchar_t szFile[MAX_PATH];
+    wchar_t szWanted[MAX_PATH];
+    DWORD cchFolder = ::GetFinalPathNameByHandleW(hFolder, szFolder, MAX_PATH, 0);
+    DWORD cchFile = ::GetFinalPathNameByHandleW(hFile, szFile, MAX_PATH, 0);
+    if (!cchFolder || cchFolder >= MAX_PATH || !cchFile || cchFile >= MAX_PATH) return false;
+    // A drive's root ends in a separator already.
+    const bool bRoot = szFolder[cchFolder - 1] == L'\\';
+    return FormatInto(szWanted, bRoot ? L"%s%s" : L"%s\\%s", szFolder, pszName) &&
+           ::CompareStringOrdinal(szFile, -1, szWanted, -1, TRUE) == CSTR_EQUAL;
+}
+
+bool CreatePlainFile(const wchar_t* pszPath, DWORD dwShare, CFileHandle* pFile) {
+    wchar_t szFull[MAX_PATH];
+    wchar_t szFolder[MAX_PATH];
+    wchar_t* pszName = NULL;
+    const DWORD cchFull = ::GetFullPathNameW(pszPath, MAX_PATH, szFull, &pszName);
+    if (!cchFull || cchFull >= MAX_PATH || !pszName || pszName == szFull) {
+        ::SetLastError(ERROR_BAD_PATHNAME);
+        return false;
+    }
+    // The folder with its separator when it is a drive's root ("C:\\").
+    int cchFolder = static_cast<int>(pszName - szFull);
+    if (cchFolder > 1 && szFull[cchFolder - 2] != L':') --cchFolder;
+    lstrcpynW(szFolder, szFull, cchFolder + 1);
+    CFileHandle folder(::CreateFileW(szFolder, FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL));
+    if (!folder) return false;
+    CFileHandle file(::CreateFileW(szFull, GENERIC_WRITE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                   dwShare, NULL, OPEN_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL));
+    if (!file) return false;
+    // Seen as the name named, or not written at all.
+    if (!IsPlainFile(file.Get()) || !LiesIn(folder.Get(), file.Get(), pszName) ||
+        (::GetFileAttributesW(szFull) & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        ::SetLastError(ERROR_CANT_ACCESS_FILE);
+        return false;
+    }
+    LARGE_INTEGER liZero = {};
+    if (!::SetFilePointerEx(file.Get(), liZero, NULL, FILE_BEGIN) || !::SetEndOfFile(file.Get()))
+        return false;
+    *pFile = std::move(file);
+    return true;
 }

@@ -78,3 +78,19 @@ bool FileSecurityIsKept();
 // Gives Users modify rights on a folder and everything already in it (the
 // protected list with bUsersModify), by name: the caller holds the folder.
 bool GrantUsersModify(const wchar_t* pszPath);
+
+// Whether hFile is a plain file with one name: no link someone made in place
+// of the file, nor a file another name shares (a hard link is no reparse
+// point).
+bool IsPlainFile(HANDLE hFile);
+
+// Whether hFile is pszName inside hFolder, as the system resolved both.
+bool LiesIn(HANDLE hFolder, HANDLE hFile, const wchar_t* pszName);
+
+// A file at a path an administrator named (/LOG, /LAYOUT), opened for
+// writing, made new or emptied, without ever writing through a link: the
+// name is opened as itself, must be a plain file with one name whose final
+// path is the folder's own plus the name, and only then is it emptied,
+// through the handle. False (last error ERROR_CANT_ACCESS_FILE for a link)
+// otherwise, with nothing written.
+bool CreatePlainFile(const wchar_t* pszPath, DWORD dwShare, CFileHandle* pFile);

@@ -2,6 +2,7 @@
 
 #include "Handle.h"
 #include "Log.h"
+#include "SecureFolder.h"
 #include "TestUtil.h"
 
 namespace {
@@ -168,4 +169,31 @@ TEST(StartLogFile, EmptiesTheOldLogInPlaceAndRefusesAFileItCannotTrust) {
     wcscpy(g_szLogPath, log.c_str());
     EXPECT_FALSE(StartLogFile(other.c_str(), g_szLogPath));
     EXPECT_FALSE(StartLogFile(tmp.Sub(L"missing").c_str(), g_szLogPath));
+}
+
+// /LOG and /LAYOUT name a path an administrator chose, maybe in a folder
+// other users write to: a name that is a second name of another file is
+// refused with that file untouched; a plain file is emptied and reused.
+TEST(StartLogCopy, AFileWithASecondNameIsRefusedAndLeftAsItWas) {
+    CTempFolder tmp(L"logcopy");
+    const std::wstring other = tmp.Sub(L"system.dat");
+    const std::wstring copy = tmp.Sub(L"copy.log");
+    ASSERT_TRUE(WriteFileBytes(other, "keep"));
+    ASSERT_TRUE(::CreateHardLinkW(copy.c_str(), other.c_str(), NULL));
+    EXPECT_FALSE(StartLogCopy(copy.c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CANT_ACCESS_FILE), ::GetLastError());
+    CFileHandle file;
+    EXPECT_FALSE(CreatePlainFile(copy.c_str(), 0, &file));
+    std::string kept;
+    ASSERT_TRUE(ReadFileBytes(other, &kept));
+    EXPECT_EQ("keep", kept);
+
+    ASSERT_TRUE(::DeleteFileW(copy.c_str()));
+    ASSERT_TRUE(WriteFileBytes(copy, "an earlier layout's file"));
+    ASSERT_TRUE(CreatePlainFile(copy.c_str(), 0, &file));
+    DWORD cbWritten = 0;
+    ASSERT_TRUE(::WriteFile(file.Get(), "new", 3, &cbWritten, NULL));
+    file.Close();
+    ASSERT_TRUE(ReadFileBytes(copy, &kept));
+    EXPECT_EQ("new", kept);
 }
