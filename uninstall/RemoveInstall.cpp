@@ -13,10 +13,10 @@
 
 namespace {
 
+bool Exists(const wchar_t* psz) { return ::GetFileAttributesW(psz) != INVALID_FILE_ATTRIBUTES; }
+
 const wchar_t kCommonShellFoldersKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-
-bool Exists(const wchar_t* psz) { return ::GetFileAttributesW(psz) != INVALID_FILE_ATTRIBUTES; }
 
 bool ReadCommonPrograms(wchar_t (&szPath)[MAX_PATH]) {
     szPath[0] = 0;
@@ -28,10 +28,41 @@ bool ReadCommonPrograms(wchar_t (&szPath)[MAX_PATH]) {
     return ReadRegString(key.Get(), L"Common Programs", szPath) == ERROR_SUCCESS && szPath[0];
 }
 
+// A .lnk is small; anything larger is not one of ours.
+const DWORD kMaxLinkBytes = 65536;
+
+// Opened once, as itself, and read, checked and deleted through that one
+// handle: the folder comes from the user's own settings and may lead
+// anywhere (a link, an object-manager directory), and a name looked up
+// twice could mean two files. Only a plain file that is a shell link to
+// pszTarget goes.
 void DeleteLinkIfOurs(const wchar_t* pszFolder, const wchar_t* pszName, const wchar_t* pszTarget) {
     wchar_t szLink[MAX_PATH];
     if (!pszFolder[0] || !FormatInto(szLink, L"%s\\%s.lnk", pszFolder, pszName)) return;
-    if (Exists(szLink) && ShellLinkPointsAt(szLink, pszTarget)) ::DeleteFileW(szLink);
+    CFileHandle hLink(::CreateFileW(szLink, DELETE | FILE_READ_DATA | FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT, NULL));
+    LARGE_INTEGER size = {};
+    if (!hLink || !IsPlainFile(hLink.Get()) || !::GetFileSizeEx(hLink.Get(), &size) ||
+        size.QuadPart <= 0 || size.QuadPart > kMaxLinkBytes)
+        return;
+    HGLOBAL hBytes = ::GlobalAlloc(GMEM_MOVEABLE, static_cast<SIZE_T>(size.QuadPart));
+    void* pBytes = hBytes ? ::GlobalLock(hBytes) : NULL;
+    DWORD cbRead = 0;
+    const bool bRead =
+        pBytes &&
+        ::ReadFile(hLink.Get(), pBytes, static_cast<DWORD>(size.QuadPart), &cbRead, NULL) &&
+        cbRead == size.QuadPart;
+    if (pBytes) ::GlobalUnlock(hBytes);
+    CComPtr<IStream> stream;
+    if (!bRead || ::CreateStreamOnHGlobal(hBytes, TRUE, stream.Receive()) != S_OK) {
+        if (hBytes) ::GlobalFree(hBytes);
+        return;
+    }
+    if (!ShellLinkStreamPointsAt(stream.Get(), pszTarget)) return;
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    ::SetFileInformationByHandle(hLink.Get(), FileDispositionInfo, &disposition,
+                                 sizeof(disposition));
 }
 
 }  // namespace
@@ -48,7 +79,7 @@ bool DeleteFolderTree(const wchar_t* pszFolder) {
     return !Exists(pszFolder);
 }
 
-bool ShellLinkPointsAt(const wchar_t* pszLink, const wchar_t* pszTarget) {
+bool ShellLinkStreamPointsAt(IStream* pStream, const wchar_t* pszTarget) {
     wchar_t szWanted[MAX_PATH];
     if (!CopyInto(szWanted, pszTarget)) return false;
     NormalizePath(szWanted, false);
@@ -56,9 +87,9 @@ bool ShellLinkPointsAt(const wchar_t* pszLink, const wchar_t* pszTarget) {
     if (FAILED(::CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
                                   link.ReceiveVoid())))
         return false;
-    CComPtr<IPersistFile> file;
-    if (FAILED(link->QueryInterface(IID_IPersistFile, file.ReceiveVoid()))) return false;
-    if (FAILED(file->Load(pszLink, STGM_READ))) return false;
+    CComPtr<IPersistStream> persist;
+    if (FAILED(link->QueryInterface(IID_IPersistStream, persist.ReceiveVoid()))) return false;
+    if (FAILED(persist->Load(pStream))) return false;
     wchar_t szStored[MAX_PATH] = {0};
     if (FAILED(link->GetPath(szStored, MAX_PATH, NULL, SLGP_RAWPATH))) return false;
     szStored[MAX_PATH - 1] = 0;
