@@ -7,6 +7,7 @@
 #include "InstallSequence.h"
 #include "LocalFiles.h"
 #include "Log.h"
+#include "PendingDeletion.h"
 #include "Registration.h"
 #include "RunOutcome.h"
 #include "StrFormat.h"
@@ -92,6 +93,11 @@ bool RecoverFolders(CInstallState& state, IInstallView& view) {
         return RefuseFolder(state, view, state.m_szTempPath);
     if (!HoldOwnFolder(state.m_szUnInstallPath, security, &state.m_guardUnInstall))
         return RefuseFolder(state, view, state.m_szUnInstallPath);
+    // An uninstaller that ran from this folder scheduled it for the next
+    // restart; this installation keeps it, and the uninstaller it brings.
+    if (!KeepFromPendingDeletion(state.m_szUnInstallPath, kUnInstallName))
+        LogError(L"[CSetupDlg::Execute] %s stays scheduled for deletion at the next restart",
+                 state.m_szUnInstallPath);
     SwapPaths paths;
     if (!MakeSwapPaths(state.m_szSetupPath, state.m_szUnInstallPath, &paths))
         return RefuseFolder(state, view, state.m_szSetupPath);

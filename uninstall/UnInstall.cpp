@@ -142,8 +142,17 @@ void DeleteUninstaller(const CInstallRecord& record, HANDLE hFirst, bool bSelf) 
         if (::DeleteFileW(record.m_szUnInstallExe)) break;
         ::Sleep(100);
     }
-    if (::GetFileAttributesW(record.m_szUnInstallExe) != INVALID_FILE_ATTRIBUTES)
-        ::MoveFileExW(record.m_szUnInstallExe, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (::GetFileAttributesW(record.m_szUnInstallExe) != INVALID_FILE_ATTRIBUTES) {
+        // Scheduled under a name of its own: an installation before the
+        // restart puts a new uninstaller at the old name, which must stay.
+        // A running program can be renamed, not deleted.
+        wchar_t szAside[MAX_PATH];
+        const wchar_t* pszGoes = record.m_szUnInstallExe;
+        if (FormatInto(szAside, L"%s.%lu.remove", record.m_szUnInstallExe, ::GetTickCount()) &&
+            ::MoveFileExW(record.m_szUnInstallExe, szAside, 0))
+            pszGoes = szAside;
+        ::MoveFileExW(pszGoes, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
     // The uninstall folder, when nothing but the uninstaller was in it.
     wchar_t szFolder[MAX_PATH];
     if (CopyInto(szFolder, record.m_szUnInstallExe)) {

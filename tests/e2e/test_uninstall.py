@@ -26,6 +26,9 @@ ARGS = None
 INSTALL_BUTTON = (272, 310)
 ENTRY_KEY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvelo"
 SESSION_KEY = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager"
+# The uninstaller that cannot remove its own file renames it first and has
+# that name deleted at the restart.
+UNINSTALLER_ASIDE = re.compile(r"UnInstall Tarvelo[\\/]UnInstall\.exe\.\d+\.remove$")
 CAPTION = "卸载塔维罗"
 EXIT_DONE, EXIT_REFUSED, EXIT_CANCELLED, EXIT_CLIENT_RUNNING = 0, 1, 2, 3
 EXIT_OTHER_INSTANCE = 5
@@ -380,14 +383,27 @@ class UninstallTest(unittest.TestCase):
         self.assertEqual(EXIT_DONE, proc.wait(timeout=120))
         self.assertIsNone(self.wine.reg_export(ENTRY_KEY))
         self.assertFalse(os.path.exists(self.wine.host_path("C:\\Tarvelo")))
-        # It ran from its own folder without handing over: that goes at restart.
+        # It ran from its own folder without handing over: that goes at
+        # restart, under a name of its own.
         pending = self.pending_deletions()
-        self.assertTrue(any(p.endswith("UnInstall Tarvelo\\UnInstall.exe") for p in pending),
-                        pending)
+        self.assertFalse(any(p.endswith("\\UnInstall.exe") for p in pending), pending)
+        self.assertTrue(any(UNINSTALLER_ASIDE.search(p) for p in pending), pending)
         self.assertTrue(any(p.endswith("UnInstall Tarvelo") for p in pending), pending)
         left = self.snapshot() - before
-        self.assertEqual({os.path.join(".", "UnInstall Tarvelo"),
-                          os.path.join("UnInstall Tarvelo", "UnInstall.exe")}, left)
+        self.assertEqual(2, len(left), left)
+        self.assertIn(os.path.join(".", "UnInstall Tarvelo"), left)
+        self.assertTrue(any(UNINSTALLER_ASIDE.search(p) for p in left), left)
+
+        # Installed again before that restart: the restart must not take
+        # the new installation's uninstaller or its folder.
+        self.server = testservers.DownloadServer(os.path.join(self.work, "server", "EX"),
+                                                 port=ARGS.port).start()
+        code, out = self.run_setup("/S")
+        self.assertEqual(0, code, out)
+        self.assertTrue(os.path.exists(self.wine.host_path("C:\\UnInstall Tarvelo\\UnInstall.exe")))
+        pending = self.pending_deletions()
+        self.assertFalse(any(p.endswith("UnInstall Tarvelo") or p.endswith("\\UnInstall.exe")
+                             for p in pending), pending)
 
     def test_without_a_place_for_its_copy_it_removes_all_but_itself(self):
         before = self.snapshot()
@@ -407,14 +423,15 @@ class UninstallTest(unittest.TestCase):
             harness.remove_path(temp)
             os.rename(aside, temp)
         self.assertIsNone(self.wine.reg_export(ENTRY_KEY))
-        # It and its folder (nothing else) wait for the restart.
+        # It (under a name of its own) and its folder, nothing else, wait
+        # for the restart.
         pending = self.pending_deletions()
-        self.assertTrue(any(p.endswith("UnInstall Tarvelo\\UnInstall.exe") for p in pending),
-                        pending)
+        self.assertTrue(any(UNINSTALLER_ASIDE.search(p) for p in pending), pending)
         self.assertTrue(any(p.endswith("UnInstall Tarvelo") for p in pending), pending)
-        self.assertEqual({os.path.join(".", "UnInstall Tarvelo"),
-                          os.path.join("UnInstall Tarvelo", "UnInstall.exe")},
-                         self.snapshot() - before)
+        left = self.snapshot() - before
+        self.assertEqual(2, len(left), left)
+        self.assertIn(os.path.join(".", "UnInstall Tarvelo"), left)
+        self.assertTrue(any(UNINSTALLER_ASIDE.search(p) for p in left), left)
 
     def test_publish_install_uninstall_leaves_only_the_log(self):
         before = self.snapshot()
