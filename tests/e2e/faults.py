@@ -8,6 +8,8 @@ import time
 import zlib
 
 UNINSTALL_KEY = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvelo"
+# The release floor, which uninstalling leaves.
+FLOOR_KEY = "HKLM\\SOFTWARE\\Tarvelo"
 
 
 def stored_zip(name, data, crc=None):

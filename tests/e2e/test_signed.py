@@ -67,6 +67,7 @@ class SignedReleaseTest(unittest.TestCase):
             harness.remove_path(self.wine.host_path(path))
         os.makedirs(self.wine.host_path("C:\\temp"))
         self.wine.reg("delete", faults.UNINSTALL_KEY, "/f")
+        self.wine.reg("delete", faults.FLOOR_KEY, "/f")
         for link in self.desktop_links():
             os.remove(link)
 
@@ -314,6 +315,17 @@ class SignedReleaseTest(unittest.TestCase):
                 self.assertTrue(os.path.exists(self.wine.host_path("C:\\Tarvelo\\iKVTRemote.exe")))
                 self.assertTrue(os.path.exists(
                     self.wine.host_path("C:\\UnInstall Tarvelo\\UnInstall.exe")))
+        # Uninstalling takes the entry and its serial, not the floor: the
+        # older release, still valid, stays refused on a clean machine.
+        self.stop()
+        proc = self.wine.start(self.wine.host_path("C:\\UnInstall Tarvelo\\UnInstall.exe"), "/S",
+                               "C:\\Tarvelo")
+        self.procs.append(proc)
+        self.assertEqual(0, proc.wait(timeout=120))
+        self.assertIsNone(self.wine.reg_export(faults.UNINSTALL_KEY))
+        self.serve(older, 0)
+        log = self.assert_refused(self.run_setup(), REFUSED)
+        self.assertIn("manifest.txt refused: older than the installed release", log)
 
 
 if __name__ == "__main__":
