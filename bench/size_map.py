@@ -36,7 +36,7 @@ def origin(obj):
         return "libstdc++"
     if base in ("libgcc.a", "libgcc_eh.a"):
         return "libgcc"
-    if base == "libz.a":
+    if base in ("libz.a", "libzlib_static.a"):
         return "zlib"
     if base == "libminizip.a":
         return "minizip"
