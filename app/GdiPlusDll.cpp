@@ -29,12 +29,12 @@ const Status kUnavailable = Win32Error;
 
 GpStatus WINGDIPAPI GdiplusStartup(ULONG_PTR* token, GDIPCONST GdiplusStartupInput* input,
                                    GdiplusStartupOutput* output) {
-    static const auto pfn = g_gdiplus.Get(&GdiplusStartup, "GdiplusStartup");
+    const auto pfn = g_gdiplus.Get(&GdiplusStartup, "GdiplusStartup");
     return pfn ? pfn(token, input, output) : kUnavailable;
 }
 
 VOID WINGDIPAPI GdiplusShutdown(ULONG_PTR token) {
-    static const auto pfn = g_gdiplus.Get(&GdiplusShutdown, "GdiplusShutdown");
+    const auto pfn = g_gdiplus.Get(&GdiplusShutdown, "GdiplusShutdown");
     if (pfn) pfn(token);
 }
 
@@ -44,12 +44,12 @@ namespace DllExports {
 // run on it), so without the DLL the process heap stands in; the DLL's
 // presence never changes during a run, so its GdipFree sees only its blocks.
 VOID* WINGDIPAPI GdipAlloc(size_t size) {
-    static const auto pfn = g_gdiplus.Get(&GdipAlloc, "GdipAlloc");
+    const auto pfn = g_gdiplus.Get(&GdipAlloc, "GdipAlloc");
     return pfn ? pfn(size) : ::HeapAlloc(::GetProcessHeap(), 0, size ? size : 1);
 }
 
 VOID WINGDIPAPI GdipFree(VOID* ptr) {
-    static const auto pfn = g_gdiplus.Get(&GdipFree, "GdipFree");
+    const auto pfn = g_gdiplus.Get(&GdipFree, "GdipFree");
     if (pfn) {
         pfn(ptr);
     } else if (ptr) {
@@ -58,59 +58,58 @@ VOID WINGDIPAPI GdipFree(VOID* ptr) {
 }
 
 GpStatus WINGDIPAPI GdipLoadImageFromStream(IStream* stream, GpImage** image) {
-    static const auto pfn = g_gdiplus.Get(&GdipLoadImageFromStream, "GdipLoadImageFromStream");
+    const auto pfn = g_gdiplus.Get(&GdipLoadImageFromStream, "GdipLoadImageFromStream");
     return pfn ? pfn(stream, image) : kUnavailable;
 }
 
 GpStatus WINGDIPAPI GdipCloneImage(GpImage* image, GpImage** clone) {
-    static const auto pfn = g_gdiplus.Get(&GdipCloneImage, "GdipCloneImage");
+    const auto pfn = g_gdiplus.Get(&GdipCloneImage, "GdipCloneImage");
     return pfn ? pfn(image, clone) : kUnavailable;
 }
 
 GpStatus WINGDIPAPI GdipDisposeImage(GpImage* image) {
-    static const auto pfn = g_gdiplus.Get(&GdipDisposeImage, "GdipDisposeImage");
+    const auto pfn = g_gdiplus.Get(&GdipDisposeImage, "GdipDisposeImage");
     return pfn ? pfn(image) : kUnavailable;
 }
 
 GpStatus WINGDIPAPI GdipGetImageWidth(GpImage* image, UINT* width) {
-    static const auto pfn = g_gdiplus.Get(&GdipGetImageWidth, "GdipGetImageWidth");
+    const auto pfn = g_gdiplus.Get(&GdipGetImageWidth, "GdipGetImageWidth");
     return pfn ? pfn(image, width) : kUnavailable;
 }
 
 GpStatus WINGDIPAPI GdipGetImageHeight(GpImage* image, UINT* height) {
-    static const auto pfn = g_gdiplus.Get(&GdipGetImageHeight, "GdipGetImageHeight");
+    const auto pfn = g_gdiplus.Get(&GdipGetImageHeight, "GdipGetImageHeight");
     return pfn ? pfn(image, height) : kUnavailable;
 }
 
 GpStatus WINGDIPAPI GdipCreateBitmapFromScan0(INT width, INT height, INT stride, PixelFormat format,
                                               BYTE* scan0, GpBitmap** bitmap) {
-    static const auto pfn = g_gdiplus.Get(&GdipCreateBitmapFromScan0, "GdipCreateBitmapFromScan0");
+    const auto pfn = g_gdiplus.Get(&GdipCreateBitmapFromScan0, "GdipCreateBitmapFromScan0");
     return pfn ? pfn(width, height, stride, format, scan0, bitmap) : kUnavailable;
 }
 
 GpStatus WINGDIPAPI GdipGetImageGraphicsContext(GpImage* image, GpGraphics** graphics) {
-    static const auto pfn =
-        g_gdiplus.Get(&GdipGetImageGraphicsContext, "GdipGetImageGraphicsContext");
+    const auto pfn = g_gdiplus.Get(&GdipGetImageGraphicsContext, "GdipGetImageGraphicsContext");
     return pfn ? pfn(image, graphics) : kUnavailable;
 }
 
 GpStatus WINGDIPAPI GdipCreateFromHDC(HDC hdc, GpGraphics** graphics) {
-    static const auto pfn = g_gdiplus.Get(&GdipCreateFromHDC, "GdipCreateFromHDC");
+    const auto pfn = g_gdiplus.Get(&GdipCreateFromHDC, "GdipCreateFromHDC");
     return pfn ? pfn(hdc, graphics) : kUnavailable;
 }
 
 GpStatus WINGDIPAPI GdipDeleteGraphics(GpGraphics* graphics) {
-    static const auto pfn = g_gdiplus.Get(&GdipDeleteGraphics, "GdipDeleteGraphics");
+    const auto pfn = g_gdiplus.Get(&GdipDeleteGraphics, "GdipDeleteGraphics");
     return pfn ? pfn(graphics) : kUnavailable;
 }
 
 GpStatus WINGDIPAPI GdipSetSmoothingMode(GpGraphics* graphics, SmoothingMode mode) {
-    static const auto pfn = g_gdiplus.Get(&GdipSetSmoothingMode, "GdipSetSmoothingMode");
+    const auto pfn = g_gdiplus.Get(&GdipSetSmoothingMode, "GdipSetSmoothingMode");
     return pfn ? pfn(graphics, mode) : kUnavailable;
 }
 
 GpStatus WINGDIPAPI GdipDrawImageI(GpGraphics* graphics, GpImage* image, INT x, INT y) {
-    static const auto pfn = g_gdiplus.Get(&GdipDrawImageI, "GdipDrawImageI");
+    const auto pfn = g_gdiplus.Get(&GdipDrawImageI, "GdipDrawImageI");
     return pfn ? pfn(graphics, image, x, y) : kUnavailable;
 }
 
@@ -119,44 +118,44 @@ GpStatus WINGDIPAPI GdipDrawImageRectRectI(GpGraphics* graphics, GpImage* image,
                                            INT srcwidth, INT srcheight, GpUnit srcUnit,
                                            GDIPCONST GpImageAttributes* imageAttributes,
                                            DrawImageAbort callback, VOID* callbackData) {
-    static const auto pfn = g_gdiplus.Get(&GdipDrawImageRectRectI, "GdipDrawImageRectRectI");
+    const auto pfn = g_gdiplus.Get(&GdipDrawImageRectRectI, "GdipDrawImageRectRectI");
     return pfn ? pfn(graphics, image, dstx, dsty, dstwidth, dstheight, srcx, srcy, srcwidth,
                      srcheight, srcUnit, imageAttributes, callback, callbackData)
                : kUnavailable;
 }
 
 GpStatus WINGDIPAPI GdipNewInstalledFontCollection(GpFontCollection** collection) {
-    static const auto pfn =
+    const auto pfn =
         g_gdiplus.Get(&GdipNewInstalledFontCollection, "GdipNewInstalledFontCollection");
     return pfn ? pfn(collection) : kUnavailable;
 }
 
 GpStatus WINGDIPAPI GdipGetFontCollectionFamilyCount(GpFontCollection* collection, INT* count) {
-    static const auto pfn =
+    const auto pfn =
         g_gdiplus.Get(&GdipGetFontCollectionFamilyCount, "GdipGetFontCollectionFamilyCount");
     return pfn ? pfn(collection, count) : kUnavailable;
 }
 
 GpStatus WINGDIPAPI GdipGetFontCollectionFamilyList(GpFontCollection* collection, INT wanted,
                                                     GpFontFamily** families, INT* found) {
-    static const auto pfn =
+    const auto pfn =
         g_gdiplus.Get(&GdipGetFontCollectionFamilyList, "GdipGetFontCollectionFamilyList");
     return pfn ? pfn(collection, wanted, families, found) : kUnavailable;
 }
 
 GpStatus WINGDIPAPI GdipCloneFontFamily(GpFontFamily* family, GpFontFamily** clone) {
-    static const auto pfn = g_gdiplus.Get(&GdipCloneFontFamily, "GdipCloneFontFamily");
+    const auto pfn = g_gdiplus.Get(&GdipCloneFontFamily, "GdipCloneFontFamily");
     return pfn ? pfn(family, clone) : kUnavailable;
 }
 
 GpStatus WINGDIPAPI GdipDeleteFontFamily(GpFontFamily* family) {
-    static const auto pfn = g_gdiplus.Get(&GdipDeleteFontFamily, "GdipDeleteFontFamily");
+    const auto pfn = g_gdiplus.Get(&GdipDeleteFontFamily, "GdipDeleteFontFamily");
     return pfn ? pfn(family) : kUnavailable;
 }
 
 GpStatus WINGDIPAPI GdipGetFamilyName(GDIPCONST GpFontFamily* family, WCHAR name[LF_FACESIZE],
                                       LANGID language) {
-    static const auto pfn = g_gdiplus.Get(&GdipGetFamilyName, "GdipGetFamilyName");
+    const auto pfn = g_gdiplus.Get(&GdipGetFamilyName, "GdipGetFamilyName");
     return pfn ? pfn(family, name, language) : kUnavailable;
 }
 

@@ -15,7 +15,11 @@ function(ship_program target)
     set(unstripped ${ARGV1})
   endif()
   if(CMAKE_BUILD_TYPE STREQUAL "MinSizeRel")
-    target_link_options(${target} PRIVATE -Wl,--gc-sections)
+    # The link map beside the unstripped copy tells which object each byte
+    # comes from (bench/size_map.py).
+    file(MAKE_DIRECTORY ${unstripped})
+    target_link_options(${target} PRIVATE -Wl,--gc-sections
+      -Wl,-Map=${unstripped}/$<TARGET_FILE_BASE_NAME:${target}>.map)
     set(sign)
     if(SETUP_SIGN_PFX)
       set(sign COMMAND bash ${PROJECT_SOURCE_DIR}/cmake/sign.sh $<TARGET_FILE:${target}>

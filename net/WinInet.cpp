@@ -22,54 +22,54 @@ namespace WinInet {
 
 HINTERNET InternetOpenW(LPCWSTR lpszAgent, DWORD dwAccessType, LPCWSTR lpszProxy,
                         LPCWSTR lpszProxyBypass, DWORD dwFlags) {
-    static const auto pfn = g_wininet.Get(&::InternetOpenW, "InternetOpenW");
+    const auto pfn = g_wininet.Get(&::InternetOpenW, "InternetOpenW");
     return pfn ? pfn(lpszAgent, dwAccessType, lpszProxy, lpszProxyBypass, dwFlags)
                : Unavailable<HINTERNET>(NULL);
 }
 
 HINTERNET InternetOpenUrlW(HINTERNET hInternet, LPCWSTR lpszUrl, LPCWSTR lpszHeaders,
                            DWORD dwHeadersLength, DWORD dwFlags, DWORD_PTR dwContext) {
-    static const auto pfn = g_wininet.Get(&::InternetOpenUrlW, "InternetOpenUrlW");
+    const auto pfn = g_wininet.Get(&::InternetOpenUrlW, "InternetOpenUrlW");
     return pfn ? pfn(hInternet, lpszUrl, lpszHeaders, dwHeadersLength, dwFlags, dwContext)
                : Unavailable<HINTERNET>(NULL);
 }
 
 BOOL InternetCloseHandle(HINTERNET hInternet) {
-    static const auto pfn = g_wininet.Get(&::InternetCloseHandle, "InternetCloseHandle");
+    const auto pfn = g_wininet.Get(&::InternetCloseHandle, "InternetCloseHandle");
     return pfn ? pfn(hInternet) : Unavailable<BOOL>(FALSE);
 }
 
 BOOL InternetSetOptionExW(HINTERNET hInternet, DWORD dwOption, LPVOID lpBuffer,
                           DWORD dwBufferLength, DWORD dwFlags) {
-    static const auto pfn = g_wininet.Get(&::InternetSetOptionExW, "InternetSetOptionExW");
+    const auto pfn = g_wininet.Get(&::InternetSetOptionExW, "InternetSetOptionExW");
     return pfn ? pfn(hInternet, dwOption, lpBuffer, dwBufferLength, dwFlags)
                : Unavailable<BOOL>(FALSE);
 }
 
 BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToRead,
                       LPDWORD lpdwNumberOfBytesRead) {
-    static const auto pfn = g_wininet.Get(&::InternetReadFile, "InternetReadFile");
+    const auto pfn = g_wininet.Get(&::InternetReadFile, "InternetReadFile");
     return pfn ? pfn(hFile, lpBuffer, dwNumberOfBytesToRead, lpdwNumberOfBytesRead)
                : Unavailable<BOOL>(FALSE);
 }
 
 BOOL HttpQueryInfoW(HINTERNET hRequest, DWORD dwInfoLevel, LPVOID lpBuffer,
                     LPDWORD lpdwBufferLength, LPDWORD lpdwIndex) {
-    static const auto pfn = g_wininet.Get(&::HttpQueryInfoW, "HttpQueryInfoW");
+    const auto pfn = g_wininet.Get(&::HttpQueryInfoW, "HttpQueryInfoW");
     return pfn ? pfn(hRequest, dwInfoLevel, lpBuffer, lpdwBufferLength, lpdwIndex)
                : Unavailable<BOOL>(FALSE);
 }
 
 BOOL HttpSendRequestW(HINTERNET hRequest, LPCWSTR lpszHeaders, DWORD dwHeadersLength,
                       LPVOID lpOptional, DWORD dwOptionalLength) {
-    static const auto pfn = g_wininet.Get(&::HttpSendRequestW, "HttpSendRequestW");
+    const auto pfn = g_wininet.Get(&::HttpSendRequestW, "HttpSendRequestW");
     return pfn ? pfn(hRequest, lpszHeaders, dwHeadersLength, lpOptional, dwOptionalLength)
                : Unavailable<BOOL>(FALSE);
 }
 
 BOOL InternetCombineUrlW(LPCWSTR lpszBaseUrl, LPCWSTR lpszRelativeUrl, LPWSTR lpszBuffer,
                          LPDWORD lpdwBufferLength, DWORD dwFlags) {
-    static const auto pfn = g_wininet.Get(&::InternetCombineUrlW, "InternetCombineUrlW");
+    const auto pfn = g_wininet.Get(&::InternetCombineUrlW, "InternetCombineUrlW");
     return pfn ? pfn(lpszBaseUrl, lpszRelativeUrl, lpszBuffer, lpdwBufferLength, dwFlags)
                : Unavailable<BOOL>(FALSE);
 }

@@ -47,11 +47,19 @@ HMODULE CSystemDll::Module() {
 
 FARPROC CSystemDll::GetProc(const char* pszName) {
     const char* pszListed = m_pszBlock + strlen(m_pszBlock) + 1;
-    while (*pszListed && strcmp(pszListed, pszName) != 0) pszListed += strlen(pszListed) + 1;
+    size_t i = 0;
+    while (*pszListed && strcmp(pszListed, pszName) != 0) {
+        pszListed += strlen(pszListed) + 1;
+        ++i;
+    }
     if (!*pszListed) {
         ::SetLastError(ERROR_PROC_NOT_FOUND);
         return NULL;
     }
+    if (i < kKept && m_apfn[i]) return m_apfn[i];
     HMODULE hModule = Module();
-    return hModule ? ::GetProcAddress(hModule, pszListed) : NULL;
+    FARPROC pfn = hModule ? ::GetProcAddress(hModule, pszListed) : NULL;
+    // Two threads may both look it up; both find the same address.
+    if (i < kKept) m_apfn[i] = pfn;
+    return pfn;
 }

@@ -22,10 +22,13 @@ HMODULE LoadSystemLibrary(const wchar_t* pszDll);
 class CSystemDll {
 public:
     explicit CSystemDll(const char* pszBlock)
-        : m_pszBlock(pszBlock), m_hModule(NULL), m_bTried(false) {}
+        : m_pszBlock(pszBlock), m_hModule(NULL), m_bTried(false), m_apfn() {}
 
     // NULL (with the last error set) for a name the block does not list, a
-    // DLL that does not load or a function it does not export.
+    // DLL that does not load or a function it does not export. A function
+    // found is kept, so callers call this every time rather than keep it
+    // in a function-local static (whose thread-safe guard and unwinding
+    // cost more than the lookup).
     FARPROC GetProc(const char* pszName);
 
     // The function typed as the declaration passed in, which the compiler
@@ -44,4 +47,8 @@ private:
     HMODULE volatile m_hModule;
     // One attempt per run: whether the DLL is there never changes mid-run.
     bool volatile m_bTried;
+    // The functions found, by their place in the block (the longest block,
+    // gdiplus.dll's, lists 22; any further ones are looked up each time).
+    static const size_t kKept = 24;
+    FARPROC volatile m_apfn[kKept];
 };

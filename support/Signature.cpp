@@ -22,14 +22,12 @@ CSystemDll g_bcrypt(g_szBcryptProcs);
 const NTSTATUS kNotAvailable = static_cast<NTSTATUS>(0xC0000225);  // STATUS_NOT_FOUND
 
 NTSTATUS OpenAlgorithm(BCRYPT_ALG_HANDLE* phAlg, LPCWSTR pszAlgId) {
-    static const auto pfn =
-        g_bcrypt.Get(&::BCryptOpenAlgorithmProvider, "BCryptOpenAlgorithmProvider");
+    const auto pfn = g_bcrypt.Get(&::BCryptOpenAlgorithmProvider, "BCryptOpenAlgorithmProvider");
     return pfn ? pfn(phAlg, pszAlgId, NULL, 0) : kNotAvailable;
 }
 
 void CloseAlgorithm(BCRYPT_ALG_HANDLE hAlg) {
-    static const auto pfn =
-        g_bcrypt.Get(&::BCryptCloseAlgorithmProvider, "BCryptCloseAlgorithmProvider");
+    const auto pfn = g_bcrypt.Get(&::BCryptCloseAlgorithmProvider, "BCryptCloseAlgorithmProvider");
     if (pfn) pfn(hAlg, 0);
 }
 
@@ -42,7 +40,7 @@ typedef CHandleOwner<BCRYPT_ALG_HANDLE, AlgorithmTraits> CAlgorithm;
 struct HashTraits {
     static BCRYPT_HASH_HANDLE Invalid() { return NULL; }
     static void Close(BCRYPT_HASH_HANDLE h) {
-        static const auto pfn = g_bcrypt.Get(&::BCryptDestroyHash, "BCryptDestroyHash");
+        const auto pfn = g_bcrypt.Get(&::BCryptDestroyHash, "BCryptDestroyHash");
         if (pfn) pfn(h);
     }
 };
@@ -51,7 +49,7 @@ typedef CHandleOwner<BCRYPT_HASH_HANDLE, HashTraits> CHash;
 struct KeyTraits {
     static BCRYPT_KEY_HANDLE Invalid() { return NULL; }
     static void Close(BCRYPT_KEY_HANDLE h) {
-        static const auto pfn = g_bcrypt.Get(&::BCryptDestroyKey, "BCryptDestroyKey");
+        const auto pfn = g_bcrypt.Get(&::BCryptDestroyKey, "BCryptDestroyKey");
         if (pfn) pfn(h);
     }
 };
@@ -60,9 +58,9 @@ typedef CHandleOwner<BCRYPT_KEY_HANDLE, KeyTraits> CKey;
 // The hash object is left to CNG (allowed from Windows 7 on), and the three
 // calls work on every version the programs support, unlike BCryptHash.
 NTSTATUS HashInto(const BYTE* pData, DWORD cbData, BYTE (&digest)[kSha256Bytes]) {
-    static const auto pfnCreate = g_bcrypt.Get(&::BCryptCreateHash, "BCryptCreateHash");
-    static const auto pfnData = g_bcrypt.Get(&::BCryptHashData, "BCryptHashData");
-    static const auto pfnFinish = g_bcrypt.Get(&::BCryptFinishHash, "BCryptFinishHash");
+    const auto pfnCreate = g_bcrypt.Get(&::BCryptCreateHash, "BCryptCreateHash");
+    const auto pfnData = g_bcrypt.Get(&::BCryptHashData, "BCryptHashData");
+    const auto pfnFinish = g_bcrypt.Get(&::BCryptFinishHash, "BCryptFinishHash");
     if (!pfnCreate || !pfnData || !pfnFinish) return kNotAvailable;
     CAlgorithm alg;
     BCRYPT_ALG_HANDLE hAlg = NULL;
@@ -90,9 +88,8 @@ bool Sha256(const BYTE* pData, DWORD cbData, BYTE (&digest)[kSha256Bytes]) {
 
 bool VerifyP256Signature(const BYTE (&key)[kP256KeyBytes], const BYTE* pData, DWORD cbData,
                          const BYTE (&signature)[kP256SignatureBytes]) {
-    static const auto pfnImport = g_bcrypt.Get(&::BCryptImportKeyPair, "BCryptImportKeyPair");
-    static const auto pfnVerify =
-        g_bcrypt.Get(&::BCryptVerifySignature, "BCryptVerifySignature");
+    const auto pfnImport = g_bcrypt.Get(&::BCryptImportKeyPair, "BCryptImportKeyPair");
+    const auto pfnVerify = g_bcrypt.Get(&::BCryptVerifySignature, "BCryptVerifySignature");
     BYTE digest[kSha256Bytes];
     if (!pfnImport || !pfnVerify || !Sha256(pData, cbData, digest)) {
         LogError(L"[VerifyP256Signature] CNG not available");
