@@ -12,10 +12,9 @@ public:
     // The download server whose turn it is (an index into the build's list).
     int m_nServer = 0;
     // A body the network cut short: the download buffer holds its first
-    // bytes, of file m_szCutName from server m_nCutServer, whose answer gave
-    // m_cut's validator. Empty name: nothing to resume.
+    // bytes, of file m_szCutName, whose answer gave m_cut's validator. Empty
+    // name: nothing to resume.
     wchar_t m_szCutName[MAX_PATH];
-    int m_nCutServer = 0;
     HttpResume m_cut;
     // /SOURCE: the release's files are read from this folder (a layout),
     // not downloaded, and checked exactly as downloads are. Empty: servers.

@@ -16,6 +16,18 @@ namespace {
 
 const int kMinAttemptsPerFile = 5;
 
+// An attempt at a file of known size must deliver it at this speed at least,
+// with a minute more for the connection (a 16 MiB package: 18 minutes), so
+// that a server trickling the body costs one attempt, not the night.
+const DWORD kFloorBytesPerSecond = 16384;
+const DWORD kDeadlineBaseMs = 60000;
+
+DWORD DeadlineFor(DWORD cbExpected) {
+    if (cbExpected == MAXDWORD) return INFINITE;
+    return kDeadlineBaseMs +
+           static_cast<DWORD>(static_cast<ULONGLONG>(cbExpected) * 1000 / kFloorBytesPerSecond);
+}
+
 ULONGLONG CurrentUnixTime() {
     FILETIME ft;
     ::GetSystemTimeAsFileTime(&ft);
@@ -72,10 +84,11 @@ bool ReadFromSource(CReleaseFetch& fetch, const wchar_t* pszName, DWORD dwMaxBod
 }
 
 // One download of EX/<pszName> from the server whose turn it is, taking at
-// most dwMaxBody bytes. A body that this server cut short before is asked
-// for from where it ended. The turn passes on when the attempt fails, unless
-// the network cut it after new bytes arrived that the next attempt can
-// build on: a server that was sending the file keeps its turn.
+// most dwMaxBody bytes. The turn passes on after every failed attempt: a
+// mirror that sends a byte and drops the connection each time must not
+// spend every attempt. A body cut short is asked for from where it ended,
+// from whichever server comes next: one that serves the same file (the same
+// validator) sends the rest, any other the whole file.
 bool DownloadFromServer(CReleaseFetch& fetch, const wchar_t* pszName, DWORD dwMaxBody,
                         HWND hWndOwner, bool* pbTooLong) {
     *pbTooLong = false;
@@ -88,8 +101,7 @@ bool DownloadFromServer(CReleaseFetch& fetch, const wchar_t* pszName, DWORD dwMa
         LogError(L"[CSetupDlg::Execute] %s: URL too long", pszName);
         return false;
     }
-    const bool bResume = fetch.m_nDownloadLen > 0 && fetch.m_nCutServer == nServer &&
-                         wcscmp(fetch.m_szCutName, pszName) == 0;
+    const bool bResume = fetch.m_nDownloadLen > 0 && wcscmp(fetch.m_szCutName, pszName) == 0;
     if (bResume) {
         LogNormal(L"[CSetupDlg::Execute] fetch %s from %s, from byte %lu", pszName, szServer,
                   fetch.m_nDownloadLen);
@@ -101,19 +113,17 @@ bool DownloadFromServer(CReleaseFetch& fetch, const wchar_t* pszName, DWORD dwMa
     const DWORD dwHeld = fetch.m_nDownloadLen;
     if (HttpDownload(szUrl, &fetch.m_pDownloadBuf, &fetch.m_nDownloadLen,
                      &fetch.m_nDownloadBufSize, fetch.m_szProxyUser, fetch.m_szProxyPassword,
-                     hWndOwner, dwMaxBody, fetch.m_hDownloadStop, &fetch.m_cut)) {
+                     hWndOwner, dwMaxBody, fetch.m_hDownloadStop, &fetch.m_cut,
+                     DeadlineFor(dwMaxBody))) {
         fetch.m_bProxyRefused = false;
         return true;
     }
     const DWORD dwError = ::GetLastError();
     *pbTooLong = dwError == ERROR_FILE_TOO_LARGE;
     if (dwError == ERROR_INTERNET_INCORRECT_PASSWORD) fetch.m_bProxyRefused = true;
-    if (dwError != ERROR_CANCELLED && !*pbTooLong && fetch.m_cut.szValidator[0] &&
-        fetch.m_nDownloadLen > dwHeld && CopyInto(fetch.m_szCutName, pszName)) {
-        fetch.m_nCutServer = nServer;
-        return false;
-    }
-    ForgetCutDownload(fetch);
+    if (dwError == ERROR_CANCELLED || *pbTooLong || !fetch.m_cut.szValidator[0] ||
+        fetch.m_nDownloadLen <= dwHeld || !CopyInto(fetch.m_szCutName, pszName))
+        ForgetCutDownload(fetch);
     PassTurn(fetch);
     return false;
 }

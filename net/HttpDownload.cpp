@@ -13,9 +13,15 @@
 
 namespace {
 
+// Handles close on the way out of a failure: the caller reads that
+// failure's last error, not what closing a half-read request left.
 struct InternetHandleTraits {
     static HINTERNET Invalid() { return NULL; }
-    static void Close(HINTERNET h) { WinInet::InternetCloseHandle(h); }
+    static void Close(HINTERNET h) {
+        const DWORD dwError = ::GetLastError();
+        WinInet::InternetCloseHandle(h);
+        ::SetLastError(dwError);
+    }
 };
 typedef CHandleOwner<HINTERNET, InternetHandleTraits> CInternetHandle;
 
@@ -290,7 +296,9 @@ bool GrowDownloadBuffer(BYTE** ppBuffer, DWORD* pdwCapacity, DWORD dwHeld, ULONG
 
 BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapacity,
                   wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64], HWND hWndParent,
-                  DWORD dwMaxBody, HANDLE hStopEvent, HttpResume* pResume) {
+                  DWORD dwMaxBody, HANDLE hStopEvent, HttpResume* pResume,
+                  DWORD dwDeadlineMs) {
+    const DWORD dwStart = ::GetTickCount();
     HTTP_VERSION_INFO version = {1, 1};
     if (!WinInet::InternetSetOptionExW(NULL, INTERNET_OPTION_HTTP_VERSION, &version,
                                        sizeof(version), 0)) {
@@ -412,7 +420,17 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
             return FALSE;
         }
         memset(scratch, 0, sizeof(scratch));
-        if (!WinInet::InternetReadFile(hRequest.Get(), scratch, kReadChunk, &dwRecv)) {
+        // A read waits until its whole chunk is in; asked for no more than
+        // has arrived, it returns at once, so a trickling body meets the
+        // deadline within one receive time-out. 0 available: the end.
+        DWORD dwAvailable = 0;
+        if (!WinInet::InternetQueryDataAvailable(hRequest.Get(), &dwAvailable, 0, 0)) {
+            LogError(L"[HttpDownload  InternetReadFile]  error=%lu  size=%lu", ::GetLastError(),
+                     dwRecv);
+            return FALSE;
+        }
+        const DWORD dwAsk = dwAvailable && dwAvailable < kReadChunk ? dwAvailable : kReadChunk;
+        if (!WinInet::InternetReadFile(hRequest.Get(), scratch, dwAsk, &dwRecv)) {
             LogError(L"[HttpDownload  InternetReadFile]  error=%lu  size=%lu", ::GetLastError(),
                      dwRecv);
             return FALSE;
@@ -439,6 +457,13 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
         }
         memcpy(*ppBuffer + *pdwSize, scratch, dwRecv);
         *pdwSize += dwRecv;
+        // A server that trickles the body would hold the run for hours.
+        if (dwDeadlineMs != INFINITE && ::GetTickCount() - dwStart > dwDeadlineMs) {
+            LogError(L"[HttpDownload  InternetReadFile]  too slow: %lu bytes in %lu ms lpUrl=%s",
+                     *pdwSize - dwStartSize, ::GetTickCount() - dwStart, lpUrl);
+            ::SetLastError(ERROR_TIMEOUT);
+            return FALSE;
+        }
     }
 
     // A connection that ends before the announced length is a cut transfer,

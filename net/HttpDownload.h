@@ -27,10 +27,14 @@ struct HttpResume {
     // A strong ETag, else the Last-Modified date; empty when neither.
     wchar_t szValidator[128];
 };
+//
+// dwDeadlineMs: a body still arriving this long after the call began fails
+// (last error ERROR_TIMEOUT), however slowly bytes keep coming; what arrived
+// stays held, as for a cut body.
 BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapacity,
                   wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64], HWND hWndParent,
                   DWORD dwMaxBody = MAXDWORD, HANDLE hStopEvent = NULL,
-                  HttpResume* pResume = NULL);
+                  HttpResume* pResume = NULL, DWORD dwDeadlineMs = INFINITE);
 
 // Makes the caller's block (as HttpDownload takes it) hold at least
 // ullNeeded bytes, keeping its first dwHeld: a new zero-filled block with

@@ -6,7 +6,8 @@
 extern "C" const char g_szWinInetProcs[] =
     "wininet.dll\0"
     "InternetOpenW\0InternetOpenUrlW\0InternetCloseHandle\0InternetSetOptionExW\0"
-    "InternetReadFile\0HttpQueryInfoW\0HttpSendRequestW\0InternetCombineUrlW\0";
+    "InternetReadFile\0InternetQueryDataAvailable\0HttpQueryInfoW\0HttpSendRequestW\0"
+    "InternetCombineUrlW\0";
 
 namespace {
 CSystemDll g_wininet(g_szWinInetProcs);
@@ -50,6 +51,14 @@ BOOL InternetReadFile(HINTERNET hFile, LPVOID lpBuffer, DWORD dwNumberOfBytesToR
                       LPDWORD lpdwNumberOfBytesRead) {
     const auto pfn = g_wininet.Get(&::InternetReadFile, "InternetReadFile");
     return pfn ? pfn(hFile, lpBuffer, dwNumberOfBytesToRead, lpdwNumberOfBytesRead)
+               : Unavailable<BOOL>(FALSE);
+}
+
+BOOL InternetQueryDataAvailable(HINTERNET hFile, LPDWORD lpdwNumberOfBytesAvailable,
+                                DWORD dwFlags, DWORD_PTR dwContext) {
+    const auto pfn =
+        g_wininet.Get(&::InternetQueryDataAvailable, "InternetQueryDataAvailable");
+    return pfn ? pfn(hFile, lpdwNumberOfBytesAvailable, dwFlags, dwContext)
                : Unavailable<BOOL>(FALSE);
 }
 

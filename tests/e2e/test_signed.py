@@ -174,6 +174,20 @@ class SignedReleaseTest(unittest.TestCase):
         self.assertNotIn(-1, positions, log)
         self.assertEqual(sorted(positions), positions, log)
 
+    def test_a_mirror_that_drops_every_answer_loses_its_turn(self):
+        good = self.publish("good")
+        dropping = self.copy_release(good, "dropping")
+        # One byte of docs.zip, then the connection closes, every time: the
+        # byte gained would have kept the first mirror's turn for good.
+        faults.rule(dropping, "docs.zip", close_after=1, ranges=1)
+        self.serve(dropping, 0)
+        self.serve(good, 1)
+        self.assert_installed(self.run_setup())
+        log = self.wine.read_log()
+        first = "fetch docs.zip from http://127.0.0.1:%d" % ARGS.signed_ports[0]
+        self.assertEqual(1, log.count(first), log)
+        self.assertIn("fetch docs.zip from http://127.0.0.1:%d" % ARGS.signed_ports[1], log)
+
     def test_what_was_changed_on_the_way_is_refused(self):
         good = self.publish("good")
         with open(os.path.join(good, "manifest.txt"), "rb") as f:

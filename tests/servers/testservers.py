@@ -13,6 +13,7 @@ a sidecar NAME.rule with key=value lines that change how it is answered:
                  120 s: the test says when the answer may go on
   cut_first=N    the first request gets the headers and N bytes, then the
                  connection closes; later requests are answered whole
+  trickle=S      the body goes one byte every S seconds
   ranges=1       answer "Range: bytes=N-" with 206 and the rest, when
                  If-Range names the file's ETag (sent on every answer);
                  without it Range is ignored, as many servers do
@@ -142,8 +143,15 @@ class _DownloadHandler(http.server.BaseHTTPRequestHandler):
         if count == 1 and "cut_first" in rules:
             cut = rules["cut_first"]
         sent = body if cut is None else body[: int(cut)]
-        self.wfile.write(sent)
-        self.wfile.flush()
+        trickle = float(rules.get("trickle", "0"))
+        try:
+            for i in range(0, len(sent), 1 if trickle else max(1, len(sent))):
+                self.wfile.write(sent[i:i + 1] if trickle else sent)
+                self.wfile.flush()
+                if trickle:
+                    time.sleep(trickle)
+        except OSError:
+            return  # the client gave up on a trickle
         stall = float(rules.get("stall", "0"))
         if stall:
             time.sleep(stall)

@@ -255,3 +255,25 @@ TEST_F(HttpDownloadTest, ACutBodyIsAskedForFromWhereItEndedOrTakenWholeAgain) {
     EXPECT_EQ(0u, buf.nSize);
     EXPECT_EQ(1, m_log.Count(L"]  partial answer not asked for lpUrl=" + ServerUrl(part)));
 }
+
+// A body that keeps trickling in ends at the deadline, with what arrived held
+// for a resume; without a deadline this one would take over eight minutes.
+TEST_F(HttpDownloadTest, ABodyStillArrivingAtTheDeadlineFails) {
+    std::wstring slow = Name(L"slow");
+    std::string body = Pattern(1000, 9);
+    ASSERT_TRUE(Serve(slow, body));
+    ASSERT_TRUE(SetRule(slow, "trickle=0.5\n"));
+    CTestBuffer buf(kWindowBufSize);
+    std::wstring url = ServerUrl(slow);
+    const DWORD dwStart = ::GetTickCount();
+    const BOOL bFetched =
+        HttpDownload(url.c_str(), &buf.pBuf, &buf.nSize, &buf.nCapacity, buf.szUser, buf.szPassword,
+                     NULL, MAXDWORD, NULL, NULL, 2000);
+    const DWORD dwError = ::GetLastError();
+    EXPECT_FALSE(bFetched);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), dwError);
+    EXPECT_LT(::GetTickCount() - dwStart, 120000u);
+    EXPECT_GE(buf.nSize, 1u);
+    EXPECT_TRUE(buf.Data() == body.substr(0, buf.nSize));
+    EXPECT_EQ(1, m_log.Count(L"][HttpDownload  InternetReadFile]  too slow: "));
+}
