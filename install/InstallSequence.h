@@ -3,7 +3,6 @@
 // packages, uninstaller, configuration, shortcuts, Uninstall entry.
 #include <windows.h>
 
-#include <set>
 #include <vector>
 
 #include "InstallView.h"
@@ -26,7 +25,7 @@ public:
     volatile LONG m_nProgress;
     wchar_t m_szTempPath[MAX_PATH];
     volatile LONG m_bConfirmStop;
-    std::set<int> m_setInstallKind;
+    CKindSet m_setInstallKind;
     std::vector<SetupListEntry> m_vecSetupList;
     // How the run ended (SetupExitCode): set by its failure, or kSetupOk
     // when installed; -1 while neither (a run that was stopped).

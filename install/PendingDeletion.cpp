@@ -1,10 +1,12 @@
 #include "PendingDeletion.h"
 
-#include <string>
+#include <string.h>
+
 #include <vector>
 
 #include "Handle.h"
 #include "Log.h"
+#include "StrFormat.h"
 
 namespace {
 
@@ -13,16 +15,17 @@ const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
 
 // The list's paths are in the native form "\??\C:\...", a leading "!" or
 // "@" aside.
-bool IsPath(const std::wstring& entry, const std::wstring& path) {
-    size_t i = 0;
-    if (i < entry.size() && (entry[i] == L'!' || entry[i] == L'@')) ++i;
-    if (entry.compare(i, 4, L"\\??\\") == 0) i += 4;
-    return ::CompareStringOrdinal(entry.c_str() + i, -1, path.c_str(), -1, TRUE) == CSTR_EQUAL;
+bool IsPath(const wchar_t* pszEntry, const wchar_t* pszPath) {
+    if (*pszEntry == L'!' || *pszEntry == L'@') ++pszEntry;
+    if (wcsncmp(pszEntry, L"\\??\\", 4) == 0) pszEntry += 4;
+    return ::CompareStringOrdinal(pszEntry, -1, pszPath, -1, TRUE) == CSTR_EQUAL;
 }
 
 }  // namespace
 
 bool KeepFromPendingDeletion(const wchar_t* pszFolder, const wchar_t* pszName) {
+    wchar_t szFile[MAX_PATH];
+    if (!FormatInto(szFile, L"%s\\%s", pszFolder, pszName)) return false;
     HKEY hKey = NULL;
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
                         &hKey) != ERROR_SUCCESS)
@@ -34,38 +37,34 @@ bool KeepFromPendingDeletion(const wchar_t* pszFolder, const wchar_t* pszName) {
             ERROR_SUCCESS ||
         dwType != REG_MULTI_SZ)
         return true;  // nothing pending
+    // Two terminators more than the value holds: the last string always ends.
     std::vector<wchar_t> data(cbData / sizeof(wchar_t) + 2, 0);
     if (::RegQueryValueExW(key.Get(), kPendingValue, NULL, &dwType,
                            reinterpret_cast<BYTE*>(data.data()), &cbData) != ERROR_SUCCESS)
         return false;
-    // Pairs of strings, source then target; an empty target deletes.
-    std::vector<std::wstring> strings;
+    // Pairs of strings, source then target (empty: delete), kept pairs moved
+    // up over the ones taken off.
     const size_t cch = cbData / sizeof(wchar_t);
-    for (size_t i = 0; i < cch;) {
-        std::wstring s(data.data() + i);
-        i += s.size() + 1;
-        strings.push_back(s);
-    }
-    // A list that ends in its double terminator reads as one more empty
-    // string: a pair needs both halves.
-    if (strings.size() % 2) strings.pop_back();
-    const std::wstring folder = pszFolder;
-    const std::wstring file = folder + L"\\" + pszName;
-    std::wstring kept;
+    size_t nOut = 0;
     bool bTaken = false;
-    for (size_t i = 0; i + 1 < strings.size(); i += 2) {
-        if (strings[i + 1].empty() && (IsPath(strings[i], folder) || IsPath(strings[i], file))) {
-            LogNormal(L"[CSetupDlg::Execute] %s no longer deleted at the next restart",
-                      strings[i].c_str());
+    for (size_t i = 0; i < cch && data[i];) {
+        const wchar_t* pszSource = data.data() + i;
+        const size_t cchSource = wcslen(pszSource) + 1;
+        const wchar_t* pszTarget = pszSource + cchSource;
+        const size_t cchPair = cchSource + wcslen(pszTarget) + 1;
+        if (!*pszTarget && (IsPath(pszSource, pszFolder) || IsPath(pszSource, szFile))) {
+            LogNormal(L"[CSetupDlg::Execute] %s no longer deleted at the next restart", pszSource);
             bTaken = true;
-            continue;
+        } else {
+            memmove(data.data() + nOut, pszSource, cchPair * sizeof(wchar_t));
+            nOut += cchPair;
         }
-        kept += strings[i] + L'\0' + strings[i + 1] + L'\0';
+        i += cchPair;
     }
     if (!bTaken) return true;
-    if (kept.empty()) return ::RegDeleteValueW(key.Get(), kPendingValue) == ERROR_SUCCESS;
-    kept += L'\0';
+    if (!nOut) return ::RegDeleteValueW(key.Get(), kPendingValue) == ERROR_SUCCESS;
+    data[nOut++] = 0;
     return ::RegSetValueExW(key.Get(), kPendingValue, 0, REG_MULTI_SZ,
-                            reinterpret_cast<const BYTE*>(kept.data()),
-                            static_cast<DWORD>(kept.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+                            reinterpret_cast<const BYTE*>(data.data()),
+                            static_cast<DWORD>(nOut * sizeof(wchar_t))) == ERROR_SUCCESS;
 }

@@ -42,7 +42,7 @@ bool FetchSetupList(CInstallState& state, IInstallView& view, HWND hWndOwner) {
 }
 
 ULONGLONG SpaceNeeded(const ReleaseManifest& manifest, const std::vector<SetupListEntry>& list,
-                      const std::set<int>& kinds) {
+                      const CKindSet& kinds) {
     ULONGLONG ullNeeded = 64ull << 20;
     for (const SetupListEntry& entry : list) {
         const ManifestFile* pFile = FindManifestFile(manifest, entry.szName);

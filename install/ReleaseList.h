@@ -3,7 +3,6 @@
 // setup list, fetched and checked, and the room on the drive they need.
 #include <windows.h>
 
-#include <set>
 #include <vector>
 
 #include "InstallSequence.h"
@@ -20,7 +19,7 @@ bool FetchSetupList(CInstallState& state, IInstallView& view, HWND hWndOwner);
 // zips themselves (staged until the swap), the uninstaller and 64 MiB to
 // spare. Files the manifest does not name count nothing.
 ULONGLONG SpaceNeeded(const ReleaseManifest& manifest, const std::vector<SetupListEntry>& list,
-                      const std::set<int>& kinds);
+                      const CKindSet& kinds);
 
 // Before the first package: room for the new tree (only a verified release
 // says its sizes). Anything it misses fails later, at the write, with the

@@ -3,6 +3,7 @@
 // per line "name;value;kind" in UTF-16LE text with a byte-order mark.
 #include <windows.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,39 @@ struct SetupListEntry {
     wchar_t szName[32];
     int nValue;
     int nKind;
+};
+
+// The kinds of entries that apply to this machine: a few small numbers, so
+// a fixed array (a std::set would bring its tree code into the download).
+class CKindSet {
+public:
+    CKindSet() {}
+    CKindSet(std::initializer_list<int> kinds) {
+        for (int nKind : kinds) insert(nKind);
+    }
+    size_t count(int nKind) const {
+        for (int i = 0; i < m_nCount; ++i)
+            if (m_anKinds[i] == nKind) return 1;
+        return 0;
+    }
+    // False when it is full (kMaxKinds).
+    bool insert(int nKind) {
+        if (count(nKind)) return true;
+        if (m_nCount == kMaxKinds) return false;
+        m_anKinds[m_nCount++] = nKind;
+        return true;
+    }
+    bool operator==(const CKindSet& other) const {
+        if (m_nCount != other.m_nCount) return false;
+        for (int i = 0; i < m_nCount; ++i)
+            if (!other.count(m_anKinds[i])) return false;
+        return true;
+    }
+
+private:
+    enum { kMaxKinds = 8 };
+    int m_anKinds[kMaxKinds] = {};
+    int m_nCount = 0;
 };
 
 // Splits text at one separator into its non-empty pieces, in order (output

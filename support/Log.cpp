@@ -9,7 +9,7 @@ int g_nLogLevel = 1;
 
 namespace {
 
-const wchar_t g_szLevelTag[LOG_LEVEL_COUNT][32] = {
+const wchar_t* const g_szLevelTag[LOG_LEVEL_COUNT] = {
     L"[Error]",   L"[Normal]",   L"[Normal2]",  L"[Normal3]",  L"[Normal4]",  L"[Normal5]",
     L"[Warning]", L"[Warning2]", L"[Warning3]", L"[Warning4]", L"[Warning5]",
 };

@@ -69,7 +69,7 @@ TEST_F(GdiplusSession, ConstructionPreparesPathsBufferAndKinds) {
     EXPECT_EQ(1, dlg.m_bConfirmStop);
     EXPECT_EQ(L'\0', dlg.m_szProxyUser[0]);
     EXPECT_EQ(L'\0', dlg.m_szProxyPassword[0]);
-    EXPECT_EQ((std::set<int>{1, 3}), dlg.m_setInstallKind);
+    EXPECT_EQ((CKindSet{1, 3}), dlg.m_setInstallKind);
     // Every byte of the buffer starts zero (the list is read as text).
     for (DWORD i = 0; i < dlg.m_nDownloadBufSize; i += 4093) EXPECT_EQ(0, dlg.m_pDownloadBuf[i]);
 }
