@@ -7,14 +7,22 @@
 #include <shldisp.h>
 #include <shlguid.h>
 #include <shlobj.h>
+#include <wtsapi32.h>
 
+#include "DllSearch.h"
 #include "Handle.h"
 #include "InstallLayout.h"
 #include "Log.h"
 #include "SecureFolder.h"
 #include "StrFormat.h"
 
+// Every function below, and no other, is taken from wtsapi32.dll.
+extern "C" const char g_szWtsProcs[] =
+    "wtsapi32.dll\0WTSQueryUserToken\0WTSQuerySessionInformationW\0WTSFreeMemory\0";
+
 namespace {
+
+CSystemDll g_wts(g_szWtsProcs);
 
 // A BSTR that frees itself.
 class CBstr {
@@ -159,6 +167,79 @@ bool StartWithoutAdminRights(const wchar_t* pszFile, const wchar_t* pszFolder) {
     return true;
 }
 
+namespace {
+
+// The user of a token, into a buffer of the largest SID size.
+bool GetTokenUserSid(HANDLE hToken, BYTE (&abSid)[SECURITY_MAX_SID_SIZE]) {
+    BYTE abUser[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD cb = 0;
+    if (!::GetTokenInformation(hToken, TokenUser, abUser, sizeof(abUser), &cb)) return false;
+    PSID pSid = reinterpret_cast<TOKEN_USER*>(abUser)->User.Sid;
+    return ::CopySid(SECURITY_MAX_SID_SIZE, abSid, pSid) != FALSE;
+}
+
+// The account signed in to this process's session, as a SID; false when
+// nobody is (a service session) or it cannot be told.
+bool GetSessionUserSid(BYTE (&abSid)[SECURITY_MAX_SID_SIZE]) {
+    const auto pfnQuery = g_wts.Get(&::WTSQuerySessionInformationW, "WTSQuerySessionInformationW");
+    const auto pfnFree = g_wts.Get(&::WTSFreeMemory, "WTSFreeMemory");
+    if (!pfnQuery || !pfnFree) return false;
+    wchar_t szAccount[2 * MAX_PATH] = {0};
+    bool bNamed = false;
+    LPWSTR pszUser = NULL, pszDomain = NULL;
+    DWORD cb = 0;
+    if (pfnQuery(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, WTSUserName, &pszUser, &cb) &&
+        pszUser && pszUser[0]) {
+        if (pfnQuery(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, WTSDomainName, &pszDomain,
+                     &cb) &&
+            pszDomain && pszDomain[0])
+            bNamed = FormatInto(szAccount, L"%s\\%s", pszDomain, pszUser);
+        else
+            bNamed = CopyInto(szAccount, pszUser);
+    }
+    if (pszUser) pfnFree(pszUser);
+    if (pszDomain) pfnFree(pszDomain);
+    wchar_t szDomain[MAX_PATH];
+    DWORD cbSid = SECURITY_MAX_SID_SIZE, cchDomain = MAX_PATH;
+    SID_NAME_USE use;
+    return bNamed &&
+           ::LookupAccountNameW(NULL, szAccount, abSid, &cbSid, szDomain, &cchDomain, &use) &&
+           use == SidTypeUser;
+}
+
+// As SYSTEM (a deployment agent): the token of the user signed in at the
+// console, started in that user's session and desktop.
+bool StartAsConsoleUser(const wchar_t* pszFile, const wchar_t* pszFolder) {
+    const auto pfnToken = g_wts.Get(&::WTSQueryUserToken, "WTSQueryUserToken");
+    HANDLE hUser = NULL;
+    if (!pfnToken || !pfnToken(::WTSGetActiveConsoleSessionId(), &hUser)) return false;
+    CHandle user(hUser);
+    wchar_t szCommand[MAX_PATH + 2];
+    if (!FormatInto(szCommand, L"\"%s\"", pszFile)) return false;
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    wchar_t szDesktop[] = L"winsta0\\default";
+    si.lpDesktop = szDesktop;
+    PROCESS_INFORMATION pi = {};
+    if (!::CreateProcessAsUserW(user.Get(), pszFile, szCommand, NULL, NULL, FALSE, 0, NULL,
+                                pszFolder, &si, &pi))
+        return false;
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    return true;
+}
+
+}  // namespace
+
+LaunchAccount ChooseLaunchAccount(const BYTE* pOwnSid, const BYTE* pSessionSid) {
+    BYTE abSystem[SECURITY_MAX_SID_SIZE];
+    if (MakeSid(WinLocalSystemSid, abSystem) && ::EqualSid(const_cast<BYTE*>(pOwnSid), abSystem))
+        return LaunchAsConsoleUser;
+    if (pSessionSid && ::EqualSid(const_cast<BYTE*>(pOwnSid), const_cast<BYTE*>(pSessionSid)))
+        return LaunchRestricted;
+    return LaunchNobody;
+}
+
 void StartInstalledClient(const wchar_t* pszSetupPath) {
     wchar_t szClient[MAX_PATH];
     if (!FormatInto(szClient, L"%s\\%s", pszSetupPath, kClientExeName)) return;
@@ -170,13 +251,32 @@ void StartInstalledClient(const wchar_t* pszSetupPath) {
         LogNormal(L"[CSetupDlg::OnTimer] started through the desktop shell: %s", szClient);
         return;
     }
-    if (StartWithoutAdminRights(szClient, pszSetupPath)) {
+    // Only ever as the session's own user: never as SYSTEM, never as an
+    // administrator who elevated over the user's shoulder.
+    HANDLE hOwn = NULL;
+    BYTE abOwn[SECURITY_MAX_SID_SIZE];
+    BYTE abSession[SECURITY_MAX_SID_SIZE];
+    bool bOwn = ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &hOwn) != FALSE;
+    CHandle own(hOwn);
+    bOwn = bOwn && GetTokenUserSid(own.Get(), abOwn);
+    const LaunchAccount account =
+        bOwn ? ChooseLaunchAccount(abOwn, GetSessionUserSid(abSession) ? abSession : NULL)
+             : LaunchNobody;
+    if (account == LaunchAsConsoleUser && StartAsConsoleUser(szClient, pszSetupPath)) {
+        LogNormal(L"[CSetupDlg::OnTimer] no desktop shell: %s started as the console's user",
+                  szClient);
+    } else if (account == LaunchRestricted && StartWithoutAdminRights(szClient, pszSetupPath)) {
         LogNormal(L"[CSetupDlg::OnTimer] no desktop shell: %s started without administrator rights",
                   szClient);
+    } else if (account == LaunchNobody) {
+        LogError(
+            L"[CSetupDlg::OnTimer] no desktop shell, and this account is not the session's "
+            L"user: %s is not started",
+            szClient);
     } else {
         LogError(
-            L"[CSetupDlg::OnTimer] no desktop shell and no start without administrator rights "
-            L"(error %lu): %s is not started",
+            L"[CSetupDlg::OnTimer] no desktop shell and no start as the user (error %lu): "
+            L"%s is not started",
             ::GetLastError(), szClient);
     }
 }

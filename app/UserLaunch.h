@@ -14,6 +14,14 @@ bool ShellExecuteAsUser(const wchar_t* pszFile, const wchar_t* pszFolder);
 // program cannot start; nothing runs with this process's rights then.
 bool StartWithoutAdminRights(const wchar_t* pszFile, const wchar_t* pszFolder);
 
-// Starts pszSetupPath\iKVTRemote.exe the first way that works of the two
-// above; a failure of both is logged.
+// Who may start the client when no desktop shell does it, from this
+// process's user and the session's signed-in user (NULL: none known): as
+// SYSTEM, the console's user with that user's own token; as the session's
+// user, this token without administrator rights; as anyone else (an
+// administrator who elevated over the user's shoulder), nobody.
+enum LaunchAccount { LaunchAsConsoleUser, LaunchRestricted, LaunchNobody };
+LaunchAccount ChooseLaunchAccount(const BYTE* pOwnSid, const BYTE* pSessionSid);
+
+// Starts pszSetupPath\iKVTRemote.exe through the desktop shell, else as
+// ChooseLaunchAccount says; a failure is logged.
 void StartInstalledClient(const wchar_t* pszSetupPath);

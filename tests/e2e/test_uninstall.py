@@ -386,7 +386,8 @@ class UninstallTest(unittest.TestCase):
         # It ran from its own folder without handing over: that goes at
         # restart, under a name of its own.
         pending = self.pending_deletions()
-        self.assertFalse(any(p.endswith("\\UnInstall.exe") for p in pending), pending)
+        self.assertFalse(any(p.endswith("UnInstall Tarvelo\\UnInstall.exe") for p in pending),
+                         pending)
         self.assertTrue(any(UNINSTALLER_ASIDE.search(p) for p in pending), pending)
         self.assertTrue(any(p.endswith("UnInstall Tarvelo") for p in pending), pending)
         left = self.snapshot() - before
@@ -402,7 +403,8 @@ class UninstallTest(unittest.TestCase):
         self.assertEqual(0, code, out)
         self.assertTrue(os.path.exists(self.wine.host_path("C:\\UnInstall Tarvelo\\UnInstall.exe")))
         pending = self.pending_deletions()
-        self.assertFalse(any(p.endswith("UnInstall Tarvelo") or p.endswith("\\UnInstall.exe")
+        self.assertFalse(any(p.endswith("UnInstall Tarvelo")
+                             or p.endswith("UnInstall Tarvelo\\UnInstall.exe")
                              for p in pending), pending)
 
     def test_without_a_place_for_its_copy_it_removes_all_but_itself(self):

@@ -6,7 +6,9 @@
 #include "GdiPlus.h"
 #include "InstallSequence.h"
 #include "SetupDlg.h"
+#include "SecureFolder.h"
 #include "SetupMessages.h"
+#include "UserLaunch.h"
 
 TEST(SetupProgress, EntriesShareNinetyFivePercent) {
     // Three entries: 31, 63, 95; a skipped middle entry still counts in i.
@@ -160,4 +162,21 @@ TEST_F(GdiplusSession, ProgressFromTheSequenceShowsInThePercentLabelAndRepaints)
     EXPECT_EQ(IDOK, dlg.DoModal());
     EXPECT_EQ((std::vector<std::wstring>{L"97%", L"100%"}), dlg.m_shown);
     EXPECT_EQ((std::vector<bool>{true, true}), dlg.m_repaint);
+}
+
+// Without a desktop shell the client starts only as the session's own user:
+// as SYSTEM through that user's token, as that user without administrator
+// rights, and not at all as another account (an administrator who elevated
+// for the user) or when nobody is signed in to the session.
+TEST(ClientLaunch, OnlyTheSessionsOwnUserStartsTheClient) {
+    BYTE abSystem[SECURITY_MAX_SID_SIZE], abAdmins[SECURITY_MAX_SID_SIZE];
+    BYTE abUser[SECURITY_MAX_SID_SIZE];
+    ASSERT_TRUE(MakeSid(WinLocalSystemSid, abSystem));
+    ASSERT_TRUE(MakeSid(WinBuiltinAdministratorsSid, abAdmins));
+    ASSERT_TRUE(MakeSid(WinLocalServiceSid, abUser));
+    EXPECT_EQ(LaunchAsConsoleUser, ChooseLaunchAccount(abSystem, NULL));
+    EXPECT_EQ(LaunchAsConsoleUser, ChooseLaunchAccount(abSystem, abUser));
+    EXPECT_EQ(LaunchRestricted, ChooseLaunchAccount(abUser, abUser));
+    EXPECT_EQ(LaunchNobody, ChooseLaunchAccount(abAdmins, abUser));
+    EXPECT_EQ(LaunchNobody, ChooseLaunchAccount(abUser, NULL));
 }
