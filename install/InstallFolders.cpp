@@ -50,11 +50,12 @@ bool MoveAside(const wchar_t* pszFolder) {
 bool HoldOwnFolder(const wchar_t* pszFolder, CProtectedSecurity& security, CFolderGuard* pGuard) {
     DWORD dwAttributes = ::GetFileAttributesW(pszFolder);
     if (dwAttributes == INVALID_FILE_ATTRIBUTES) return MakeNewAndHold(pszFolder, security, pGuard);
-    // A link is refused, not moved: Windows would rename the link, but a
-    // system that resolves it (Wine) would move its target.
+    // A link goes aside as itself, so that nobody can block every
+    // installation with one; where that cannot be done it is refused.
     if (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        ::SetLastError(ERROR_CANT_ACCESS_FILE);
-        return false;
+        if (!MoveLinkAside(pszFolder)) return false;
+        LogNormal(L"[CSetupDlg::Execute] a link stood at %s: moved aside", pszFolder);
+        return MakeNewAndHold(pszFolder, security, pGuard);
     }
     // Where the system keeps no file security (Wine), no owner can be told
     // apart and nothing could protect the folder anyway: a folder is kept.
@@ -82,7 +83,13 @@ bool MakeFreshAndHold(const wchar_t* pszFolder, CProtectedSecurity& security,
 }
 
 bool CheckExistingFolder(const wchar_t* pszFolder) {
-    if (::GetFileAttributesW(pszFolder) == INVALID_FILE_ATTRIBUTES) return true;
+    const DWORD dwAttributes = ::GetFileAttributesW(pszFolder);
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES) return true;
+    // We never make a link there: one is nobody's installation, and goes.
+    if ((dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && MoveLinkAside(pszFolder)) {
+        LogNormal(L"[CSetupDlg::Execute] a link stood at %s: moved aside", pszFolder);
+        return true;
+    }
     CFolderGuard guard;
     return guard.Open(pszFolder);
 }

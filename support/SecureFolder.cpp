@@ -1,6 +1,7 @@
 #include "SecureFolder.h"
 
 #include <aclapi.h>
+#include <string.h>
 
 #include <utility>
 
@@ -212,4 +213,28 @@ bool CreatePlainFile(const wchar_t* pszPath, DWORD dwShare, CFileHandle* pFile) 
         return false;
     *pFile = std::move(file);
     return true;
+}
+
+bool MoveLinkAside(const wchar_t* pszPath) {
+    CFileHandle link(
+        ::CreateFileW(pszPath, DELETE | FILE_READ_ATTRIBUTES,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL));
+    FILE_ATTRIBUTE_TAG_INFO tag = {};
+    const wchar_t* pszLeaf = wcsrchr(pszPath, L'\\');
+    if (!link || !pszLeaf ||
+        !::GetFileInformationByHandleEx(link.Get(), FileAttributeTagInfo, &tag, sizeof(tag)) ||
+        !(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        ::SetLastError(ERROR_CANT_ACCESS_FILE);
+        return false;
+    }
+    // A bare name renames within the same folder.
+    wchar_t szAside[MAX_PATH];
+    if (!FormatInto(szAside, L"%s.quarantine-%lu", pszLeaf + 1, ::GetTickCount())) return false;
+    const size_t cbName = wcslen(szAside) * sizeof(wchar_t);
+    BYTE abInfo[sizeof(FILE_RENAME_INFO) + sizeof(szAside)] = {};
+    FILE_RENAME_INFO* pInfo = reinterpret_cast<FILE_RENAME_INFO*>(abInfo);
+    pInfo->FileNameLength = static_cast<DWORD>(cbName);
+    memcpy(pInfo->FileName, szAside, cbName);
+    return ::SetFileInformationByHandle(link.Get(), FileRenameInfo, pInfo, sizeof(abInfo)) != FALSE;
 }

@@ -94,3 +94,10 @@ bool LiesIn(HANDLE hFolder, HANDLE hFile, const wchar_t* pszName);
 // through the handle. False (last error ERROR_CANT_ACCESS_FILE for a link)
 // otherwise, with nothing written.
 bool CreatePlainFile(const wchar_t* pszPath, DWORD dwShare, CFileHandle* pFile);
+
+// A link (junction, symbolic link, mount point) standing at pszPath, moved
+// aside as itself to "<name>.quarantine-N" beside it, through a handle
+// opened as the link: its target is never touched. False, with nothing
+// moved, when what the open reaches is no link (a system that opens the
+// target instead, as Wine does, keeps refusing it then).
+bool MoveLinkAside(const wchar_t* pszPath);

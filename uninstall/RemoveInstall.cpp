@@ -71,7 +71,9 @@ bool DeleteFolderTree(const wchar_t* pszFolder) {
     DWORD dwAttributes = ::GetFileAttributesW(pszFolder);
     if (dwAttributes == INVALID_FILE_ATTRIBUTES) return true;
     if (!(dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
-    // A link in place of the folder is refused, whatever it points at.
+    // A link in place of the folder is not followed: it goes aside as
+    // itself (nothing of ours is behind it), or the removal is refused.
+    if ((dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && MoveLinkAside(pszFolder)) return true;
     CFolderGuard guard;
     if (!guard.Open(pszFolder)) return false;
     guard.Close();
