@@ -96,13 +96,43 @@ bool ShellExecuteAsUser(const wchar_t* pszFile, const wchar_t* pszFolder) {
 
 namespace {
 
-// Medium integrity, the user as the default owner and a default list of
-// the user and SYSTEM: an elevated token's are Administrators'.
-bool LowerToUser(HANDLE hToken) {
+// The user of a token, into a buffer of the largest SID size.
+bool GetTokenUserSid(HANDLE hToken, BYTE (&abSid)[SECURITY_MAX_SID_SIZE]) {
     BYTE abUser[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
     DWORD cb = 0;
     if (!::GetTokenInformation(hToken, TokenUser, abUser, sizeof(abUser), &cb)) return false;
-    PSID pUser = reinterpret_cast<TOKEN_USER*>(abUser)->User.Sid;
+    PSID pSid = reinterpret_cast<TOKEN_USER*>(abUser)->User.Sid;
+    return ::CopySid(SECURITY_MAX_SID_SIZE, abSid, pSid) != FALSE;
+}
+
+// pszFile started with hToken in pszFolder (on pszDesktop, or this
+// process's desktop when NULL).
+bool StartWithToken(HANDLE hToken, const wchar_t* pszFile, const wchar_t* pszFolder,
+                    wchar_t* pszDesktop) {
+    wchar_t szCommand[MAX_PATH + 2];
+    if (!FormatInto(szCommand, L"\"%s\"", pszFile)) {
+        ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    si.lpDesktop = pszDesktop;
+    PROCESS_INFORMATION pi = {};
+    if (!::CreateProcessAsUserW(hToken, pszFile, szCommand, NULL, NULL, FALSE, 0, NULL, pszFolder,
+                                &si, &pi))
+        return false;
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    return true;
+}
+
+// Medium integrity, the user as the default owner and a default list of
+// the user and SYSTEM: an elevated token's are Administrators'.
+bool LowerToUser(HANDLE hToken) {
+    BYTE abUser[SECURITY_MAX_SID_SIZE];
+    if (!GetTokenUserSid(hToken, abUser)) return false;
+    PSID pUser = abUser;
+    DWORD cb = 0;
     BYTE abMedium[SECURITY_MAX_SID_SIZE], abSystem[SECURITY_MAX_SID_SIZE];
     if (!MakeSid(WinMediumLabelSid, abMedium) || !MakeSid(WinLocalSystemSid, abSystem))
         return false;
@@ -150,33 +180,10 @@ bool StartWithoutAdminRights(const wchar_t* pszFile, const wchar_t* pszFolder) {
                                  &hRestricted))
         return false;
     CHandle restricted(hRestricted);
-    if (!LowerToUser(hRestricted)) return false;
-    wchar_t szCommand[MAX_PATH + 2];
-    if (!FormatInto(szCommand, L"\"%s\"", pszFile)) {
-        ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return false;
-    }
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessAsUserW(hRestricted, pszFile, szCommand, NULL, NULL, FALSE, 0, NULL,
-                                pszFolder, &si, &pi))
-        return false;
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
-    return true;
+    return LowerToUser(hRestricted) && StartWithToken(hRestricted, pszFile, pszFolder, NULL);
 }
 
 namespace {
-
-// The user of a token, into a buffer of the largest SID size.
-bool GetTokenUserSid(HANDLE hToken, BYTE (&abSid)[SECURITY_MAX_SID_SIZE]) {
-    BYTE abUser[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    DWORD cb = 0;
-    if (!::GetTokenInformation(hToken, TokenUser, abUser, sizeof(abUser), &cb)) return false;
-    PSID pSid = reinterpret_cast<TOKEN_USER*>(abUser)->User.Sid;
-    return ::CopySid(SECURITY_MAX_SID_SIZE, abSid, pSid) != FALSE;
-}
 
 // The account signed in to this process's session, as a SID; false when
 // nobody is (a service session) or it cannot be told.
@@ -214,19 +221,8 @@ bool StartAsConsoleUser(const wchar_t* pszFile, const wchar_t* pszFolder) {
     HANDLE hUser = NULL;
     if (!pfnToken || !pfnToken(::WTSGetActiveConsoleSessionId(), &hUser)) return false;
     CHandle user(hUser);
-    wchar_t szCommand[MAX_PATH + 2];
-    if (!FormatInto(szCommand, L"\"%s\"", pszFile)) return false;
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
     wchar_t szDesktop[] = L"winsta0\\default";
-    si.lpDesktop = szDesktop;
-    PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessAsUserW(user.Get(), pszFile, szCommand, NULL, NULL, FALSE, 0, NULL,
-                                pszFolder, &si, &pi))
-        return false;
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
-    return true;
+    return StartWithToken(user.Get(), pszFile, pszFolder, szDesktop);
 }
 
 }  // namespace

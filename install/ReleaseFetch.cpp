@@ -111,10 +111,9 @@ bool DownloadFromServer(CReleaseFetch& fetch, const wchar_t* pszName, DWORD dwMa
     }
     fetch.m_szCutName[0] = 0;
     const DWORD dwHeld = fetch.m_nDownloadLen;
-    if (HttpDownload(szUrl, &fetch.m_pDownloadBuf, &fetch.m_nDownloadLen,
-                     &fetch.m_nDownloadBufSize, fetch.m_szProxyUser, fetch.m_szProxyPassword,
-                     hWndOwner, dwMaxBody, fetch.m_hDownloadStop, &fetch.m_cut,
-                     DeadlineFor(dwMaxBody))) {
+    if (HttpDownload(szUrl, &fetch.m_pDownloadBuf, &fetch.m_nDownloadLen, &fetch.m_nDownloadBufSize,
+                     fetch.m_szProxyUser, fetch.m_szProxyPassword, hWndOwner, dwMaxBody,
+                     fetch.m_hDownloadStop, &fetch.m_cut, DeadlineFor(dwMaxBody))) {
         fetch.m_bProxyRefused = false;
         return true;
     }
@@ -146,8 +145,7 @@ FetchResult FetchReleaseFile(CReleaseFetch& fetch, const wchar_t* pszName, HWND 
         return FetchRefused;
     }
     bool bTooLong = false;
-    if (!DownloadFromServer(fetch, pszName, pFile ? pFile->cbSize : MAXDWORD, hWndOwner,
-                            &bTooLong))
+    if (!DownloadFromServer(fetch, pszName, pFile ? pFile->cbSize : MAXDWORD, hWndOwner, &bTooLong))
         return bTooLong ? FetchRefused : FetchFailed;
     if (!pFile) return FetchOk;
 
@@ -174,7 +172,7 @@ FetchResult FetchReleaseManifest(CReleaseFetch& fetch, HWND hWndOwner) {
         return FetchOk;
     }
     const ULONGLONG ullInstalled = ReadInstalledReleaseSerial();
-    return FetchFromEachServer(GetDownloadServerCount(), [&]() {
+    return FetchFromEachServer([&]() {
         bool bTooLong = false;
         if (!DownloadFromServer(fetch, kManifestName, kManifestMaxBytes, hWndOwner, &bTooLong))
             return bTooLong ? FetchRefused : FetchFailed;

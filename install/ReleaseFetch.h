@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "DownloadBuffer.h"
+#include "DownloadServer.h"
 #include "FetchCursor.h"
 #include "ProxyLogin.h"
 #include "ReleaseManifest.h"
@@ -34,9 +35,9 @@ int AttemptsPerFile();
 // One attempt per server, in turn, until one gives the file (the manifest,
 // the setup list): FetchRefused when none did and any attempt was refused.
 template <class Attempt>
-FetchResult FetchFromEachServer(int nServers, Attempt attempt) {
+FetchResult FetchFromEachServer(Attempt attempt) {
     bool bRefused = false;
-    for (int i = 0; i < nServers; ++i) {
+    for (int i = 0; i < GetDownloadServerCount(); ++i) {
         const FetchResult fetched = attempt();
         if (fetched == FetchOk) return FetchOk;
         bRefused = bRefused || fetched == FetchRefused;

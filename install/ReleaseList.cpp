@@ -12,9 +12,8 @@ bool FetchSetupList(CInstallState& state, IInstallView& view, HWND hWndOwner) {
     if (fetched == FetchOk && state.m_bVerified && !SaveToLayout(state, view, kManifestName))
         return false;
     if (fetched == FetchOk) {
-        fetched = FetchFromEachServer(GetDownloadServerCount(), [&]() {
-            return FetchReleaseFile(state, kSetupListName, hWndOwner);
-        });
+        fetched = FetchFromEachServer(
+            [&]() { return FetchReleaseFile(state, kSetupListName, hWndOwner); });
     }
     if (fetched == FetchRefused) {
         LogError(L"[CSetupDlg::Execute] release refused");
