@@ -109,12 +109,14 @@ bool RecoverFolders(CInstallState& state, IInstallView& view) {
     if (!MakeSwapPaths(state.m_szSetupPath, state.m_szUnInstallPath, &paths))
         return RefuseFolder(state, view, state.m_szSetupPath);
     ULONGLONG ullSerial = 0;
-    switch (RecoverSwap(paths, &ullSerial)) {
+    CFileHandle hTree;
+    switch (RecoverSwap(paths, &ullSerial, &hTree)) {
         case SwapStuck:
             return RefuseFolder(state, view, paths.szRecord);
         case SwapFinished:
             CreateClientShortcuts(state.m_szSetupPath, state.m_szUnInstallPath);
-            RegisterInstallation(state.m_szSetupPath, state.m_szUnInstallPath, ullSerial);
+            RegisterInstallation(state.m_szSetupPath, hTree.Get(), state.m_szUnInstallPath,
+                                 ullSerial);
             break;
         default:
             break;

@@ -28,11 +28,12 @@ namespace {
 // The new tree in place of the old one, then the old one gone. False (the
 // failure shown) when the old installation had to stay; *pbComplete false
 // when the new uninstaller did not replace the old one.
-bool SwapIn(CInstallState& state, IInstallView& view, ULONGLONG ullSerial, bool* pbComplete) {
+bool SwapIn(CInstallState& state, IInstallView& view, ULONGLONG ullSerial, CFileHandle* phTree,
+            bool* pbComplete) {
     SwapPaths paths;
     state.m_guardSetup.Close();
     if (!MakeSwapPaths(state.m_szSetupPath, state.m_szUnInstallPath, &paths) ||
-        !SwapInNewTree(paths, ullSerial)) {
+        !SwapInNewTree(paths, ullSerial, phTree)) {
         ReportFailure(state, view, L"安装失败", kSetupFailed);
         LogError(L"[CSetupDlg::Execute] the new installation could not replace %s",
                  state.m_szSetupPath);
@@ -98,10 +99,12 @@ void RunSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent, HW
         return;
     }
     bool bComplete = true;
-    if (!SwapIn(state, view, ullSerial, &bComplete)) return;
+    CFileHandle hTree;
+    if (!SwapIn(state, view, ullSerial, &hTree, &bComplete)) return;
     CreateClientShortcuts(state.m_szSetupPath, state.m_szUnInstallPath);
     SetProgress(state, view, 100);
-    bComplete = RegisterInstallation(state.m_szSetupPath, state.m_szUnInstallPath, ullSerial) &&
+    bComplete = RegisterInstallation(state.m_szSetupPath, hTree.Get(), state.m_szUnInstallPath,
+                                     ullSerial) &&
                 bComplete;
     // The new installation stays in place, but one that cannot be removed
     // or run as the user is no success.

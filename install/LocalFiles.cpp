@@ -1,7 +1,5 @@
 #include "LocalFiles.h"
 
-#include <wctype.h>
-
 #include <string>
 #include <vector>
 
@@ -10,27 +8,6 @@
 #include "StrFormat.h"
 
 namespace {
-
-// A drive path in the form that has no length limit, so that a tree moved
-// below a longer folder can still be removed whole.
-std::wstring LongForm(const wchar_t* pszPath) {
-    if (iswalpha(pszPath[0]) && pszPath[1] == L':' && pszPath[2] == L'\\' && !wcschr(pszPath, L'/'))
-        return std::wstring(L"\\\\?\\") + pszPath;
-    return pszPath;
-}
-
-// An item opened as itself, never through a link, and without delete
-// sharing: while it is held it cannot be renamed or replaced, so a path
-// below the folders the walk holds always means what it meant when it was
-// listed. Another user may own folders of the tree (the client's folder is
-// writable by Users) and turn one into a junction at any moment. dwAccess:
-// DELETE for what is removed; a folder only emptied may be held elsewhere.
-HANDLE OpenAsItself(const std::wstring& path, DWORD dwAccess) {
-    return ::CreateFileW(path.c_str(),
-                         dwAccess | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
-}
 
 struct Child {
     std::wstring name;
@@ -56,7 +33,7 @@ void ListChildren(HANDLE hFolder, std::vector<Child>* pChildren) {
     }
 }
 
-bool DeleteEntry(const std::wstring& path, DWORD dwListed, bool bClearReadOnly);
+bool DeleteIn(HANDLE hParent, const std::wstring& name, DWORD dwListed, bool bClearReadOnly);
 
 // pszKeep: names, each ended by a NUL, the list by an empty one.
 bool IsKept(const wchar_t* pszKeep, const std::wstring& name) {
@@ -65,45 +42,43 @@ bool IsKept(const wchar_t* pszKeep, const std::wstring& name) {
     return false;
 }
 
-void DeleteChildren(HANDLE hFolder, const std::wstring& path, bool bClearReadOnly,
-                    const wchar_t* pszKeep) {
+void DeleteChildren(HANDLE hFolder, bool bClearReadOnly, const wchar_t* pszKeep) {
     std::vector<Child> children;
     ListChildren(hFolder, &children);
     for (const Child& child : children) {
         if (IsKept(pszKeep, child.name)) continue;
-        DeleteEntry(path + L"\\" + child.name, child.dwAttributes, bClearReadOnly);
+        DeleteIn(hFolder, child.name, child.dwAttributes, bClearReadOnly);
     }
 }
 
-// A link goes as the link, by its name: a folder link with RemoveDirectory,
-// which removes the reparse point and never what it points at (and nothing
-// but an empty folder, should someone have put a real one there meanwhile).
-// Never through a handle: Wine opens a link's target.
-bool RemoveLink(const std::wstring& path, DWORD dwAttributes) {
-    return (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryW(path.c_str()) != FALSE
-                                                     : ::DeleteFileW(path.c_str()) != FALSE;
-}
-
-// Removes one item: a link as the link (whether its folder's listing, its
-// name or its handle says so); a folder after its contents, through its own
-// handle; a read-only file made writable first when asked (not a file with a
-// second name, whose attributes another name shares).
-bool DeleteEntry(const std::wstring& path, DWORD dwListed, bool bClearReadOnly) {
-    const DWORD dwNamed = ::GetFileAttributesW(path.c_str());
-    if (dwNamed == INVALID_FILE_ATTRIBUTES) return false;
-    if ((dwListed | dwNamed) & FILE_ATTRIBUTE_REPARSE_POINT)
-        return RemoveLink(path, dwListed | dwNamed);
-    CFileHandle hItem(OpenAsItself(path, DELETE | FILE_WRITE_ATTRIBUTES));
+// Removes the item name in the held folder hParent through a handle of its
+// own, opened relative to hParent and as itself: another user who owns a
+// folder of the tree (the client's folder is writable by Users) may empty
+// it and make it a mount point, or swap an item for a link, at any moment,
+// and no name is ever resolved again through what they changed. The item
+// is held without delete sharing while its contents go. A link goes as the
+// link; a folder after its contents; a read-only file is made writable
+// first when asked (not a file with a second name, whose attributes another
+// name shares).
+bool DeleteIn(HANDLE hParent, const std::wstring& name, DWORD dwListed, bool bClearReadOnly) {
+    CFileHandle hItem(OpenInFolder(
+        hParent, name.c_str(), DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, 0));
     BY_HANDLE_FILE_INFORMATION info;
     if (!hItem || !::GetFileInformationByHandle(hItem.Get(), &info)) return false;
     const DWORD dwAttributes = info.dwFileAttributes;
-    if (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        hItem.Close();
-        return RemoveLink(path, dwAttributes);
-    }
-    if (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        DeleteChildren(hItem.Get(), path, bClearReadOnly, NULL);
-    if (bClearReadOnly && (dwAttributes & FILE_ATTRIBUTE_READONLY) && info.nNumberOfLinks <= 1) {
+    // Listed as a link but opened as none, or opened somewhere else than
+    // in its folder: the open went through a link (Wine's opens follow
+    // links) or the item was replaced since the listing. Left as it is.
+    if (((dwListed & FILE_ATTRIBUTE_REPARSE_POINT) &&
+         !(dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) ||
+        !LiesIn(hParent, hItem.Get(), name.c_str()))
+        return false;
+    const bool bLink = (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (!bLink && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        DeleteChildren(hItem.Get(), bClearReadOnly, NULL);
+    if (!bLink && bClearReadOnly && (dwAttributes & FILE_ATTRIBUTE_READONLY) &&
+        info.nNumberOfLinks <= 1) {
         FILE_BASIC_INFO basic = {};  // zero times: left as they are
         const DWORD dwWritable = dwAttributes & ~FILE_ATTRIBUTE_READONLY;
         basic.FileAttributes = dwWritable ? dwWritable : FILE_ATTRIBUTE_NORMAL;
@@ -114,22 +89,43 @@ bool DeleteEntry(const std::wstring& path, DWORD dwListed, bool bClearReadOnly) 
                                       sizeof(disposition)))
         return false;
     hItem.Close();
-    return ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+    // Gone, or going once another holder lets go: no longer to be opened.
+    CFileHandle hLeft(OpenInFolder(hParent, name.c_str(), FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   FILE_OPEN, 0));
+    return !hLeft;
+}
+
+// A folder by its path, opened as itself (FILE_SHARE_DELETE: a folder
+// this walk does not remove is not kept from others).
+HANDLE OpenFolder(const std::wstring& path, DWORD dwShare) {
+    return ::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, dwShare, NULL,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                         NULL);
 }
 
 }  // namespace
 
 bool DeleteFolder(const wchar_t* pszPath, bool bClearReadOnly) {
     if (!pszPath || !pszPath[0]) return false;
-    return DeleteEntry(LongForm(pszPath), 0, bClearReadOnly);
+    std::wstring path(pszPath);
+    while (path.size() > 1 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+    const size_t cchParent = path.find_last_of(L"\\/");
+    if (cchParent == std::wstring::npos || cchParent + 1 == path.size()) return false;
+    const std::wstring name = path.substr(cchParent + 1);
+    // The drive's root keeps its separator.
+    std::wstring parent = path.substr(0, cchParent);
+    if (!parent.empty() && parent.back() == L':') parent += L'\\';
+    CFileHandle hParent(OpenFolder(parent, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+    if (!hParent || !IsFolderItself(hParent.Get(), parent.c_str())) return false;
+    return DeleteIn(hParent.Get(), name, ::GetFileAttributesW(pszPath), bClearReadOnly);
 }
 
 void DeleteFolderContents(const wchar_t* pszPath, bool bClearReadOnly, const wchar_t* pszKeep) {
     if (!pszPath || !pszPath[0]) return;
-    const std::wstring path = LongForm(pszPath);
-    CFileHandle hFolder(OpenAsItself(path, 0));
-    if (!hFolder || !IsFolderItself(hFolder.Get(), path.c_str())) return;
-    DeleteChildren(hFolder.Get(), path, bClearReadOnly, pszKeep);
+    CFileHandle hFolder(OpenFolder(pszPath, FILE_SHARE_READ | FILE_SHARE_WRITE));
+    if (!hFolder || !IsFolderItself(hFolder.Get(), pszPath)) return;
+    DeleteChildren(hFolder.Get(), bClearReadOnly, pszKeep);
 }
 
 bool WriteClientVersion(const wchar_t* pszSetupPath, int nVersion) {

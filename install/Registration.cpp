@@ -224,12 +224,12 @@ void CreateClientShortcuts(const wchar_t* pszSetupPath, const wchar_t* pszUnInst
     SetStartShellLink(pszSetupPath, pszUnInstallPath);
 }
 
-bool RegisterInstallation(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath,
-                          ULONGLONG ullReleaseSerial) {
+bool RegisterInstallation(const wchar_t* pszSetupPath, HANDLE hSetupFolder,
+                          const wchar_t* pszUnInstallPath, ULONGLONG ullReleaseSerial) {
     bool bDone = WriteRegistry(pszSetupPath, pszUnInstallPath, ullReleaseSerial);
     if (!bDone) LogError(L"[CSetupDlg::Execute] the Uninstall entry was not written");
     // The client may write in its own folder again, as before.
-    if (!GrantUsersModify(pszSetupPath)) {
+    if (hSetupFolder == INVALID_HANDLE_VALUE || !GrantUsersModify(hSetupFolder)) {
         LogError(L"[CSetupDlg::Execute] users cannot write in %s", pszSetupPath);
         bDone = false;
     }

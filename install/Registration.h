@@ -37,7 +37,8 @@ bool WriteUninstallFile(const wchar_t* pszUnInstallPath, const BYTE* pData, DWOR
 void CreateClientShortcuts(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath);
 
 // The Uninstall entry (with the serial of a verified release) and the
-// client's rights in its own folder, for an installation in place. False
+// client's rights in its own folder, for an installation in place: set
+// through hSetupFolder, the tree the swap put there and holds. False
 // (logged) when either failed.
-bool RegisterInstallation(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath,
-                          ULONGLONG ullReleaseSerial);
+bool RegisterInstallation(const wchar_t* pszSetupPath, HANDLE hSetupFolder,
+                          const wchar_t* pszUnInstallPath, ULONGLONG ullReleaseSerial);

@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <utility>
+
 #include "DownloadServer.h"
 #include "Handle.h"
 #include "InstallFolders.h"
@@ -34,29 +36,44 @@ struct SwapRecord {
 
 bool Exists(const wchar_t* psz) { return ::GetFileAttributesW(psz) != INVALID_FILE_ATTRIBUTES; }
 
-// The identity of the folder at pszPath, opened as itself: false for a
-// link, a file, or nothing there.
-bool GetFolderId(const wchar_t* pszPath, FolderId* pId) {
-    CFileHandle hFolder(::CreateFileW(pszPath, FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                                      OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                      NULL));
+// The folder at pszPath opened as itself (a link is refused) and held
+// without delete sharing, so that it cannot be renamed or replaced while
+// held (the system weighs sharing only for opens that may read, write or
+// delete: hence FILE_LIST_DIRECTORY); dwAccess: what the holder then does
+// through it.
+bool OpenFolderAsItself(const wchar_t* pszPath, DWORD dwAccess, CFileHandle* phFolder,
+                        FolderId* pId) {
+    phFolder->Reset(::CreateFileW(pszPath, dwAccess | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL));
     BY_HANDLE_FILE_INFORMATION info;
-    if (!hFolder || !::GetFileInformationByHandle(hFolder.Get(), &info) ||
+    if (!*phFolder || !::GetFileInformationByHandle(phFolder->Get(), &info) ||
         !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        phFolder->Close();
         return false;
+    }
     pId->ullVolume = info.dwVolumeSerialNumber;
     pId->ullIndex = (static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     return true;
 }
 
-// Whether the folder at pszPath is the one the record names.
-bool IsRecordedTree(const wchar_t* pszPath, const SwapRecord& record) {
+bool GetFolderId(const wchar_t* pszPath, FolderId* pId) {
+    CFileHandle hFolder;
+    return OpenFolderAsItself(pszPath, 0, &hFolder, pId);
+}
+
+// Whether the folder at pszPath is the one the record names; if so it is
+// held in *phTree (when given), open to change its security.
+bool HoldRecordedTree(const wchar_t* pszPath, const SwapRecord& record, CFileHandle* phTree) {
+    CFileHandle hTree;
     FolderId id;
-    return record.nPhase != PhaseUnknown && GetFolderId(pszPath, &id) &&
-           id.ullVolume == record.newTree.ullVolume && id.ullIndex == record.newTree.ullIndex;
+    if (record.nPhase == PhaseUnknown ||
+        !OpenFolderAsItself(pszPath, READ_CONTROL | WRITE_DAC, &hTree, &id) ||
+        id.ullVolume != record.newTree.ullVolume || id.ullIndex != record.newTree.ullIndex)
+        return false;
+    if (phTree) *phTree = std::move(hTree);
+    return true;
 }
 
 // Written through to the disk: before the first rename (a swap must never
@@ -133,7 +150,7 @@ bool MakeSwapPaths(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath,
            FormatInto(pPaths->szRecord, L"%s\\%s", pszUnInstallPath, kSwapRecordName);
 }
 
-bool SwapInNewTree(const SwapPaths& paths, ULONGLONG ullReleaseSerial) {
+bool SwapInNewTree(const SwapPaths& paths, ULONGLONG ullReleaseSerial, CFileHandle* phTree) {
     // Litter an earlier swap left on the old tree's way out must not block
     // the rename: removed, or at least moved out of the way.
     if (!RemoveTree(paths.szOld)) {
@@ -167,7 +184,8 @@ bool SwapInNewTree(const SwapPaths& paths, ULONGLONG ullReleaseSerial) {
     }
     // Committed only once the tree in place is the one built aside.
     record.nPhase = PhaseCommitted;
-    if (!IsRecordedTree(paths.szSetup, record) || !WriteRecord(paths.szRecord, record)) {
+    if (!HoldRecordedTree(paths.szSetup, record, phTree) ||
+        !WriteRecord(paths.szRecord, record)) {
         LogError(L"[CSetupDlg::SwapInstall] %s is not the new installation after the rename",
                  paths.szSetup);
         return false;
@@ -192,7 +210,8 @@ bool FinishSwap(const SwapPaths& paths) {
     return bReplaced;
 }
 
-SwapRecovery RecoverSwap(const SwapPaths& paths, ULONGLONG* pullReleaseSerial) {
+SwapRecovery RecoverSwap(const SwapPaths& paths, ULONGLONG* pullReleaseSerial,
+                         CFileHandle* phTree) {
     *pullReleaseSerial = 0;
     if (!Exists(paths.szRecord)) return SwapNothingToDo;
     const SwapRecord record = ReadRecord(paths.szRecord);
@@ -203,7 +222,7 @@ SwapRecovery RecoverSwap(const SwapPaths& paths, ULONGLONG* pullReleaseSerial) {
     const bool bCommitted =
         record.nPhase == PhaseUnknown
             ? !Exists(paths.szNew) && Exists(paths.szSetup)
-            : record.nPhase >= PhaseOldOut && IsRecordedTree(paths.szSetup, record);
+            : record.nPhase >= PhaseOldOut && HoldRecordedTree(paths.szSetup, record, phTree);
     if (!bCommitted) {
         // The old tree left only in this swap (the swap removes any earlier
         // one before it starts); whatever stands in its place is not ours
@@ -214,7 +233,7 @@ SwapRecovery RecoverSwap(const SwapPaths& paths, ULONGLONG* pullReleaseSerial) {
         }
         // Only the tree this swap built is removed; anything else of that
         // name is left for the next run to move aside.
-        if (record.nPhase == PhaseUnknown || IsRecordedTree(paths.szNew, record))
+        if (record.nPhase == PhaseUnknown || HoldRecordedTree(paths.szNew, record, NULL))
             RemoveTree(paths.szNew);
         RemoveFile(paths.szNewUnInstallExe);
         RemoveFile(paths.szRecord);
@@ -222,6 +241,11 @@ SwapRecovery RecoverSwap(const SwapPaths& paths, ULONGLONG* pullReleaseSerial) {
         return SwapUndone;
     }
     *pullReleaseSerial = record.ullSerial;
+    // A record of the first format names no identity: the folder in place
+    // is held as itself all the same.
+    FolderId id;
+    if (phTree && !*phTree)
+        OpenFolderAsItself(paths.szSetup, READ_CONTROL | WRITE_DAC, phTree, &id);
     FinishSwap(paths);
     if (Exists(paths.szRecord)) return SwapStuck;  // the record cannot even be removed
     LogNormal(L"[CSetupDlg::SwapInstall] an interrupted update was finished");

@@ -14,6 +14,8 @@
 // aside and the old tree comes back.
 #include <windows.h>
 
+#include "Handle.h"
+
 struct SwapPaths {
     wchar_t szSetup[MAX_PATH];         // the installation: "C:\Tarvelo"
     wchar_t szNew[MAX_PATH];           // built aside: "C:\Tarvelo.new"
@@ -29,8 +31,10 @@ bool MakeSwapPaths(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath,
 
 // Puts the complete new tree in place of the old one (if there is one) and
 // records it. False, with the old installation as it was, when it cannot
-// (another program holds a file of the old tree open).
-bool SwapInNewTree(const SwapPaths& paths, ULONGLONG ullReleaseSerial);
+// (another program holds a file of the old tree open). *phTree: the tree in
+// place, held as itself (it cannot be renamed or replaced while held), for
+// its security to be set through.
+bool SwapInNewTree(const SwapPaths& paths, ULONGLONG ullReleaseSerial, CFileHandle* phTree);
 
 // After the commit: the new uninstaller in place, the old tree removed, the
 // record gone. Safe to repeat. False when the new uninstaller could not
@@ -48,5 +52,7 @@ enum SwapRecovery {
 };
 
 // What a killed run left: undone or finished. *pullReleaseSerial receives
-// the serial a finished swap installed (0 when not verified).
-SwapRecovery RecoverSwap(const SwapPaths& paths, ULONGLONG* pullReleaseSerial);
+// the serial a finished swap installed (0 when not verified), *phTree the
+// finished tree held as SwapInNewTree holds it.
+SwapRecovery RecoverSwap(const SwapPaths& paths, ULONGLONG* pullReleaseSerial,
+                         CFileHandle* phTree);

@@ -115,13 +115,15 @@ bool StartLog(const wchar_t* pszFolder, const wchar_t* pszFile) {
         pszFolder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
         NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL));
     if (!g_logFolder || !IsFolderItself(g_logFolder.Get(), pszFolder)) return false;
-    g_logFile.Reset(::CreateFileW(pszFile, GENERIC_READ | GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL));
-    // Checked again after the open: a folder that became a mount point in
-    // between sent the open elsewhere, and nothing there may be emptied.
+    // Made inside the held folder, never through its name: a user who owns
+    // the folder could make it a mount point between the check above and
+    // the open, and have the file made anywhere. Held from here on without
+    // delete sharing, the file keeps the folder from being emptied (and so
+    // from becoming a mount point), so the later appends by name stay here.
+    g_logFile.Reset(OpenInFolder(g_logFolder.Get(), pszName, GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN_IF,
+                                 FILE_NON_DIRECTORY_FILE));
     if (!g_logFile || !IsPlainFile(g_logFile.Get()) ||
-        !IsFolderItself(g_logFolder.Get(), pszFolder) ||
         !LiesIn(g_logFolder.Get(), g_logFile.Get(), pszName))
         return false;
     LARGE_INTEGER liZero = {};

@@ -2,7 +2,9 @@
 
 #include <aclapi.h>
 #include <string.h>
+#include <winternl.h>
 
+#include <string>
 #include <utility>
 
 #include "StrFormat.h"
@@ -42,6 +44,31 @@ CProtectedSecurity::CProtectedSecurity(UsersAccess users) : m_bValid(false), m_s
     m_sa.bInheritHandle = FALSE;
 }
 
+HANDLE OpenInFolder(HANDLE hFolder, const wchar_t* pszName, DWORD dwAccess, DWORD dwShare,
+                    DWORD dwDisposition, DWORD dwOptions) {
+    const size_t cbName = wcslen(pszName) * sizeof(wchar_t);
+    if (!cbName || cbName > 0xfffe || wcschr(pszName, L'\\')) {
+        ::SetLastError(ERROR_BAD_PATHNAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    UNICODE_STRING name;
+    name.Length = name.MaximumLength = static_cast<USHORT>(cbName);
+    name.Buffer = const_cast<wchar_t*>(pszName);
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, hFolder, NULL);
+    IO_STATUS_BLOCK io;
+    HANDLE hItem = INVALID_HANDLE_VALUE;
+    const NTSTATUS status =
+        ::NtCreateFile(&hItem, dwAccess | SYNCHRONIZE, &attributes, &io, NULL,
+                       FILE_ATTRIBUTE_NORMAL, dwShare, dwDisposition,
+                       dwOptions | FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT |
+                           FILE_SYNCHRONOUS_IO_NONALERT,
+                       NULL, 0);
+    if (NT_SUCCESS(status)) return hItem;
+    ::SetLastError(::RtlNtStatusToDosError(status));
+    return INVALID_HANDLE_VALUE;
+}
+
 bool IsFolderItself(HANDLE hFolder, const wchar_t* pszPath) {
     BY_HANDLE_FILE_INFORMATION info;
     DWORD dwNamed = ::GetFileAttributesW(pszPath);
@@ -73,13 +100,13 @@ bool CFolderGuard::Protect(CProtectedSecurity& security) {
                              security.Owner(), NULL, security.Dacl(), NULL) == ERROR_SUCCESS;
 }
 
-bool GrantUsersModify(const wchar_t* pszPath) {
+bool GrantUsersModify(HANDLE hFolder) {
     CProtectedSecurity security(CProtectedSecurity::kUsersModify);
-    // By name, since only this propagates to what is inside.
+    // The system passes the inherited entries on to what is inside.
     return security.IsValid() &&
-           ::SetNamedSecurityInfoW(const_cast<wchar_t*>(pszPath), SE_FILE_OBJECT,
-                                   DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                   NULL, NULL, security.Dacl(), NULL) == ERROR_SUCCESS;
+           ::SetSecurityInfo(hFolder, SE_FILE_OBJECT,
+                             DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, NULL,
+                             NULL, security.Dacl(), NULL) == ERROR_SUCCESS;
 }
 
 namespace {
@@ -168,17 +195,34 @@ bool IsPlainFile(HANDLE hFile) {
            info.nNumberOfLinks == 1;
 }
 
+namespace {
+
+// The path the system resolved hItem to, at any length; empty if unknown.
+std::wstring FinalPath(HANDLE hItem) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (int nTry = 0; nTry < 2; ++nTry) {
+        const DWORD cch = ::GetFinalPathNameByHandleW(hItem, &path[0],
+                                                      static_cast<DWORD>(path.size()), 0);
+        if (!cch) break;
+        if (cch < path.size()) {
+            path.resize(cch);
+            return path;
+        }
+        path.resize(cch);
+    }
+    return std::wstring();
+}
+
+}  // namespace
+
 bool LiesIn(HANDLE hFolder, HANDLE hFile, const wchar_t* pszName) {
-    wchar_t szFolder[MAX_PATH];
-    wchar_t szFile[MAX_PATH];
-    wchar_t szWanted[MAX_PATH];
-    DWORD cchFolder = ::GetFinalPathNameByHandleW(hFolder, szFolder, MAX_PATH, 0);
-    DWORD cchFile = ::GetFinalPathNameByHandleW(hFile, szFile, MAX_PATH, 0);
-    if (!cchFolder || cchFolder >= MAX_PATH || !cchFile || cchFile >= MAX_PATH) return false;
+    std::wstring wanted = FinalPath(hFolder);
+    const std::wstring file = FinalPath(hFile);
+    if (wanted.empty() || file.empty()) return false;
     // A drive's root ends in a separator already.
-    const bool bRoot = szFolder[cchFolder - 1] == L'\\';
-    return FormatInto(szWanted, bRoot ? L"%s%s" : L"%s\\%s", szFolder, pszName) &&
-           ::CompareStringOrdinal(szFile, -1, szWanted, -1, TRUE) == CSTR_EQUAL;
+    if (wanted[wanted.size() - 1] != L'\\') wanted += L'\\';
+    wanted += pszName;
+    return ::CompareStringOrdinal(file.c_str(), -1, wanted.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
 bool CreatePlainFile(const wchar_t* pszPath, DWORD dwShare, CFileHandle* pFile) {
@@ -198,9 +242,9 @@ bool CreatePlainFile(const wchar_t* pszPath, DWORD dwShare, CFileHandle* pFile) 
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL));
     if (!folder) return false;
-    CFileHandle file(::CreateFileW(szFull, GENERIC_WRITE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                   dwShare, NULL, OPEN_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL));
+    // Made inside the folder opened above, whatever its name means by now.
+    CFileHandle file(OpenInFolder(folder.Get(), pszName, GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+                                  dwShare, FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE));
     if (!file) return false;
     // Seen as the name named, or not written at all.
     if (!IsPlainFile(file.Get()) || !LiesIn(folder.Get(), file.Get(), pszName) ||

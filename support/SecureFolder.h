@@ -39,6 +39,16 @@ private:
     SECURITY_ATTRIBUTES m_sa;
 };
 
+// pszName (one name, no separator) inside the held folder hFolder, opened
+// through that handle and not by a path: whatever happens to the folder's
+// name or to the folders above it, the open stays inside it (a folder made
+// a mount point must be empty first, and then holds no name to open). A
+// link is opened as the link. dwDisposition and dwOptions as NtCreateFile
+// takes them (FILE_OPEN, FILE_OPEN_IF; FILE_NON_DIRECTORY_FILE, ...); the
+// last error says why when it fails.
+HANDLE OpenInFolder(HANDLE hFolder, const wchar_t* pszName, DWORD dwAccess, DWORD dwShare,
+                    DWORD dwDisposition, DWORD dwOptions);
+
 // Whether hFolder (opened with FILE_FLAG_OPEN_REPARSE_POINT) is a folder
 // and no link; pszPath's own attributes are looked at too, as Wine reports
 // a link by its name only.
@@ -75,9 +85,10 @@ private:
 // made a folder; on Windows no standard user can change that owner.
 bool FileSecurityIsKept();
 
-// Gives Users modify rights on a folder and everything already in it (the
-// protected list with bUsersModify), by name: the caller holds the folder.
-bool GrantUsersModify(const wchar_t* pszPath);
+// Gives Users modify rights on the folder held by hFolder (opened with
+// READ_CONTROL and WRITE_DAC) and on everything already in it: the
+// protected list with kUsersModify, set through the handle, never by name.
+bool GrantUsersModify(HANDLE hFolder);
 
 // Whether hFile is a plain file with one name: no link someone made in place
 // of the file, nor a file another name shares (a hard link is no reparse

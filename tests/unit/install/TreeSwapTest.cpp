@@ -50,6 +50,16 @@ protected:
         EXPECT_FALSE(FolderExists(m_paths.szNew));
     }
 
+    // The swap and the recovery, the tree they hold let go at once.
+    bool Swap(ULONGLONG ullSerial) {
+        CFileHandle hTree;
+        return SwapInNewTree(m_paths, ullSerial, &hTree);
+    }
+    SwapRecovery Recover(ULONGLONG* pullSerial) {
+        CFileHandle hTree;
+        return RecoverSwap(m_paths, pullSerial, &hTree);
+    }
+
     CTempFolder m_tmp{L"swap"};
     CLogFile m_log;
     std::wstring m_setup, m_un;
@@ -59,7 +69,12 @@ protected:
 }  // namespace
 
 TEST_F(TreeSwapTest, TheNewTreeReplacesTheOldOneWhole) {
-    ASSERT_TRUE(SwapInNewTree(m_paths, 42));
+    {
+        // Held as itself once in place: nobody renames it away meanwhile.
+        CFileHandle hTree;
+        ASSERT_TRUE(SwapInNewTree(m_paths, 42, &hTree));
+        EXPECT_FALSE(::MoveFileW(m_setup.c_str(), m_tmp.Sub(L"moved").c_str()));
+    }
     {
         // An uninstaller held open cannot be replaced, and the swap says so.
         CFileHandle held(::CreateFileW(m_paths.szUnInstallExe, GENERIC_READ, FILE_SHARE_READ, NULL,
@@ -75,26 +90,26 @@ TEST_F(TreeSwapTest, TheNewTreeReplacesTheOldOneWhole) {
     ForceRemoveTree(m_setup);
     MakeTree(m_paths.szNew, "new");
     ASSERT_TRUE(WriteFileBytes(m_paths.szNewUnInstallExe, "new uninstaller"));
-    ASSERT_TRUE(SwapInNewTree(m_paths, 0));
+    ASSERT_TRUE(Swap(0));
     FinishSwap(m_paths);
     ExpectNewAlone();
 }
 
 TEST_F(TreeSwapTest, ANextRunUndoesAnUncommittedSwapAndFinishesACommittedOne) {
     ULONGLONG ullSerial = 1;
-    EXPECT_EQ(SwapNothingToDo, RecoverSwap(m_paths, &ullSerial));
+    EXPECT_EQ(SwapNothingToDo, Recover(&ullSerial));
     EXPECT_EQ(0u, ullSerial);
     ExpectOld();
 
     // Killed after the record, before any rename; then after the old tree
     // left, before the new one came. Both come back as the old installation.
     for (int nRenames = 0; nRenames < 2; ++nRenames) {
-        ASSERT_TRUE(SwapInNewTree(m_paths, 42));
+        ASSERT_TRUE(Swap(42));
         ASSERT_TRUE(::MoveFileW(m_setup.c_str(), m_paths.szNew));
         if (nRenames == 0) {
             ASSERT_TRUE(::MoveFileW(m_paths.szOld, m_setup.c_str()));
         }
-        EXPECT_EQ(SwapUndone, RecoverSwap(m_paths, &ullSerial)) << nRenames;
+        EXPECT_EQ(SwapUndone, Recover(&ullSerial)) << nRenames;
         ExpectOld();
         EXPECT_EQ(std::vector<std::wstring>{L"UnInstall.exe"}, ListFolder(m_un));
         EXPECT_FALSE(FolderExists(m_paths.szNew));
@@ -103,8 +118,10 @@ TEST_F(TreeSwapTest, ANextRunUndoesAnUncommittedSwapAndFinishesACommittedOne) {
     }
 
     // Killed after the commit: the next run finishes it, with its serial.
-    ASSERT_TRUE(SwapInNewTree(m_paths, 1796786037ull));
-    EXPECT_EQ(SwapFinished, RecoverSwap(m_paths, &ullSerial));
+    ASSERT_TRUE(Swap(1796786037ull));
+    CFileHandle hTree;
+    EXPECT_EQ(SwapFinished, RecoverSwap(m_paths, &ullSerial, &hTree));
+    EXPECT_TRUE(hTree);
     EXPECT_EQ(1796786037ull, ullSerial);
     ExpectNewAlone();
 }
@@ -114,12 +131,12 @@ TEST_F(TreeSwapTest, ANextRunUndoesAnUncommittedSwapAndFinishesACommittedOne) {
 // the new installation and delete the old one, which comes back instead;
 // the foreign folder goes aside, untouched.
 TEST_F(TreeSwapTest, AFolderSomeoneMadeInPlaceIsNeverTakenForTheNewTree) {
-    ASSERT_TRUE(SwapInNewTree(m_paths, 42));
+    ASSERT_TRUE(Swap(42));
     // Kept (elsewhere), so that no new folder can reuse its file ID.
     ASSERT_TRUE(::MoveFileW(m_setup.c_str(), m_tmp.Sub(L"built").c_str()));
     MakeTree(m_setup, "theirs");
     ULONGLONG ullSerial = 1;
-    EXPECT_EQ(SwapUndone, RecoverSwap(m_paths, &ullSerial));
+    EXPECT_EQ(SwapUndone, Recover(&ullSerial));
     EXPECT_EQ(0u, ullSerial);
     ExpectOld();
     std::vector<std::wstring> names = ListFolder(m_tmp.Path());
@@ -131,11 +148,11 @@ TEST_F(TreeSwapTest, AFolderSomeoneMadeInPlaceIsNeverTakenForTheNewTree) {
     // Nor is a foreign folder at the name the new tree is built under
     // removed: only the recorded tree is.
     MakeTree(m_paths.szNew, "new");
-    ASSERT_TRUE(SwapInNewTree(m_paths, 43));
+    ASSERT_TRUE(Swap(43));
     ASSERT_TRUE(::MoveFileW(m_setup.c_str(), m_tmp.Sub(L"built2").c_str()));
     ASSERT_TRUE(::MoveFileW(m_paths.szOld, m_setup.c_str()));
     MakeTree(m_paths.szNew, "theirs too");
-    EXPECT_EQ(SwapUndone, RecoverSwap(m_paths, &ullSerial));
+    EXPECT_EQ(SwapUndone, Recover(&ullSerial));
     ExpectOld();
     EXPECT_EQ("theirs too", Read(std::wstring(m_paths.szNew) + L"\\iKVTRemote.exe"));
 }
