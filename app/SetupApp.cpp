@@ -97,6 +97,7 @@ int CSetupApp::Install() {
     Gdiplus::GdiplusStartup(&g_gdiplusToken, &g_gdiplusStartupInput, NULL);
     if (options.bSilent || !options.strLayout.empty()) {
         CSilentInstall silent;
+        ChooseRunProxy(options.bProxy ? &options.proxy : NULL);
         if (!options.strLayout.empty()) return silent.RunLayout(options.strLayout.c_str());
         silent.SetSource(options.strSource.c_str());
         return silent.Run(options.bLaunch);
@@ -105,6 +106,7 @@ int CSetupApp::Install() {
     // gone before ExitInstance takes GDI+ down.
     CSetupDlg dlg(NULL);
     CopyInto(dlg.m_szSourcePath, options.strSource.c_str());
+    ChooseRunProxy(options.bProxy ? &options.proxy : NULL);
     m_pMainWnd = NULL;
     dlg.DoModal();
     // A window closed before the installation ended (or began) was stopped.

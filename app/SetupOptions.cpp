@@ -7,12 +7,14 @@
 #include "CommandLine.h"
 
 const wchar_t kSetupUsage[] =
-    L"setup.exe [/S [/LAUNCH]] [/LOG=文件] [/LAYOUT=文件夹 | /SOURCE=文件夹]\n\n"
+    L"setup.exe [/S [/LAUNCH]] [/LOG=文件] [/LAYOUT=文件夹 | /SOURCE=文件夹]\n"
+    L"          [/PROXY=主机:端口 | /PROXY=DIRECT]\n\n"
     L"/S\t无界面安装，以退出码报告结果\n"
     L"/LAUNCH\t无界面安装完成后启动塔维罗\n"
     L"/LOG=文件\t日志同时写入该文件\n"
     L"/LAYOUT=文件夹\t下载全部安装文件到该文件夹，不安装\n"
     L"/SOURCE=文件夹\t从该文件夹安装，不连接服务器\n"
+    L"/PROXY=主机:端口\t所有下载经该代理；DIRECT：不经代理\n"
     L"/?\t显示本说明";
 
 bool ReadSetupOptions(const wchar_t* pszCommandLine, SetupOptions* pOptions,
@@ -35,6 +37,7 @@ bool ReadSetupOptions(const wchar_t* pszCommandLine, SetupOptions* pOptions,
         {L"?", false, false, std::wstring()},
         {L"LAYOUT", true, false, std::wstring()},
         {L"SOURCE", true, false, std::wstring()},
+        {L"PROXY", true, false, std::wstring()},
     };
     std::vector<std::wstring> arguments;
     bool bOk = ReadSwitches(argc, argv, switches, sizeof(switches) / sizeof(switches[0]),
@@ -67,7 +70,12 @@ bool ReadSetupOptions(const wchar_t* pszCommandLine, SetupOptions* pOptions,
             (i == 4 ? pOptions->strLayout : pOptions->strSource) = szFull;
         }
     }
+    if (bOk && switches[6].bGiven && !ReadProxySwitch(switches[6].strValue.c_str(), &pOptions->proxy)) {
+        *pRefused = L"/PROXY=" + switches[6].strValue;
+        bOk = false;
+    }
     if (!bOk) return false;
+    pOptions->bProxy = switches[6].bGiven;
     pOptions->bLaunch = switches[1].bGiven;
     pOptions->strLog = switches[2].strValue;
     pOptions->bHelp = switches[3].bGiven;

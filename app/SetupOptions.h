@@ -1,8 +1,11 @@
 #pragma once
 // setup.exe's command line. Without one it is the window a person clicks.
 //
-//   setup.exe [/S [/LAUNCH]] [/LOG=FILE] [/LAYOUT=DIR | /SOURCE=DIR] [/?]
+//   setup.exe [/S [/LAUNCH]] [/LOG=FILE] [/LAYOUT=DIR | /SOURCE=DIR]
+//             [/PROXY=host:port | /PROXY=DIRECT] [/?]
 #include <string>
+
+#include "ProxyChoice.h"
 
 struct SetupOptions {
     // /S: no window, no box, no dialog; the exit code says how it went.
@@ -18,6 +21,10 @@ struct SetupOptions {
     // folder instead of the servers. Both full paths.
     std::wstring strLayout;
     std::wstring strSource;
+    // /PROXY=host:port or /PROXY=DIRECT: every request of the run through
+    // that proxy, or through none (bProxy).
+    bool bProxy;
+    ProxyChoice proxy;
 };
 
 // False with the refused argument in *pRefused when the command line holds

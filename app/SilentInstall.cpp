@@ -5,6 +5,7 @@
 #include "DestPath.h"
 #include "ExitCodes.h"
 #include "Handle.h"
+#include "HttpDownload.h"
 #include "InstallLayout.h"
 #include "LayoutSequence.h"
 #include "Log.h"
@@ -78,6 +79,29 @@ void CSilentInstall::ShowPackageDone(const wchar_t* pszName, DWORD cbBytes) {
     Print(L"%s: %lu bytes, installed", pszName, cbBytes);
 }
 
+void CSilentInstall::OnDownloadProgress(void* pContext, LPCWSTR lpUrl, ULONGLONG ullDone,
+                                        ULONGLONG ullTotal) {
+    CSilentInstall* pThis = static_cast<CSilentInstall*>(pContext);
+    const DWORD dwNow = ::GetTickCount();
+    if (pThis->m_strProgressUrl != lpUrl) {
+        pThis->m_strProgressUrl = lpUrl;
+        pThis->m_dwFileStart = pThis->m_dwShown = dwNow;
+        return;
+    }
+    if (dwNow - pThis->m_dwShown < 1000) return;
+    pThis->m_dwShown = dwNow;
+    const DWORD dwMs = dwNow - pThis->m_dwFileStart;
+    const ULONGLONG ullPerSecond = dwMs ? ullDone * 1000 / dwMs : 0;
+    const wchar_t* pszName = wcsrchr(lpUrl, L'/');
+    pszName = pszName ? pszName + 1 : lpUrl;
+    if (ullTotal && ullPerSecond)
+        pThis->Print(L"%s: %I64u / %I64u KB, %I64u KB/s, %I64u s left", pszName, ullDone / 1024,
+                     ullTotal / 1024, ullPerSecond / 1024,
+                     (ullTotal > ullDone ? ullTotal - ullDone : 0) / ullPerSecond);
+    else
+        pThis->Print(L"%s: %I64u KB, %I64u KB/s", pszName, ullDone / 1024, ullPerSecond / 1024);
+}
+
 void CSilentInstall::SetSource(const wchar_t* pszSource) { CopyInto(m_szSourcePath, pszSource); }
 
 int CSilentInstall::RunStoppable(bool bLayout) {
@@ -85,11 +109,15 @@ int CSilentInstall::RunStoppable(bool bLayout) {
     if (!stop) return -1;
     g_hStop = stop.Get();
     if (m_bConsole) ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    SetDownloadProgress(OnDownloadProgress, this);
     if (bLayout)
         RunLayoutSequence(*this, *this, stop.Get());
     else
         RunInstallSequence(*this, *this, stop.Get(), NULL);
+    SetDownloadProgress(NULL, NULL);
     if (m_bConsole) ::SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+    // Once, however many attempts met it.
+    if (NetworkNote()[0]) Print(L"network: %s", NetworkNote());
     g_hStop = NULL;
     return m_nExitCode < 0 ? static_cast<int>(kSetupStopped) : m_nExitCode;
 }

@@ -25,6 +25,9 @@ private:
     void ArmLaunchTimer() override {}
     void ShowPackageDone(const wchar_t* pszName, DWORD cbBytes) override;
     void Print(const wchar_t* pszFormat, ...);
+    // A file's bytes, speed and time left, at most once a second.
+    static void OnDownloadProgress(void* pContext, LPCWSTR lpUrl, ULONGLONG ullDone,
+                                   ULONGLONG ullTotal);
     // The install (or layout) sequence with a stop that Ctrl+C on the
     // console sets; its exit code, a stop's when it left none, or -1 when
     // no stop could be made.
@@ -32,4 +35,8 @@ private:
 
     HANDLE m_hOut;
     bool m_bConsole;
+    // The file whose progress shows, since when, and when it last showed.
+    std::wstring m_strProgressUrl;
+    DWORD m_dwFileStart = 0;
+    DWORD m_dwShown = 0;
 };

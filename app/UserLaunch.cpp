@@ -96,15 +96,6 @@ bool ShellExecuteAsUser(const wchar_t* pszFile, const wchar_t* pszFolder) {
 
 namespace {
 
-// The user of a token, into a buffer of the largest SID size.
-bool GetTokenUserSid(HANDLE hToken, BYTE (&abSid)[SECURITY_MAX_SID_SIZE]) {
-    BYTE abUser[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    DWORD cb = 0;
-    if (!::GetTokenInformation(hToken, TokenUser, abUser, sizeof(abUser), &cb)) return false;
-    PSID pSid = reinterpret_cast<TOKEN_USER*>(abUser)->User.Sid;
-    return ::CopySid(SECURITY_MAX_SID_SIZE, abSid, pSid) != FALSE;
-}
-
 // pszFile started with hToken in pszFolder (on pszDesktop, or this
 // process's desktop when NULL).
 bool StartWithToken(HANDLE hToken, const wchar_t* pszFile, const wchar_t* pszFolder,

@@ -53,7 +53,7 @@ void PassTurn(CReleaseFetch& fetch) {
 // The file pszName of the /SOURCE folder into the download buffer, at most
 // dwMaxBody bytes: what a download would have given.
 bool ReadFromSource(CReleaseFetch& fetch, const wchar_t* pszName, DWORD dwMaxBody,
-                    bool* pbTooLong) {
+                    bool* pbNotTheFile) {
     ForgetCutDownload(fetch);
     wchar_t szFile[MAX_PATH];
     if (!FormatInto(szFile, L"%s\\%s", fetch.m_szSourcePath, pszName)) return false;
@@ -68,7 +68,7 @@ bool ReadFromSource(CReleaseFetch& fetch, const wchar_t* pszName, DWORD dwMaxBod
     if (size.QuadPart > dwMaxBody || size.QuadPart >= 0x7FFFFFFF) {
         LogError(L"[CSetupDlg::Execute] %s too long size=%I64d limit=%lu", szFile, size.QuadPart,
                  dwMaxBody);
-        *pbTooLong = true;
+        *pbNotTheFile = true;
         return false;
     }
     const DWORD cbFile = static_cast<DWORD>(size.QuadPart);
@@ -90,9 +90,9 @@ bool ReadFromSource(CReleaseFetch& fetch, const wchar_t* pszName, DWORD dwMaxBod
 // from whichever server comes next: one that serves the same file (the same
 // validator) sends the rest, any other the whole file.
 bool DownloadFromServer(CReleaseFetch& fetch, const wchar_t* pszName, DWORD dwMaxBody,
-                        HWND hWndOwner, bool* pbTooLong) {
-    *pbTooLong = false;
-    if (fetch.m_szSourcePath[0]) return ReadFromSource(fetch, pszName, dwMaxBody, pbTooLong);
+                        HWND hWndOwner, bool* pbNotTheFile) {
+    *pbNotTheFile = false;
+    if (fetch.m_szSourcePath[0]) return ReadFromSource(fetch, pszName, dwMaxBody, pbNotTheFile);
     wchar_t szUrl[MAX_PATH];
     wchar_t szServer[MAX_PATH];
     const int nServer = fetch.m_nServer % GetDownloadServerCount();
@@ -118,9 +118,11 @@ bool DownloadFromServer(CReleaseFetch& fetch, const wchar_t* pszName, DWORD dwMa
         return true;
     }
     const DWORD dwError = ::GetLastError();
-    *pbTooLong = dwError == ERROR_FILE_TOO_LARGE;
+    // Longer than the file may be, or a web page: no attempt at this file
+    // can have given it.
+    *pbNotTheFile = dwError == ERROR_FILE_TOO_LARGE || dwError == ERROR_INVALID_DATA;
     if (dwError == ERROR_INTERNET_INCORRECT_PASSWORD) fetch.m_bProxyRefused = true;
-    if (dwError == ERROR_CANCELLED || *pbTooLong || !fetch.m_cut.szValidator[0] ||
+    if (dwError == ERROR_CANCELLED || *pbNotTheFile || !fetch.m_cut.szValidator[0] ||
         fetch.m_nDownloadLen <= dwHeld || !CopyInto(fetch.m_szCutName, pszName))
         ForgetCutDownload(fetch);
     PassTurn(fetch);
@@ -144,9 +146,9 @@ FetchResult FetchReleaseFile(CReleaseFetch& fetch, const wchar_t* pszName, HWND 
         LogError(L"[CSetupDlg::Execute] %s refused: not in the release manifest", pszName);
         return FetchRefused;
     }
-    bool bTooLong = false;
-    if (!DownloadFromServer(fetch, pszName, pFile ? pFile->cbSize : MAXDWORD, hWndOwner, &bTooLong))
-        return bTooLong ? FetchRefused : FetchFailed;
+    bool bNotTheFile = false;
+    if (!DownloadFromServer(fetch, pszName, pFile ? pFile->cbSize : MAXDWORD, hWndOwner, &bNotTheFile))
+        return bNotTheFile && fetch.m_bVerified ? FetchRefused : FetchFailed;
     if (!pFile) return FetchOk;
 
     BYTE digest[kSha256Bytes];
@@ -158,6 +160,14 @@ FetchResult FetchReleaseFile(CReleaseFetch& fetch, const wchar_t* pszName, HWND 
     FormatHex(pFile->digest, kSha256Bytes, szWanted);
     LogError(L"[CSetupDlg::Execute] %s refused: size=%lu sha256=%s expected size=%lu sha256=%s",
              pszName, fetch.m_nDownloadLen, szGot, pFile->cbSize, szWanted);
+    wchar_t szNote[256];
+    if (fetch.m_nDownloadLen != pFile->cbSize &&
+        FormatInto(szNote, L"%s: the answer was %lu bytes where the release says %lu, not the "
+                           L"file: a proxy or portal?",
+                   pszName, fetch.m_nDownloadLen, pFile->cbSize)) {
+        LogError(L"[CSetupDlg::Execute] %s", szNote);
+        NoteNetwork(szNote);
+    }
     // What it holds is not the release's: nothing may use it.
     ForgetCutDownload(fetch);
     PassTurn(fetch);
@@ -173,9 +183,9 @@ FetchResult FetchReleaseManifest(CReleaseFetch& fetch, HWND hWndOwner) {
     }
     const ULONGLONG ullInstalled = ReadInstalledReleaseSerial();
     return FetchFromEachServer([&]() {
-        bool bTooLong = false;
-        if (!DownloadFromServer(fetch, kManifestName, kManifestMaxBytes, hWndOwner, &bTooLong))
-            return bTooLong ? FetchRefused : FetchFailed;
+        bool bNotTheFile = false;
+        if (!DownloadFromServer(fetch, kManifestName, kManifestMaxBytes, hWndOwner, &bNotTheFile))
+            return bNotTheFile ? FetchRefused : FetchFailed;
         const wchar_t* pszWhy =
             AcceptReleaseManifest(fetch.m_pDownloadBuf, fetch.m_nDownloadLen, key,
                                   CurrentUnixTime(), ullInstalled, &fetch.m_manifest);

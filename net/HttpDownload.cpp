@@ -8,6 +8,7 @@
 #include "Handle.h"
 #include "Log.h"
 #include "ProxyAuthDlg.h"
+#include "ProxyChoice.h"
 #include "StrFormat.h"
 #include "WinInet.h"
 
@@ -68,6 +69,13 @@ void ForgetCredentials(wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64
     ::SecureZeroMemory(szProxyUser, sizeof(szProxyUser));
     ::SecureZeroMemory(szProxyPassword, sizeof(szProxyPassword));
 }
+
+// What the network did, in words, the first time this run it did something
+// a person must hear about (a web page instead of a file, a proxy nobody
+// could answer).
+wchar_t g_szNote[256] = {0};
+PFN_DOWNLOAD_PROGRESS g_pfnProgress = NULL;
+void* g_pProgressContext = NULL;
 
 bool StopSet(HANDLE hStopEvent) {
     if (!hStopEvent || ::WaitForSingleObject(hStopEvent, 0) != WAIT_OBJECT_0) return false;
@@ -182,6 +190,16 @@ bool OpenAnswered(HINTERNET hInternet, LPCWSTR lpUrl, LPCWSTR pszHeaders, DWORD 
             ::SetLastError(ERROR_CANCELLED);
             return false;
         }
+        if (!g_nProxyAsksAllowed) {
+            // Only Basic gets here: WinINet has answered NTLM and Negotiate
+            // with the signed-in account already, and it was refused.
+            LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  the proxy asks "
+                     L"for a name and password (407) and nobody can answer it in an unattended "
+                     L"run lpUrl=%s",
+                     lpUrl);
+            NoteNetwork(L"the proxy asks for a name and password (407), which an unattended run "
+                 L"cannot give: name another proxy with /PROXY");
+        }
         if (!GetProxyCredentials(szProxyUser, szProxyPassword)) {
             LogNormal(
                 L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]] check username and "
@@ -275,6 +293,18 @@ bool QueryRangeStart(HINTERNET hRequest, ULONGLONG* pullFirst) {
 void StartProxyAsking(bool bDialogs) {
     g_nProxyAsks = 0;
     g_nProxyAsksAllowed = bDialogs ? kMaxProxyAsks : 0;
+    g_szNote[0] = 0;
+}
+
+const wchar_t* NetworkNote() { return g_szNote; }
+
+void NoteNetwork(const wchar_t* pszText) {
+    if (!g_szNote[0]) CopyInto(g_szNote, pszText);
+}
+
+void SetDownloadProgress(PFN_DOWNLOAD_PROGRESS pfn, void* pContext) {
+    g_pfnProgress = pfn;
+    g_pProgressContext = pContext;
 }
 
 void ForgetProxyCredentials(wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64]) {
@@ -315,8 +345,11 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
         return FALSE;
     }
 
-    CInternetHandle hInternet(
-        WinInet::InternetOpenW(NULL, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0));
+    const ProxyChoice& proxy = RunProxy();
+    const bool bNamed = proxy.dwAccessType == INTERNET_OPEN_TYPE_PROXY;
+    CInternetHandle hInternet(WinInet::InternetOpenW(NULL, proxy.dwAccessType,
+                                                     bNamed ? proxy.szProxy : NULL,
+                                                     bNamed ? proxy.szBypass : NULL, 0));
     if (!hInternet) {
         LogError(L"[HttpDownload  InternetOpen]  error=%lu", ::GetLastError());
         return FALSE;
@@ -367,6 +400,29 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
         // be installed as a package or parsed as a setup list.
         LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  status=%s lpUrl=%s",
                  szStatus, lpUrl);
+        return FALSE;
+    }
+
+    // A proxy's or a captive portal's page in place of the file (none of
+    // the release's files is a web page): counted, said in words, never kept.
+    wchar_t szType[64] = {0};
+    DWORD cbType = sizeof(szType) - sizeof(wchar_t);
+    if (WinInet::HttpQueryInfoW(hRequest.Get(), HTTP_QUERY_CONTENT_TYPE, szType, &cbType, NULL) &&
+        _wcsnicmp(szType, L"text/html", 9) == 0) {
+        BYTE page[1024];
+        DWORD cbPage = 0;
+        DWORD dwRecv = 0;
+        while (cbPage < dwMaxBody && cbPage < 0x100000 &&
+               WinInet::InternetReadFile(hRequest.Get(), page, sizeof(page), &dwRecv) && dwRecv)
+            cbPage += dwRecv;
+        LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_CONTENT_TYPE]]  the answer was a web "
+                 L"page of %lu bytes, not the file: a proxy or portal? lpUrl=%s",
+                 cbPage, lpUrl);
+        wchar_t szNote[256];
+        if (FormatInto(szNote, L"the answer was a web page of %lu bytes, not the file: a proxy or "
+                               L"portal?", cbPage))
+            NoteNetwork(szNote);
+        ::SetLastError(ERROR_INVALID_DATA);
         return FALSE;
     }
 
@@ -457,6 +513,9 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
         }
         memcpy(*ppBuffer + *pdwSize, scratch, dwRecv);
         *pdwSize += dwRecv;
+        if (g_pfnProgress)
+            g_pfnProgress(g_pProgressContext, lpUrl, *pdwSize - dwStartSize,
+                          bHasLength ? ullLength : 0);
         // A server that trickles the body would hold the run for hours.
         if (dwDeadlineMs != INFINITE && ::GetTickCount() - dwStart > dwDeadlineMs) {
             LogError(L"[HttpDownload  InternetReadFile]  too slow: %lu bytes in %lu ms lpUrl=%s",

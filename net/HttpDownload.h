@@ -14,7 +14,10 @@
 // byte past it is kept. hStopEvent (an auto-reset event, or NULL): set
 // while the body arrives, the download ends at once (last error
 // ERROR_CANCELLED) and the event is left set for the caller to see. Every
-// request goes past caches. True when the whole body has been read.
+// request goes past caches, through the run's proxy (RunProxy). A web page
+// (Content-Type text/html) is never the file: it fails with last error
+// ERROR_INVALID_DATA, nothing of it kept. True when the whole body has been
+// read.
 //
 // pResume (or NULL): what an earlier answer for this URL said. With a
 // validator and held bytes, the whole buffer is taken as the first bytes of
@@ -47,6 +50,20 @@ bool GrowDownloadBuffer(BYTE** ppBuffer, DWORD* pdwCapacity, DWORD dwHeld, ULONG
 // with last error ERROR_INTERNET_INCORRECT_PASSWORD, as does a user who
 // does not give credentials.
 void StartProxyAsking(bool bDialogs = true);
+
+// What the network did this run, in words, when it did something a person
+// must hear about: the first web page in place of a file, or a proxy's 407
+// an unattended run could not answer. Empty otherwise; a new run
+// (StartProxyAsking) clears it.
+const wchar_t* NetworkNote();
+// Keeps pszText as the note, unless the run has one already.
+void NoteNetwork(const wchar_t* pszText);
+
+// Called as a body arrives (every chunk; the callee throttles): the bytes of
+// the file in hand so far and its whole length (0 when not announced).
+typedef void (*PFN_DOWNLOAD_PROGRESS)(void* pContext, LPCWSTR lpUrl, ULONGLONG ullDone,
+                                      ULONGLONG ullTotal);
+void SetDownloadProgress(PFN_DOWNLOAD_PROGRESS pfn, void* pContext);
 
 // Wipes the credentials from memory (the run is over, or they were rejected).
 void ForgetProxyCredentials(wchar_t (&szProxyUser)[64], wchar_t (&szProxyPassword)[64]);

@@ -14,6 +14,14 @@ bool MakeSid(WELL_KNOWN_SID_TYPE type, BYTE (&abSid)[SECURITY_MAX_SID_SIZE]) {
     return ::CreateWellKnownSid(type, NULL, abSid, &cb) != FALSE;
 }
 
+bool GetTokenUserSid(HANDLE hToken, BYTE (&abSid)[SECURITY_MAX_SID_SIZE]) {
+    BYTE abUser[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD cb = 0;
+    if (!::GetTokenInformation(hToken, TokenUser, abUser, sizeof(abUser), &cb)) return false;
+    PSID pSid = reinterpret_cast<TOKEN_USER*>(abUser)->User.Sid;
+    return ::CopySid(SECURITY_MAX_SID_SIZE, abSid, pSid) != FALSE;
+}
+
 namespace {
 
 bool AllowInherited(PACL pAcl, DWORD dwMask, BYTE* pSid) {

@@ -10,6 +10,9 @@
 // SID size.
 bool MakeSid(WELL_KNOWN_SID_TYPE type, BYTE (&abSid)[SECURITY_MAX_SID_SIZE]);
 
+// The user of a token, into a buffer of the largest SID size.
+bool GetTokenUserSid(HANDLE hToken, BYTE (&abSid)[SECURITY_MAX_SID_SIZE]);
+
 // Owner Administrators; a protected list (nothing inherited from the parent):
 // Administrators and SYSTEM full control, Users read and execute (or modify,
 // for the client's own folder once it is installed; or nothing, for what

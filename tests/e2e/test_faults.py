@@ -430,6 +430,78 @@ class ProxyFaults(FaultTest):
 
 
 
+class ManagedNetworks(FaultTest):
+    """Unattended runs as a deployment agent starts them: the proxy named on
+    the command line, and what the network did said in words."""
+
+    def setUp(self):
+        super().setUp()
+        self.proxy_log = os.path.join(self.root, "proxy.log")
+        self.proxy = testservers.ProxyServer(self.server.port, None, None,
+                                             self.proxy_log).start()
+        # The user's own settings name a proxy that is not there.
+        faults.set_proxy(self.wine, 1)
+
+    def tearDown(self):
+        faults.set_proxy(self.wine, None)
+        self.proxy.stop()
+        super().tearDown()
+
+    def run_silent(self, *args):
+        proc = self.wine.start(os.path.join(ARGS.bin, "setup.exe"), "/S", *args)
+        self.procs.append(proc)
+        code = proc.wait(timeout=180)
+        with open(proc.out_path, "rb") as f:
+            return code, f.read().decode("utf-8", "replace")
+
+    def test_proxy_switch_overrides_the_users_settings(self):
+        self.serve_base()
+        self.serve_list("base.zip;1;1")
+        code, out = self.run_silent("/PROXY=127.0.0.1:%d" % self.proxy.port)
+        self.assertEqual(0, code, out)
+        with open(self.proxy_log, encoding="utf-8") as f:
+            forwarded = f.read()
+        for name in ("orbsetup.txt", "base.zip", "UnInstall.exe"):
+            self.assertIn("forward  /EX/" + name, forwarded)
+        self.assertIn("proxy 127.0.0.1:%d (bypass: none), from the /PROXY switch"
+                      % self.proxy.port, self.wine.read_log())
+
+        # DIRECT past the dead proxy of the user's settings; a package slow
+        # enough to show its progress on the way.
+        self.serve("base.zip", harness.make_zip({"iKVTRemote.exe": self.client,
+                                                "noise.bin": os.urandom(3000)}))
+        self.serve("base.zip.rule", b"trickle=0.001\n")
+        before = self.requests("base.zip")
+        code, out = self.run_silent("/PROXY=direct")
+        self.assertEqual(0, code, out)
+        self.assertEqual(before + 1, self.requests("base.zip"))
+        self.assertRegex(out, r"base\.zip: \d+ / \d+ KB, \d+ KB/s, \d+ s left")
+        self.assertEqual(forwarded, open(self.proxy_log, encoding="utf-8").read())
+
+        for bad in ("/PROXY=", "/PROXY=host", "/PROXY=host:0", "/PROXY=host:65536",
+                    "/PROXY=a b:80", "/PROXY=http://host:80"):
+            self.assertEqual(EXIT_BAD_COMMAND_LINE, self.run_silent(bad)[0], bad)
+
+    def test_a_web_page_in_place_of_a_package_is_named_and_never_unpacked(self):
+        self.serve_base()
+        self.serve_list("base.zip;1;1")
+        self.assertEqual(0, self.run_silent("/PROXY=DIRECT")[0])
+        page = b"<html><body>" + b"Please sign in to the network. " * 360 + b"</body></html>"
+        page = page[:11264 - 14] + b"</body></html>"
+        self.serve("base.zip", page)
+        self.serve("base.zip.rule", b"content_type=text/html; charset=utf-8\n")
+        code, out = self.run_silent("/PROXY=DIRECT")
+        self.assertEqual(EXIT_DOWNLOAD_FAILED, code, out)
+        said = "the answer was a web page of 11264 bytes, not the file: a proxy or portal?"
+        self.assertIn(said, self.wine.read_log())
+        self.assertEqual(1, out.count(said), out)
+        with open(self.wine.host_path("C:\\Tarvelo\\iKVTRemote.exe"), "rb") as f:
+            self.assertEqual(self.client, f.read())
+        self.assertEqual(["UnInstall.exe"],
+                         os.listdir(self.wine.host_path("C:\\UnInstall Tarvelo")))
+
+
+
 class RealServers(FaultTest):
     """nginx over HTTP and HTTPS and squid with Basic authentication, as a
     publisher would run them. HTTPS needs the build for https://localhost."""

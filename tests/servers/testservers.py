@@ -18,12 +18,13 @@ a sidecar NAME.rule with key=value lines that change how it is answered:
                  If-Range names the file's ETag (sent on every answer);
                  without it Range is ignored, as many servers do
   ranges=ignore  send the ETag, but answer every request whole
+  content_type=T the answer's Content-Type (else application/octet-stream)
   log=1          append "range=... if-range=... auth=..." for each request
                  to NAME.requests (the headers' values, "-" when absent;
                  auth: which of Authorization and Proxy-Authorization came)
 
 A missing file is a 404 with an error page. ProxyServer demands Basic
-credentials with 407 and forwards good requests, with their end-to-end
+credentials with 407 (unless made without a user) and forwards good requests, with their end-to-end
 headers, to the download server only, whatever host the request names; it
 appends one line per request to a log.
 """
@@ -123,7 +124,7 @@ class _DownloadHandler(http.server.BaseHTTPRequestHandler):
             first = int(range_asked[6:-1])
             status = 206
         self.send_response(status)
-        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Type", rules.get("content_type", "application/octet-stream"))
         if rules.get("ranges") in ("1", "ignore"):
             self.send_header("ETag", etag)
             self.send_header("Accept-Ranges", "bytes")
@@ -199,7 +200,7 @@ class _ProxyHandler(http.server.BaseHTTPRequestHandler):
         url = urllib.parse.urlsplit(self.path)
         target = url.path + ("?" + url.query if url.query else "")
         given = self.headers.get("Proxy-Authorization", "")
-        if given != server.expected_auth:
+        if server.expected_auth is not None and given != server.expected_auth:
             server.record("407", given, target)
             body = b"<html>proxy authentication required</html>"
             self.send_response(407)
@@ -252,8 +253,9 @@ class _ProxyHandler(http.server.BaseHTTPRequestHandler):
 class ProxyServer(_Server):
     def __init__(self, upstream_port, user, password, log_path):
         self.upstream_port = upstream_port
+        # Without a user it asks nobody for anything and forwards all.
         token = base64.b64encode(f"{user}:{password}".encode("utf-8")).decode("ascii")
-        self.expected_auth = "Basic " + token
+        self.expected_auth = "Basic " + token if user is not None else None
         self.log_path = log_path
         self.lock = threading.Lock()
         super().__init__(_ProxyHandler)

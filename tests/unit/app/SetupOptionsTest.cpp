@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <wininet.h>
+
 #include "SetupOptions.h"
 
 TEST(SetupOptionsTest, SwitchesAreReadInAnyCaseAndWithEitherPrefix) {
@@ -45,6 +47,8 @@ TEST(SetupOptionsTest, AnythingNotUnderstoodIsRefusedByName) {
         {L"setup.exe /LAUNCH", L"/LAUNCH", false},       // only for unattended runs
         {L"setup.exe /LAYOUT=a /SOURCE=b", L"/SOURCE", false},  // a layout installs nothing
         {L"setup.exe /S /LAUNCH /LAYOUT=a", L"/LAUNCH", true},
+        {L"setup.exe /S /PROXY=proxy", L"/PROXY=proxy", true},  // host:port, or DIRECT
+        {L"setup.exe /PROXY=[::1:8080", L"/PROXY=[::1:8080", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszCommandLine);
@@ -54,5 +58,36 @@ TEST(SetupOptionsTest, AnythingNotUnderstoodIsRefusedByName) {
         EXPECT_EQ(c.pszRefused, refused);
         // A refusal of an unattended run must not show a box.
         EXPECT_EQ(c.bSilent, options.bSilent);
+    }
+}
+
+// The switch wins; without it only SYSTEM takes the machine's proxy, and
+// only when one is set; everyone else keeps their own settings.
+TEST(ProxyChoiceTest, TheSwitchThenTheMachinesProxyForSystemThenTheUsersSettings) {
+    ProxyChoice named;
+    ASSERT_TRUE(ReadProxySwitch(L"proxy.corp.example:3128", &named));
+    EXPECT_EQ(static_cast<DWORD>(INTERNET_OPEN_TYPE_PROXY), named.dwAccessType);
+    EXPECT_STREQ(L"proxy.corp.example:3128", named.szProxy);
+    ProxyChoice direct;
+    ASSERT_TRUE(ReadProxySwitch(L"Direct", &direct));
+    EXPECT_EQ(static_cast<DWORD>(INTERNET_OPEN_TYPE_DIRECT), direct.dwAccessType);
+    ProxyChoice other;
+    EXPECT_TRUE(ReadProxySwitch(L"[fe80::1]:8080", &other));
+    EXPECT_TRUE(ReadProxySwitch(L"10.0.0.1:65535", &other));
+    for (const wchar_t* psz : {L"", L"host", L"host:", L":80", L"host:0", L"host:65536",
+                               L"host:80x", L"a b:80", L"http://host:80", L"[::1]", L"h:1:2"})
+        EXPECT_FALSE(ReadProxySwitch(psz, &other)) << psz;
+
+    const wchar_t* pszMachine = L"http=mproxy:8080;https=mproxy:8443";
+    ProxyChoice chosen = ChooseProxy(&direct, true, pszMachine, L"<local>");
+    EXPECT_EQ(static_cast<DWORD>(INTERNET_OPEN_TYPE_DIRECT), chosen.dwAccessType);
+    chosen = ChooseProxy(NULL, true, pszMachine, L"<local>");
+    EXPECT_EQ(static_cast<DWORD>(INTERNET_OPEN_TYPE_PROXY), chosen.dwAccessType);
+    EXPECT_STREQ(pszMachine, chosen.szProxy);
+    EXPECT_STREQ(L"<local>", chosen.szBypass);
+    for (bool bSystem : {false, true}) {
+        chosen = ChooseProxy(NULL, bSystem, bSystem ? L"" : pszMachine, NULL);
+        EXPECT_EQ(static_cast<DWORD>(INTERNET_OPEN_TYPE_PRECONFIG), chosen.dwAccessType);
+        EXPECT_STREQ(L"", chosen.szProxy);
     }
 }
