@@ -468,15 +468,16 @@ class ManagedNetworks(FaultTest):
 
         # DIRECT past the dead proxy of the user's settings; a package slow
         # enough to show its progress on the way.
-        self.serve("base.zip", harness.make_zip({"iKVTRemote.exe": self.client,
-                                                "noise.bin": os.urandom(3000)}))
-        self.serve("base.zip.rule", b"trickle=0.001\n")
+        self.serve("slow.zip", harness.make_zip({"noise.bin": os.urandom(3000)}))
+        self.serve("slow.zip.rule", b"trickle=0.001\n")
+        self.serve_list("base.zip;1;1", "slow.zip;1;1")
         before = self.requests("base.zip")
         code, out = self.run_silent("/PROXY=direct")
         self.assertEqual(0, code, out)
         self.assertEqual(before + 1, self.requests("base.zip"))
-        self.assertRegex(out, r"base\.zip: \d+ / \d+ KB, \d+ KB/s, \d+ s left")
-        self.assertEqual(forwarded, open(self.proxy_log, encoding="utf-8").read())
+        self.assertRegex(out, r"slow\.zip: \d+ / \d+ KB, \d+ KB/s, \d+ s left")
+        with open(self.proxy_log, encoding="utf-8") as f:
+            self.assertEqual(forwarded, f.read())
 
         for bad in ("/PROXY=", "/PROXY=host", "/PROXY=host:0", "/PROXY=host:65536",
                     "/PROXY=a b:80", "/PROXY=http://host:80"):
@@ -486,9 +487,8 @@ class ManagedNetworks(FaultTest):
         self.serve_base()
         self.serve_list("base.zip;1;1")
         self.assertEqual(0, self.run_silent("/PROXY=DIRECT")[0])
-        page = b"<html><body>" + b"Please sign in to the network. " * 360 + b"</body></html>"
-        page = page[:11264 - 14] + b"</body></html>"
-        self.serve("base.zip", page)
+        page = b"<html><body>Please sign in to the network.</body></html>"
+        self.serve("base.zip", page[:-7] + b" " * (11264 - len(page)) + page[-7:])
         self.serve("base.zip.rule", b"content_type=text/html; charset=utf-8\n")
         code, out = self.run_silent("/PROXY=DIRECT")
         self.assertEqual(EXIT_DOWNLOAD_FAILED, code, out)
