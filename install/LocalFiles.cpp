@@ -118,7 +118,11 @@ bool DeleteFolder(const wchar_t* pszPath, bool bClearReadOnly) {
     if (!parent.empty() && parent.back() == L':') parent += L'\\';
     CFileHandle hParent(OpenFolder(parent, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
     if (!hParent || !IsFolderItself(hParent.Get(), parent.c_str())) return false;
-    return DeleteIn(hParent.Get(), name, ::GetFileAttributesW(pszPath), bClearReadOnly);
+    // What the name says is only ever a reason to refuse (Wine reports a
+    // link by its name alone), never to act.
+    const DWORD dwNamed = ::GetFileAttributesW(pszPath);
+    return DeleteIn(hParent.Get(), name, dwNamed == INVALID_FILE_ATTRIBUTES ? 0 : dwNamed,
+                    bClearReadOnly);
 }
 
 void DeleteFolderContents(const wchar_t* pszPath, bool bClearReadOnly, const wchar_t* pszKeep) {
