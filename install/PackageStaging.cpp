@@ -7,6 +7,7 @@
 #include "Handle.h"
 #include "Log.h"
 #include "PackageExtract.h"
+#include "PackageUpdate.h"
 #include "RunOutcome.h"
 #include "StrFormat.h"
 
@@ -100,6 +101,12 @@ bool InstallPackage(CInstallState& state, IInstallView& view, const SetupListEnt
         LogError(L"[CSetupDlg::Execute] %s path too long", entry.szName);
         return false;
     }
+    // A package an earlier run staged costs nothing to read; any other is
+    // first built from what is installed, when the release allows it.
+    if (::GetFileAttributesW(szStaging) == INVALID_FILE_ATTRIBUTES) {
+        const UpdateResult updated = UpdatePackage(state, view, entry, hStopEvent, hWndOwner);
+        if (updated != UpdateWhole) return updated == UpdateInstalled;
+    }
     CAttempts attempts;
     for (;;) {
         if (StopRequested(hStopEvent)) return false;
@@ -111,6 +118,8 @@ bool InstallPackage(CInstallState& state, IInstallView& view, const SetupListEnt
                 LogError(L"[CSetupDlg::Execute] download %s failed", entry.szName);
             if (end != AttemptsFetched) return false;
             LogNormal(L"[CSetupDlg::Execute] download %s sccuss", entry.szName);
+            LogNormal(L"[CSetupDlg::Execute] %s fetched whole: %lu bytes", entry.szName,
+                      state.m_nDownloadLen);
             const StageResult result =
                 StageDownload(state, view, attempts, entry, szStaging, &staged);
             if (result == StageFailed) return false;

@@ -174,6 +174,36 @@ FetchResult FetchReleaseFile(CReleaseFetch& fetch, const wchar_t* pszName, HWND 
     return FetchRefused;
 }
 
+FetchResult FetchReleaseRange(CReleaseFetch& fetch, const wchar_t* pszName, DWORD dwFirst,
+                              DWORD cbLength, HWND hWndOwner) {
+    const ManifestFile* pFile = FindReleaseFile(fetch, pszName);
+    wchar_t szUrl[MAX_PATH];
+    wchar_t szServer[MAX_PATH];
+    const int nServer = fetch.m_nServer % GetDownloadServerCount();
+    ForgetCutDownload(fetch);
+    if (!pFile || !cbLength || cbLength > pFile->cbSize || dwFirst > pFile->cbSize - cbLength ||
+        !BuildServerUrl(szUrl, nServer, kPackagePathFormat, pszName) ||
+        !GetDownloadServerBase(nServer, szServer, MAX_PATH))
+        return FetchFailed;
+    LogNormal(L"[CSetupDlg::Execute] fetch %s bytes %lu-%lu from %s", pszName, dwFirst,
+              dwFirst + cbLength - 1, szServer);
+    HttpResume part = {{0}};
+    part.dwPartFirst = dwFirst;
+    part.cbPart = cbLength;
+    part.cbPartFile = pFile->cbSize;
+    if (HttpDownload(szUrl, &fetch.m_pDownloadBuf, &fetch.m_nDownloadLen, &fetch.m_nDownloadBufSize,
+                     fetch.m_szProxyUser, fetch.m_szProxyPassword, hWndOwner, cbLength,
+                     fetch.m_hDownloadStop, &part, DeadlineFor(cbLength)) &&
+        fetch.m_nDownloadLen == cbLength) {
+        fetch.m_bProxyRefused = false;
+        return FetchOk;
+    }
+    if (::GetLastError() == ERROR_INTERNET_INCORRECT_PASSWORD) fetch.m_bProxyRefused = true;
+    ForgetCutDownload(fetch);
+    PassTurn(fetch);
+    return FetchFailed;
+}
+
 FetchResult FetchReleaseManifest(CReleaseFetch& fetch, HWND hWndOwner) {
     fetch.m_bVerified = false;
     BYTE key[kP256KeyBytes];

@@ -50,6 +50,13 @@ FetchResult FetchFromEachServer(Attempt attempt) {
 // than it declares are taken, and size and SHA-256 must match.
 FetchResult FetchReleaseFile(CReleaseFetch& fetch, const wchar_t* pszName, HWND hWndOwner);
 
+// One attempt at bytes [dwFirst, dwFirst + cbLength) of the verified
+// release's file pszName, from the server whose turn it is, into the
+// download buffer: FetchOk only when exactly those bytes came (the caller
+// checks what they hold). Any failure passes the turn on.
+FetchResult FetchReleaseRange(CReleaseFetch& fetch, const wchar_t* pszName, DWORD dwFirst,
+                              DWORD cbLength, HWND hWndOwner);
+
 // In a build with a release key: fetches the manifest (one attempt per
 // server) and accepts it only when it is signed with that key, not expired
 // and not older than the installed release; then m_bVerified is set.

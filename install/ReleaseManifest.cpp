@@ -7,12 +7,6 @@ namespace {
 
 const char kHeaderLine[] = "tarvelo-release 1";
 
-int HexValue(char ch) {
-    if (ch >= '0' && ch <= '9') return ch - '0';
-    if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
-    return -1;
-}
-
 // A decimal without sign or leading zeros, 1 to nMax.
 bool ParseDecimal(const char* psz, ULONGLONG ullMax, ULONGLONG* pValue) {
     size_t cch = strlen(psz);
@@ -129,25 +123,6 @@ const wchar_t* ParseLines(const BYTE* pData, DWORD cbData, ReleaseManifest* pMan
 
 }  // namespace
 
-bool DecodeHex(const char* pszHex, size_t cchHex, BYTE* pOut, size_t cb) {
-    if (cchHex != 2 * cb) return false;
-    for (size_t i = 0; i < cb; ++i) {
-        int nHigh = HexValue(pszHex[2 * i]);
-        int nLow = HexValue(pszHex[2 * i + 1]);
-        if (nHigh < 0 || nLow < 0) return false;
-        pOut[i] = static_cast<BYTE>(nHigh << 4 | nLow);
-    }
-    return true;
-}
-
-void FormatHex(const BYTE* pData, size_t cb, wchar_t* pszHex) {
-    static const wchar_t kDigits[] = L"0123456789abcdef";
-    for (size_t i = 0; i < cb; ++i) {
-        pszHex[2 * i] = kDigits[pData[i] >> 4];
-        pszHex[2 * i + 1] = kDigits[pData[i] & 15];
-    }
-    pszHex[2 * cb] = 0;
-}
 
 const wchar_t* ParseReleaseManifest(const BYTE* pData, DWORD cbData, ReleaseManifest* pManifest) {
     Refuse(pManifest, NULL);

@@ -61,11 +61,5 @@ const wchar_t* AcceptReleaseManifest(const BYTE* pData, DWORD cbData,
 bool MatchesManifestFile(const ManifestFile& file, const BYTE* pData, DWORD cbData,
                          BYTE (&digest)[kSha256Bytes]);
 
-// Lower-case hex of cb bytes into a buffer of at least 2 * cb + 1.
-void FormatHex(const BYTE* pData, size_t cb, wchar_t* pszHex);
-
 // The build's release key; false for a build that does not verify releases.
 bool GetReleaseKey(BYTE (&key)[kP256KeyBytes]);
-
-// Lower-case hex digits, exactly 2 * cb of them, into cb bytes.
-bool DecodeHex(const char* pszHex, size_t cchHex, BYTE* pOut, size_t cb);

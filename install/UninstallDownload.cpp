@@ -5,6 +5,7 @@
 #include "DownloadServer.h"
 #include "FetchAttempts.h"
 #include "Log.h"
+#include "PackageUpdate.h"
 #include "Registration.h"
 #include "ReleaseFetch.h"
 
@@ -31,6 +32,7 @@ FetchResult FetchAndWriteUninstaller(CInstallState& state, const wchar_t*, HWND 
 
 bool InstallUninstaller(CInstallState& state, IInstallView& view, HANDLE hStopEvent,
                         HWND hWndOwner) {
+    if (ReuseUninstaller(state)) return true;
     CAttempts attempts;
     const AttemptsEnd end = FetchWithAttempts(state, view, attempts, kUnInstallName, hStopEvent,
                                               hWndOwner, FetchAndWriteUninstaller, false);

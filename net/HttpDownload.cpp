@@ -275,17 +275,23 @@ void QueryValidator(HINTERNET hRequest, HttpResume* pResume) {
         wmemset(szValidator, 0, 128);
 }
 
-// Where a 206's Content-Range ("bytes FIRST-LAST/TOTAL") says its body
-// begins in the file.
-bool QueryRangeStart(HINTERNET hRequest, ULONGLONG* pullFirst) {
+// Whether a 206's Content-Range ("bytes FIRST-LAST/TOTAL") says its body
+// begins at ullFirst in the file and, when ullLast is given, ends at it in a
+// file of ullTotal bytes.
+bool ContentRangeIs(HINTERNET hRequest, ULONGLONG ullFirst, const ULONGLONG* pullLast = NULL,
+                    ULONGLONG ullTotal = 0) {
     wchar_t szRange[96] = L"Content-Range";
     DWORD cbRange = sizeof(szRange) - sizeof(wchar_t);
     if (!WinInet::HttpQueryInfoW(hRequest, HTTP_QUERY_CUSTOM, szRange, &cbRange, NULL) ||
         _wcsnicmp(szRange, L"bytes ", 6) != 0 || !iswdigit(szRange[6]))
         return false;
     wchar_t* pEnd = NULL;
-    *pullFirst = _wcstoui64(szRange + 6, &pEnd, 10);
-    return *pEnd == L'-';
+    if (_wcstoui64(szRange + 6, &pEnd, 10) != ullFirst || *pEnd != L'-') return false;
+    if (!pullLast) return true;
+    if (!iswdigit(pEnd[1]) || _wcstoui64(pEnd + 1, &pEnd, 10) != *pullLast || *pEnd != L'/' ||
+        !iswdigit(pEnd[1]))
+        return false;
+    return _wcstoui64(pEnd + 1, &pEnd, 10) == ullTotal && *pEnd == 0;
 }
 
 }  // namespace
@@ -376,13 +382,16 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
     }
     // Only the rest of a body cut short, and only while the file is the one
     // whose first bytes are held.
-    const bool bAskRest = pResume && pResume->szValidator[0] && *pdwSize > 0;
+    const bool bPart = pResume && pResume->cbPart > 0;
+    const bool bAskRest = !bPart && pResume && pResume->szValidator[0] && *pdwSize > 0;
+    const ULONGLONG ullPartLast = bPart ? pResume->dwPartFirst + pResume->cbPart - 1ull : 0;
     wchar_t szHeaders[192] = {0};
     if (bAskRest && !FormatInto(szHeaders, L"Range: bytes=%lu-\r\nIf-Range: %s\r\n", *pdwSize,
                                 pResume->szValidator)) {
         LogError(L"[HttpDownload  lpUrl]  validator too long lpUrl=%s", lpUrl);
         return FALSE;
     }
+    if (bPart) FormatInto(szHeaders, L"Range: bytes=%lu-%I64u\r\n", pResume->dwPartFirst, ullPartLast);
     for (int nHops = 0;; ++nHops) {
         if (!OpenAnswered(hInternet.Get(), szUrl, szHeaders, dwFlags, hRequest, szStatus,
                           szProxyUser, szProxyPassword, hWndParent, hStopEvent))
@@ -429,10 +438,20 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
     // Where this body begins in the buffer, and how much of it is held.
     DWORD dwStartSize = *pdwSize;
     DWORD dwHeld = 0;
-    if (wcscmp(szStatus, L"206") == 0) {
+    const bool bPartial = wcscmp(szStatus, L"206") == 0;
+    if (bPart) {
+        // A server that ignores Range sends the whole file: not what was asked.
+        if (!bPartial || !ContentRangeIs(hRequest.Get(), pResume->dwPartFirst, &ullPartLast,
+                                         pResume->cbPartFile)) {
+            LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  not the part "
+                     L"asked for status=%s lpUrl=%s",
+                     szStatus, lpUrl);
+            ::SetLastError(ERROR_NOT_SUPPORTED);
+            return FALSE;
+        }
+    } else if (bPartial) {
         // Part of a file is a whole body only when it is the part asked for.
-        ULONGLONG ullFirst = 0;
-        if (!bAskRest || !QueryRangeStart(hRequest.Get(), &ullFirst) || ullFirst != *pdwSize) {
+        if (!bAskRest || !ContentRangeIs(hRequest.Get(), *pdwSize)) {
             LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_STATUS_CODE]]  partial answer "
                      L"not asked for lpUrl=%s",
                      lpUrl);
@@ -527,9 +546,11 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
 
     // A connection that ends before the announced length is a cut transfer,
     // not a whole body, even where the network layer reports a clean end.
-    if (bHasLength && *pdwSize - dwStartSize < ullLength) {
+    if ((bHasLength && *pdwSize - dwStartSize < ullLength) ||
+        (bPart && *pdwSize - dwStartSize != pResume->cbPart)) {
         LogError(L"[HttpDownload  InternetReadFile]  incomplete size=%lu length=%I64u lpUrl=%s",
                  *pdwSize - dwStartSize, ullLength, lpUrl);
+        if (bPart) ::SetLastError(ERROR_NOT_SUPPORTED);
         return FALSE;
     }
     return TRUE;

@@ -26,9 +26,19 @@
 // server ignores Range) replaces what was held. Either way pResume is left
 // with the validator of this answer, empty when it gave none that can be
 // trusted. A 206 that was not asked for is never a whole body.
+//
+// A part of the file (cbPart > 0, no validator): only bytes dwPartFirst to
+// dwPartFirst + cbPart - 1 of a file of cbPartFile bytes are asked for
+// (one range, never several), and only a 206 whose Content-Range names
+// exactly them is taken: a whole answer (a server that ignores Range) or
+// another range fails at once (last error ERROR_NOT_SUPPORTED), and so
+// does a body shorter than the part.
 struct HttpResume {
     // A strong ETag, else the Last-Modified date; empty when neither.
     wchar_t szValidator[128];
+    DWORD dwPartFirst = 0;
+    DWORD cbPart = 0;
+    DWORD cbPartFile = 0;
 };
 //
 // dwDeadlineMs: a body still arriving this long after the call began fails

@@ -86,6 +86,14 @@ bool IsFolderItself(HANDLE hFolder, const wchar_t* pszPath) {
            dwNamed != INVALID_FILE_ATTRIBUTES;
 }
 
+HANDLE OpenFolderItself(const wchar_t* pszPath, DWORD dwAccess, DWORD dwShare) {
+    CFileHandle folder(::CreateFileW(pszPath, dwAccess | FILE_READ_ATTRIBUTES, dwShare, NULL,
+                                     OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL));
+    if (!folder || !IsFolderItself(folder.Get(), pszPath)) return INVALID_HANDLE_VALUE;
+    return folder.Detach();
+}
+
 bool CFolderGuard::Open(const wchar_t* pszPath) {
     m_handle.Reset(::CreateFileW(
         pszPath,

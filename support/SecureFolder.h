@@ -57,6 +57,11 @@ HANDLE OpenInFolder(HANDLE hFolder, const wchar_t* pszName, DWORD dwAccess, DWOR
 // a link by its name only.
 bool IsFolderItself(HANDLE hFolder, const wchar_t* pszPath);
 
+// The folder at pszPath opened as itself, never through a link standing at
+// its name (FILE_READ_ATTRIBUTES is added to dwAccess); INVALID_HANDLE_VALUE
+// for a link, a file or what cannot be opened.
+HANDLE OpenFolderItself(const wchar_t* pszPath, DWORD dwAccess, DWORD dwShare);
+
 // A folder opened as itself, never through a link, and held open without
 // delete sharing, so that it cannot be renamed, removed or replaced by a
 // junction while the installer uses it.

@@ -1,6 +1,8 @@
 #include "Signature.h"
 
 #include <string.h>
+
+#include <new>
 // After windows.h, which it needs.
 #include <bcrypt.h>
 
@@ -55,35 +57,54 @@ struct KeyTraits {
 };
 typedef CHandleOwner<BCRYPT_KEY_HANDLE, KeyTraits> CKey;
 
-// The hash object is left to CNG (allowed from Windows 7 on), and the three
-// calls work on every version the programs support, unlike BCryptHash.
-NTSTATUS HashInto(const BYTE* pData, DWORD cbData, BYTE (&digest)[kSha256Bytes]) {
-    const auto pfnCreate = g_bcrypt.Get(&::BCryptCreateHash, "BCryptCreateHash");
-    const auto pfnData = g_bcrypt.Get(&::BCryptHashData, "BCryptHashData");
-    const auto pfnFinish = g_bcrypt.Get(&::BCryptFinishHash, "BCryptFinishHash");
-    if (!pfnCreate || !pfnData || !pfnFinish) return kNotAvailable;
-    CAlgorithm alg;
-    BCRYPT_ALG_HANDLE hAlg = NULL;
-    NTSTATUS status = OpenAlgorithm(&hAlg, BCRYPT_SHA256_ALGORITHM);
-    if (status != 0) return status;
-    alg.Reset(hAlg);
-    BCRYPT_HASH_HANDLE hHash = NULL;
-    status = pfnCreate(alg.Get(), &hHash, NULL, 0, NULL, 0, 0);
-    if (status != 0) return status;
-    CHash hash(hHash);
-    // CNG takes a non-const pointer but does not write through it.
-    if (cbData) status = pfnData(hash.Get(), const_cast<BYTE*>(pData), cbData, 0);
-    if (status != 0) return status;
-    return pfnFinish(hash.Get(), digest, kSha256Bytes, 0);
-}
-
 }  // namespace
 
-bool Sha256(const BYTE* pData, DWORD cbData, BYTE (&digest)[kSha256Bytes]) {
-    NTSTATUS status = HashInto(pData, cbData, digest);
+// The hash object is left to CNG (allowed from Windows 7 on), and the three
+// calls work on every version the programs support, unlike BCryptHash.
+struct CSha256::State {
+    CAlgorithm alg;
+    CHash hash;
+    NTSTATUS status = kNotAvailable;
+};
+
+CSha256::CSha256() : m_pState(new (std::nothrow) State) {
+    const auto pfnCreate = g_bcrypt.Get(&::BCryptCreateHash, "BCryptCreateHash");
+    if (!m_pState || !pfnCreate) return;
+    BCRYPT_ALG_HANDLE hAlg = NULL;
+    m_pState->status = OpenAlgorithm(&hAlg, BCRYPT_SHA256_ALGORITHM);
+    if (m_pState->status != 0) return;
+    m_pState->alg.Reset(hAlg);
+    BCRYPT_HASH_HANDLE hHash = NULL;
+    m_pState->status = pfnCreate(hAlg, &hHash, NULL, 0, NULL, 0, 0);
+    if (m_pState->status == 0) m_pState->hash.Reset(hHash);
+}
+
+CSha256::~CSha256() { delete m_pState; }
+
+void CSha256::Add(const BYTE* pData, DWORD cbData) {
+    const auto pfnData = g_bcrypt.Get(&::BCryptHashData, "BCryptHashData");
+    if (!m_pState || m_pState->status != 0 || !cbData) return;
+    // CNG takes a non-const pointer but does not write through it.
+    m_pState->status =
+        pfnData ? pfnData(m_pState->hash.Get(), const_cast<BYTE*>(pData), cbData, 0) : kNotAvailable;
+}
+
+bool CSha256::Finish(BYTE (&digest)[kSha256Bytes]) {
+    const auto pfnFinish = g_bcrypt.Get(&::BCryptFinishHash, "BCryptFinishHash");
+    if (m_pState && m_pState->status == 0)
+        m_pState->status =
+            pfnFinish ? pfnFinish(m_pState->hash.Get(), digest, kSha256Bytes, 0) : kNotAvailable;
+    const NTSTATUS status = m_pState ? m_pState->status : kNotAvailable;
     if (status == 0) return true;
     LogError(L"[Sha256] status=0x%08lx", static_cast<unsigned long>(status));
     return false;
+}
+
+
+bool Sha256(const BYTE* pData, DWORD cbData, BYTE (&digest)[kSha256Bytes]) {
+    CSha256 hash;
+    hash.Add(pData, cbData);
+    return hash.Finish(digest);
 }
 
 bool VerifyP256Signature(const BYTE (&key)[kP256KeyBytes], const BYTE* pData, DWORD cbData,
@@ -115,4 +136,34 @@ bool VerifyP256Signature(const BYTE (&key)[kP256KeyBytes], const BYTE* pData, DW
     if (status == 0) return true;
     LogError(L"[VerifyP256Signature] refused status=0x%08lx", static_cast<unsigned long>(status));
     return false;
+}
+
+namespace {
+
+int HexValue(char ch) {
+    if (ch >= '0' && ch <= '9') return ch - '0';
+    if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
+    return -1;
+}
+
+}  // namespace
+
+bool DecodeHex(const char* pszHex, size_t cchHex, BYTE* pOut, size_t cb) {
+    if (cchHex != 2 * cb) return false;
+    for (size_t i = 0; i < cb; ++i) {
+        int nHigh = HexValue(pszHex[2 * i]);
+        int nLow = HexValue(pszHex[2 * i + 1]);
+        if (nHigh < 0 || nLow < 0) return false;
+        pOut[i] = static_cast<BYTE>(nHigh << 4 | nLow);
+    }
+    return true;
+}
+
+void FormatHex(const BYTE* pData, size_t cb, wchar_t* pszHex) {
+    static const wchar_t kDigits[] = L"0123456789abcdef";
+    for (size_t i = 0; i < cb; ++i) {
+        pszHex[2 * i] = kDigits[pData[i] >> 4];
+        pszHex[2 * i + 1] = kDigits[pData[i] & 15];
+    }
+    pszHex[2 * cb] = 0;
 }

@@ -1,10 +1,10 @@
 // A bounded mutation fuzzer for the setup-list parser, the release manifest
-// reader and the zip reader.
+// reader, the zip reader and the entry index reader.
 //
 //   fuzz.exe SEEDS WORK [ITERATIONS [SEED]]
 //
 // Every file in SEEDS (names ending .txt: setup lists; .mf: release
-// manifests; .zip: archives; .hex: any of them, as hex text, the kind given
+// manifests; .zip: archives; .idx: entry indexes; .hex: any of them, as hex text, the kind given
 // by the name before .hex) is run once as
 // it is, then ITERATIONS times mutated: bit flips, byte and field overwrites
 // with boundary values, truncation, removed and repeated ranges. Fails (exit 1)
@@ -14,6 +14,7 @@
 #include <ctype.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <wchar.h>
 #include <windows.h>
 
@@ -22,6 +23,8 @@
 
 #include "ArchiveEntryInfo.h"
 #include "ArchiveReader.h"
+#include "EntryIndex.h"
+#include "PackageExtract.h"
 #include "ReleaseManifest.h"
 #include "SetupList.h"
 #include "TestUtil.h"
@@ -380,17 +383,54 @@ void CheckManifest(const Bytes& input) {
         Fail("a manifest without the list or the uninstaller");
 }
 
-enum InputKind { kList, kZip, kManifest };
+// The package's size is the one the index names, so that a mutation that
+// keeps it is judged by the rest.
+void CheckIndex(const Bytes& input) {
+    std::string text(input.begin(), input.end());
+    const size_t nPackage = text.find("\npackage ");
+    const DWORD cbPackage = nPackage == std::string::npos
+                                ? 1000
+                                : strtoul(text.c_str() + nPackage + 9, NULL, 10);
+    EntryIndex index;
+    const wchar_t* pszWhy =
+        ParseEntryIndex(input.data(), static_cast<DWORD>(input.size()), cbPackage, &index);
+    if (pszWhy) {
+        if (!index.entries.empty() || !index.names.empty()) Fail("a refused index kept entries");
+        return;
+    }
+    if (input.empty() || input.back() != '\n') Fail("an index without a final line end");
+    if (index.entries.empty()) Fail("an index with no entries");
+    ULONGLONG ullNext = 0, ullUnpacked = 0;
+    for (const IndexEntry& entry : index.entries) {
+        const wchar_t* pszName = index.NameOf(entry);
+        if (entry.dwOffset != ullNext) Fail("ranges that do not follow each other");
+        ullNext += entry.cbLength;
+        ullUnpacked += entry.cbSize;
+        if (ullNext > cbPackage) Fail("a range past the package");
+        if (kLocalHeaderBytes + entry.cbRawName + ULONGLONG(entry.cbCompressed) > entry.cbLength)
+            Fail("data past its range");
+        if (!pszName[0] || HasParentComponent(pszName) || HasDeviceComponent(pszName) ||
+            HasUnusableComponent(pszName))
+            Fail("a name the extraction refuses: %ls", pszName);
+        if (entry.nMethod != 0 && entry.nMethod != 8) Fail("an unknown method");
+    }
+    if (index.entries.size() > kPackageMaxEntries || ullUnpacked > kPackageMaxBytes)
+        Fail("over the package limits");
+}
+
+enum InputKind { kList, kZip, kManifest, kIndex };
 
 void RunOne(InputKind kind, const Bytes& input) {
     g_pCurrent = &input;
-    g_pszKind = kind == kZip ? "zip" : kind == kManifest ? "mf" : "txt";
+    g_pszKind = kind == kZip ? "zip" : kind == kManifest ? "mf" : kind == kIndex ? "idx" : "txt";
     g_bCurrentFailed = false;
     InterlockedIncrement(&g_nTick);
     if (kind == kZip)
         CheckZip(input);
     else if (kind == kManifest)
         CheckManifest(input);
+    else if (kind == kIndex)
+        CheckIndex(input);
     else
         CheckList(input);
 }
@@ -436,9 +476,10 @@ int wmain(int argc, wchar_t** argv) {
             data = FromHex(data);
             kindName = name.substr(0, name.size() - 4);
         }
-        InputKind kind = EndsWith(kindName, L".zip")  ? kZip
-                         : EndsWith(kindName, L".mf") ? kManifest
-                                                      : kList;
+        InputKind kind = EndsWith(kindName, L".zip")   ? kZip
+                         : EndsWith(kindName, L".mf")  ? kManifest
+                         : EndsWith(kindName, L".idx") ? kIndex
+                                                       : kList;
         if (kind == kList && !EndsWith(kindName, L".txt")) continue;
         ++nInputs;
         fprintf(stdout, "%ls\n", name.c_str());

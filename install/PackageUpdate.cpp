@@ -1,0 +1,265 @@
+#include "PackageUpdate.h"
+
+#include <string.h>
+#include <wchar.h>
+
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "ArchiveEntryInfo.h"
+#include "ArchiveReader.h"
+#include "DownloadServer.h"
+#include "EntryIndex.h"
+#include "Handle.h"
+#include "InstallLayout.h"
+#include "Log.h"
+#include "PackageExtract.h"
+#include "Registration.h"
+#include "RunOutcome.h"
+#include "SecureFolder.h"
+#include "StrFormat.h"
+
+namespace {
+
+const DWORD kCopyChunk = 0x10000;
+// One range request fetches at most this much: it fits the first download
+// block, as a whole package does.
+const DWORD kMaxRunBytes = 16 * 1024 * 1024;
+
+bool WriteAll(HANDLE hFile, const BYTE* p, DWORD cb) {
+    DWORD cbWritten = 0;
+    return ::WriteFile(hFile, p, cb, &cbWritten, NULL) && cbWritten == cb;
+}
+
+// The entry's file in the new tree (its folders made), opened without
+// sharing: nobody reads or changes it before it is checked and closed.
+HANDLE CreateEntryFile(const wchar_t* pszRoot, const wchar_t* pszName) {
+    wchar_t szPath[MAX_PATH], szFolder[MAX_PATH];
+    if (!FormatInto(szPath, L"%s%s", pszRoot, pszName) || !CopyInto(szFolder, pszName))
+        return INVALID_HANDLE_VALUE;
+    if (wchar_t* pszLast = wcsrchr(szFolder, L'/')) {
+        *pszLast = 0;
+        if (wcslen(pszRoot) + wcslen(szFolder) > kMaxFolderPath) return INVALID_HANDLE_VALUE;
+        MakeFolderPath(pszRoot, szFolder);
+    }
+    const DWORD dwAccess = GENERIC_WRITE | DELETE;
+    HANDLE hFile =
+        ::CreateFileW(szPath, dwAccess, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (hFile != INVALID_HANDLE_VALUE) return hFile;
+    // Another package of the list may have brought the same file.
+    ::SetFileAttributesW(szPath, FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(szPath);
+    return ::CreateFileW(szPath, dwAccess, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+// Keeps the file with the times and attributes the extraction gives it, or
+// deletes it through its handle: what was not the entry never stays.
+bool FinishEntryFile(HANDLE hFile, const IndexEntry& entry, bool bKeep) {
+    FILE_BASIC_INFO info = FILE_BASIC_INFO();
+    info.CreationTime.LowPart = info.LastAccessTime.LowPart = info.LastWriteTime.LowPart =
+        entry.ftTime.dwLowDateTime;
+    info.CreationTime.HighPart = info.LastAccessTime.HighPart = info.LastWriteTime.HighPart =
+        static_cast<LONG>(entry.ftTime.dwHighDateTime);
+    info.FileAttributes = entry.dwAttributes ? entry.dwAttributes : FILE_ATTRIBUTE_NORMAL;
+    if (bKeep && ::SetFileInformationByHandle(hFile, FileBasicInfo, &info, sizeof(info)))
+        return true;
+    FILE_DISPOSITION_INFO dispose = {TRUE};
+    ::SetFileInformationByHandle(hFile, FileDispositionInfo, &dispose, sizeof(dispose));
+    return false;
+}
+
+// The installed file of the entry, opened for reading relative to the held
+// old tree, one name at a time and never through a link: the old tree is
+// the users' to change, so its names decide nothing.
+HANDLE OpenInstalledFile(HANDLE hOldTree, const wchar_t* pszName) {
+    wchar_t szName[MAX_PATH];
+    if (!CopyInto(szName, pszName)) return INVALID_HANDLE_VALUE;
+    CFileHandle folder;
+    HANDLE hFolder = hOldTree;
+    for (wchar_t* pszPart = szName;;) {
+        wchar_t* pszSeparator = wcschr(pszPart, L'/');
+        if (!pszSeparator)
+            return OpenInFolder(hFolder, pszPart, GENERIC_READ, FILE_SHARE_READ, FILE_OPEN,
+                                FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY);
+        *pszSeparator = 0;
+        folder.Reset(OpenInFolder(hFolder, pszPart, FILE_LIST_DIRECTORY | FILE_TRAVERSE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                                  FILE_DIRECTORY_FILE));
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!folder || !::GetFileInformationByHandle(folder.Get(), &info) ||
+            (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return INVALID_HANDLE_VALUE;
+        hFolder = folder.Get();
+        pszPart = pszSeparator + 1;
+    }
+}
+
+// Copies the installed file into the new tree and hashes the copy as it is
+// written (no one else can open it meanwhile): true when the copy is the
+// entry's content, and then it is kept.
+bool CopyUnchanged(HANDLE hOldTree, const wchar_t* pszNewRoot, const wchar_t* pszName,
+                   const IndexEntry& entry, BYTE* pChunk) {
+    CFileHandle installed(OpenInstalledFile(hOldTree, pszName));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!installed || !::GetFileInformationByHandle(installed.Get(), &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+        info.nFileSizeHigh || info.nFileSizeLow != entry.cbSize)
+        return false;
+    CFileHandle copy(CreateEntryFile(pszNewRoot, pszName));
+    if (!copy) return false;
+    CSha256 hash;
+    bool bOk = true;
+    for (DWORD cbDone = 0; bOk && cbDone < entry.cbSize;) {
+        const DWORD cbLeft = entry.cbSize - cbDone;
+        DWORD cbRead = 0;
+        bOk = ::ReadFile(installed.Get(), pChunk, cbLeft < kCopyChunk ? cbLeft : kCopyChunk, &cbRead,
+                         NULL) &&
+              cbRead && WriteAll(copy.Get(), pChunk, cbRead);
+        hash.Add(pChunk, cbRead);
+        cbDone += cbRead;
+    }
+    BYTE digest[kSha256Bytes];
+    bOk = bOk && hash.Finish(digest) && memcmp(digest, entry.digest, kSha256Bytes) == 0;
+    return FinishEntryFile(copy.Get(), entry, bOk);
+}
+
+// What one package's update did, for its log line.
+struct UpdateCount {
+    int nReused = 0;
+    int nFetched = 0;
+    int nRequests = 0;
+    DWORD cbFetched = 0;
+};
+
+// The package's index, fetched and checked against the release, into
+// *pEntries; false (the reason logged) when there is none to go by.
+bool FetchIndex(CInstallState& state, const SetupListEntry& entry, HWND hWndOwner,
+                EntryIndex* pIndex, UpdateCount* pCount) {
+    wchar_t szIndex[32];
+    const ManifestFile* pPackage = FindReleaseFile(state, entry.szName);
+    if (!IndexNameOf(entry.szName, szIndex) || !pPackage || !FindReleaseFile(state, szIndex)) {
+        LogNormal(L"[CSetupDlg::Execute] %s has no entry index: fetched whole", entry.szName);
+        return false;
+    }
+    if (FetchFromEachServer([&]() { return FetchReleaseFile(state, szIndex, hWndOwner); }) !=
+        FetchOk) {
+        LogError(L"[CSetupDlg::Execute] %s not fetched: %s fetched whole", szIndex, entry.szName);
+        return false;
+    }
+    pCount->cbFetched += state.m_nDownloadLen;
+    const wchar_t* pszWhy =
+        ParseEntryIndex(state.m_pDownloadBuf, state.m_nDownloadLen, pPackage->cbSize, pIndex);
+    if (!pszWhy) return true;
+    LogError(L"[CSetupDlg::Execute] %s refused: %s: %s fetched whole", szIndex, pszWhy,
+             entry.szName);
+    return false;
+}
+
+// Fetches each run of wanted entries with one range request and unpacks
+// its entries; false (the reason logged) at the first that fails.
+bool FetchWanted(CInstallState& state, const SetupListEntry& entry, const EntryIndex& index,
+                 const wchar_t* pszRoot, HANDLE hStopEvent, HWND hWndOwner, UpdateCount* pCount) {
+    const std::vector<IndexEntry>& entries = index.entries;
+    for (const EntryRun& run : MergeWantedRuns(entries, kMaxRunBytes)) {
+        if (StopRequested(hStopEvent)) return false;
+        const DWORD dwFirst = entries[run.nFirst].dwOffset;
+        const IndexEntry& last = entries[run.nEnd - 1];
+        const DWORD cbRun = last.dwOffset + last.cbLength - dwFirst;
+        ++pCount->nRequests;
+        if (FetchFromEachServer([&]() {
+                return FetchReleaseRange(state, entry.szName, dwFirst, cbRun, hWndOwner);
+            }) != FetchOk) {
+            LogError(L"[CSetupDlg::Execute] %s: bytes %lu-%lu not fetched as a range: fetched "
+                     L"whole",
+                     entry.szName, dwFirst, dwFirst + cbRun - 1);
+            return false;
+        }
+        pCount->cbFetched += cbRun;
+        for (size_t i = run.nFirst; i < run.nEnd; ++i) {
+            const IndexEntry& wantedEntry = entries[i];
+            CFileHandle file(CreateEntryFile(pszRoot, index.NameOf(wantedEntry)));
+            const wchar_t* pszWhy = L"file could not be made";
+            const bool bOk = file && UnpackEntryRange(state.m_pDownloadBuf +
+                                                          (wantedEntry.dwOffset - dwFirst),
+                                                      wantedEntry, file.Get(), &pszWhy);
+            if (!(file && FinishEntryFile(file.Get(), wantedEntry, bOk))) {
+                LogError(L"[CSetupDlg::Execute] %s entry \"%s\" refused: %s: fetched whole",
+                         entry.szName, index.NameOf(wantedEntry), pszWhy);
+                return false;
+            }
+            ++pCount->nFetched;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool IndexNameOf(const wchar_t* pszPackage, wchar_t (&szIndex)[32]) {
+    const size_t cch = wcslen(pszPackage);
+    if (cch <= 4 || cch >= 32 || _wcsicmp(pszPackage + cch - 4, L".zip") != 0) return false;
+    wmemcpy(szIndex, pszPackage, cch - 4);
+    wcscpy(szIndex + cch - 4, L".idx");
+    return true;
+}
+
+UpdateResult UpdatePackage(CInstallState& state, IInstallView& view, const SetupListEntry& entry,
+                           HANDLE hStopEvent, HWND hWndOwner) {
+    // Only a verified release says what each file must be, and only an
+    // installed one has files to keep; a layout is read whole anyway.
+    if (!state.m_bVerified || state.m_szSourcePath[0]) return UpdateWhole;
+    CFileHandle oldTree(OpenFolderItself(state.m_szSetupPath, FILE_LIST_DIRECTORY | FILE_TRAVERSE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+    if (!oldTree) return UpdateWhole;
+
+    UpdateCount count;
+    EntryIndex index;
+    std::unique_ptr<BYTE[]> pChunk(new (std::nothrow) BYTE[kCopyChunk]);
+    wchar_t szRoot[MAX_PATH];
+    if (!pChunk || !FormatInto(szRoot, L"%s\\", state.m_szNewPath) ||
+        !FetchIndex(state, entry, hWndOwner, &index, &count))
+        return UpdateWhole;
+
+    ::Sleep(kPackagePauseMs);
+    for (IndexEntry& indexEntry : index.entries) {
+        if (StopRequested(hStopEvent)) return UpdateStopped;
+        const wchar_t* pszName = index.NameOf(indexEntry);
+        if (indexEntry.bFolder)
+            MakeFolderPath(szRoot, pszName);
+        else
+            indexEntry.bWanted =
+                !CopyUnchanged(oldTree.Get(), szRoot, pszName, indexEntry, pChunk.get());
+        if (!indexEntry.bWanted) ++count.nReused;
+    }
+    if (!FetchWanted(state, entry, index, szRoot, hStopEvent, hWndOwner, &count))
+        return StopRequested(hStopEvent) ? UpdateStopped : UpdateWhole;
+    LogNormal(L"[CSetupDlg::Execute] %s: %d entries reused, %d fetched by range in %d requests, "
+              L"%lu bytes fetched",
+              entry.szName, count.nReused, count.nFetched, count.nRequests, count.cbFetched);
+    view.ShowPackageDone(entry.szName, count.cbFetched);
+    return UpdateInstalled;
+}
+
+bool ReuseUninstaller(CInstallState& state) {
+    const ManifestFile* pFile = FindReleaseFile(state, kUnInstallName);
+    wchar_t szInstalled[MAX_PATH];
+    if (!pFile || !IsClientRegistered() ||
+        !FormatInto(szInstalled, L"%s\\%s", state.m_szUnInstallPath, kUnInstallName) ||
+        !state.Reserve(pFile->cbSize))
+        return false;
+    // The uninstaller's folder is the administrators' alone.
+    CFileHandle installed(::CreateFileW(szInstalled, GENERIC_READ, FILE_SHARE_READ, NULL,
+                                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL));
+    DWORD cbRead = 0;
+    BYTE digest[kSha256Bytes];
+    state.m_szCutName[0] = 0;
+    state.m_nDownloadLen = 0;
+    if (!installed || !IsPlainFile(installed.Get()) ||
+        !::ReadFile(installed.Get(), state.m_pDownloadBuf, pFile->cbSize, &cbRead, NULL) ||
+        !MatchesManifestFile(*pFile, state.m_pDownloadBuf, cbRead, digest) ||
+        !WriteUninstallFile(state.m_szUnInstallPath, state.m_pDownloadBuf, cbRead))
+        return false;
+    LogNormal(L"[CSetupDlg::Execute] %s is the release's: copied, not downloaded", szInstalled);
+    return true;
+}
