@@ -110,6 +110,9 @@ CLIENT_EXE = "iKVTRemote.exe"
 # Unix times the "UT" block can hold and DOS dates can express.
 MIN_TIME = 315532800 + 86400          # 1980-01-02, clear of time zones
 MAX_TIME = 2**31 - 1
+# Fixed, not the library's default: an unchanged file must pack to the
+# same bytes in every release, so updates can skip it.
+COMPRESS_LEVEL = 6
 PRIVATE_KEY_NAME = "release-key.pem"
 PUBLIC_KEY_NAME = "release-key.pub.pem"
 WINGET_MANIFEST_NAME = "tarvelo.winget.yaml"
@@ -200,7 +203,9 @@ def collect_files(folders, package, problems):
 def zip_entry(z, rel, path):
     st = os.stat(path)
     mtime = int(st.st_mtime)
-    info = zipfile.ZipInfo(rel, time.localtime(mtime)[:6])
+    # The DOS time in UTC: the publishing machine's time zone must not
+    # change the bytes (the installer takes the times from the "UT" block).
+    info = zipfile.ZipInfo(rel, time.gmtime(mtime)[:6])
     info.compress_type = zipfile.ZIP_DEFLATED
     # Made by MS-DOS: the external attributes are Windows attribute bits.
     info.create_system = 0
@@ -212,7 +217,7 @@ def zip_entry(z, rel, path):
     # modification time (the DOS time is local and only to 2 seconds).
     info.extra = b"UT" + struct.pack("<HBiii", 13, 7, mtime, mtime, mtime)
     with open(path, "rb") as f:
-        z.writestr(info, f.read())
+        z.writestr(info, f.read(), compresslevel=COMPRESS_LEVEL)
 
 
 def build_zip(files):
