@@ -148,7 +148,8 @@ class PublishOutputTest(PublishTestBase):
         code, out = self.run_tool(self.release([
             {"name": "client.zip", "kind": 1, "folders": ["client"]}]))
         self.assertEqual(0, code, out)
-        self.assertEqual(["UnInstall.exe", "client.zip", "manifest.txt", "orbsetup.txt"],
+        self.assertEqual(["UnInstall.exe", "client.idx", "client.zip", "manifest.txt",
+                          "orbsetup.txt"],
                          sorted(os.listdir(os.path.join(self.out, "EX"))))
         self.assertEqual(["EX"], os.listdir(self.out))
 
@@ -301,8 +302,8 @@ class ManifestTest(PublishTestBase):
         self.assertTrue(data.startswith(b"tarvelo-release 1\nserial %d\nexpires %d\n"
                                         % (manifest["serial"], manifest["expires"])))
         self.assertAlmostEqual(time.time() + 3 * 86400, manifest["expires"], delta=60)
-        self.assertEqual(["orbsetup.txt", "client.zip", "docs.zip", "UnInstall.exe"],
-                         [name for name, _, _ in manifest["files"]])
+        self.assertEqual(["orbsetup.txt", "client.zip", "client.idx", "docs.zip", "docs.idx",
+                          "UnInstall.exe"], [name for name, _, _ in manifest["files"]])
         for name, size, digest in manifest["files"]:
             content = self.read_ex(name)
             self.assertEqual((len(content), hashlib.sha256(content).hexdigest()),
