@@ -162,8 +162,10 @@ def read_index(data, package_size):
     cd_offset = _number(words[3], MAX_SIZE, "directory offset")
     if size != package_size:
         raise ValueError("package size %d, not the manifest's %d" % (size, package_size))
-    if not count or cd_offset > size:
-        raise ValueError("no entries, or the directory past the package's end")
+    if not count:
+        raise ValueError("no entries")
+    if cd_offset > size:
+        raise ValueError("directory offset %d past the package's end" % cd_offset)
     if len(lines) - 2 != count:
         raise ValueError("%d entry lines for a count of %d" % (len(lines) - 2, count))
     entries, seen, unpacked = [], set(), 0
