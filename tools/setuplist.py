@@ -3,7 +3,8 @@ Python, so the publisher can read its output back the way setup.exe will.
 
 Kept line for line with install/SetupList.cpp (SplitString, ParseSetupList,
 ValidateSetupList) and archive/ArchiveEntryInfo.cpp (name sanitising, the
-components extraction refuses, the "UT" block, attribute mapping). When those change, change this too.
+components extraction refuses, the "UT" block, attribute mapping). When
+those change, change this too.
 """
 import re
 import struct
