@@ -422,7 +422,7 @@ def read_back(ex, packages, uninstaller, public_key=None):
             if [i.filename for i in infos] != [rel for rel, _ in pkg.files]:
                 problems.append("%s: entries differ from the folder's files" % pkg.name)
             for info, (rel, host) in zip(infos, pkg.files):
-                problems += check_entry(raw, info, rel, host, pkg.name)
+                problems += check_entry(z, raw, info, rel, host, pkg.name)
         if pkg.index_name:
             try:
                 with open(os.path.join(ex, pkg.index_name), "rb") as f:
@@ -464,7 +464,7 @@ def check_manifest(ex, packages, public_key):
     return problems
 
 
-def check_entry(raw, info, rel, host, package):
+def check_entry(z, raw, info, rel, host, package):
     problems = []
     where = "%s: %s" % (package, rel)
     # The local header, as the reader's core checks it against the central one.
@@ -496,7 +496,9 @@ def check_entry(raw, info, rel, host, package):
     if attrs != wanted:
         problems.append("%s: attributes read back as %#x, not %#x" % (where, attrs, wanted))
     with open(host, "rb") as f:
-        if zipfile.ZipFile(io.BytesIO(raw)).read(info) != f.read():
+        # Through the open zip: reading its directory again for every entry
+        # took a minute for 3000 entries.
+        if z.read(info) != f.read():
             problems.append("%s: content differs" % where)
     return problems
 
