@@ -69,7 +69,7 @@ def _central_records(raw):
     return records, cd_offset
 
 
-def _content(raw, offset, flags, method, csize, name):
+def _entry_content(raw, offset, flags, method, csize, name):
     nlen, xlen = struct.unpack_from("<HH", raw, offset + 26)
     start = offset + LOCAL_HEADER + nlen + xlen
     data = raw[start:start + csize]
@@ -97,7 +97,7 @@ def write_index(zip_bytes):
         if local[0] != 0x04034B50 or local[3] != method or local[9] != len(raw_name) or \
                 zip_bytes[offset + LOCAL_HEADER:offset + LOCAL_HEADER + len(raw_name)] != raw_name:
             raise ValueError("%s: local header does not match the directory" % name)
-        content, local_extra = _content(zip_bytes, offset, flags, method, csize, name)
+        content, local_extra = _entry_content(zip_bytes, offset, flags, method, csize, name)
         if len(content) != usize or zlib.crc32(content) != crc:
             raise ValueError("%s: content does not match its size and CRC" % name)
         times = setuplist.ut_times(local_extra)
@@ -132,7 +132,10 @@ def _name(raw):
         raise ValueError("name is not UTF-8") from None
     if not name or len(raw) > MAX_NAME_BYTES:
         raise ValueError("name empty or longer than %d bytes" % MAX_NAME_BYTES)
-    if "\\" in name or setuplist.sanitise_entry_name(name) != name or \
+    # One spelling a path: no "." or empty component to alias another name.
+    parts = name[:-1].split("/") if name.endswith("/") else name.split("/")
+    if "\\" in name or "." in parts or "" in parts or \
+            setuplist.sanitise_entry_name(name) != name or \
             setuplist.has_parent_component(name) or setuplist.has_device_component(name) or \
             setuplist.has_unusable_component(name):
         raise ValueError("name %r is one the extraction refuses or changes" % name)

@@ -198,7 +198,7 @@ class _DownloadHandler(http.server.BaseHTTPRequestHandler):
                 return 206, None, body
             return 206, "bytes %d-%d/%d" % (first, total - 1, total), body[first:]
         last = min(int(last), total - 1)
-        if last < first and first < total or (if_range is not None and if_range != etag):
+        if (last < first and first < total) or (if_range is not None and if_range != etag):
             return 200, None, body
         if first >= total:
             return 416, "bytes */%d" % total, b""

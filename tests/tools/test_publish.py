@@ -667,6 +667,7 @@ class IndexRulesTest(unittest.TestCase):
                 ("stream", named("a.txt:x"), "name"),
                 ("short-name shape", named("PROGRA~1/x"), "name"),
                 ("trailing dot", named("a./x"), "name"),
+                ("dot component", named("a/./x"), "name"),
                 ("empty name", named(""), "name"),
                 ("260 bytes", named("n" * 251 + "文文文", 400), "259"),
                 ("not UTF-8", named("a").replace(b" a\n", b" \xff\n"), "UTF-8"),
