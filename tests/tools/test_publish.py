@@ -598,7 +598,7 @@ class EntryIndexTest(PublishTestBase):
         self.assertEqual(0, self.run_tool(release, env={"TZ": "UTC"})[0])
         before = self.entries(self.out, "client.zip")
         self.write("client/f1.bin", b"changed and longer" * 200, 1700000000)
-        code, out = self.run_tool(release, env={"TZ": "Asia/Shanghai"})
+        code, out = self.run_tool(release, env={"TZ": "CST-8"})
         self.assertEqual(0, code, out)
         after = self.entries(self.out, "client.zip")
         self.assertNotEqual(before["f1.bin"][0].offset + before["f1.bin"][0].length,
