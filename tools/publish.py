@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Publishes a release: turns a release description into the download
-server's EX/ folder (zip packages, orbsetup.txt, UnInstall.exe, manifest.txt).
+server's EX/ folder (zip packages and their entry indexes, orbsetup.txt,
+UnInstall.exe, manifest.txt).
 
   publish.py RELEASE.json --out DIR [--sign-key KEY.pem] [--valid-days N]
              [--uninstaller EXE] [--define NAME=VALUE]...
@@ -56,6 +57,13 @@ installed, 3 only where it is not. value: a number stored in the list
 is replaced by --define NAME=VALUE. A package whose zip would pass the size
 limit is split into NAME, STEM-2.zip, STEM-3.zip... in list order.
 
+Packing is fixed by the files alone (name order, times, attributes,
+compression level), so a file that did not change packs to the same bytes
+in the next release. Each package STEM.zip gets an entry index STEM.idx
+(tools/entryindex.py), listed in the manifest right after its package, from
+which setup.exe fetches only the entries it does not hold; a package whose
+index name another file of the release has gets none (said on stderr).
+
 Everything is checked against what setup.exe handles well, and the written
 folder is read back with setup.exe's own rules before it replaces DIR/EX.
 Exit status: 0 published, 1 refused (the reasons are printed), 2 usage.
@@ -76,6 +84,7 @@ import zipfile
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import entryindex  # noqa: E402
 import releasemanifest  # noqa: E402
 import setuplist  # noqa: E402
 import wingetmanifest  # noqa: E402
@@ -110,6 +119,9 @@ CLIENT_EXE = "iKVTRemote.exe"
 # Unix times the "UT" block can hold and DOS dates can express.
 MIN_TIME = 315532800 + 86400          # 1980-01-02, clear of time zones
 MAX_TIME = 2**31 - 1
+# Fixed, not the library's default: an unchanged file must pack to the
+# same bytes in every release, so updates can skip it.
+COMPRESS_LEVEL = 6
 PRIVATE_KEY_NAME = "release-key.pem"
 PUBLIC_KEY_NAME = "release-key.pub.pem"
 WINGET_MANIFEST_NAME = "tarvelo.winget.yaml"
@@ -124,6 +136,7 @@ class Package:
         self.name, self.kind, self.value = name, kind, value
         self.files = files          # [(entry name, host path)], sorted
         self.data = b""
+        self.index_name, self.index = None, b""
 
 
 def fail(problems):
@@ -200,7 +213,9 @@ def collect_files(folders, package, problems):
 def zip_entry(z, rel, path):
     st = os.stat(path)
     mtime = int(st.st_mtime)
-    info = zipfile.ZipInfo(rel, time.localtime(mtime)[:6])
+    # The DOS time in UTC: the publishing machine's time zone must not
+    # change the bytes (the installer takes the times from the "UT" block).
+    info = zipfile.ZipInfo(rel, time.gmtime(mtime)[:6])
     info.compress_type = zipfile.ZIP_DEFLATED
     # Made by MS-DOS: the external attributes are Windows attribute bits.
     info.create_system = 0
@@ -212,7 +227,7 @@ def zip_entry(z, rel, path):
     # modification time (the DOS time is local and only to 2 seconds).
     info.extra = b"UT" + struct.pack("<HBiii", 13, 7, mtime, mtime, mtime)
     with open(path, "rb") as f:
-        z.writestr(info, f.read())
+        z.writestr(info, f.read(), compresslevel=COMPRESS_LEVEL)
 
 
 def build_zip(files):
@@ -332,6 +347,46 @@ def load_release(path, defines, uninstaller):
     return packages, uninstaller
 
 
+def add_indexes(packages):
+    """Gives each package STEM.zip its entry index STEM.idx, unless another
+    file of the release has that name; says so for each package left
+    without one (it is then always fetched whole)."""
+    taken = {p.name.lower() for p in packages} | {"orbsetup.txt", "uninstall.exe",
+                                                  "manifest.txt"}
+    for pkg in packages:
+        stem, ext = pkg.name[:-4], pkg.name[-4:]
+        if ext.lower() != ".zip":
+            continue
+        name = stem + ".idx"
+        why = None
+        if name.lower() in taken:
+            why = "%s is the name of another file of the release" % name
+        else:
+            try:
+                pkg.index = entryindex.write_index(pkg.data)
+            except entryindex.IndexTooLarge as e:
+                why = str(e)
+            except ValueError as e:
+                fail(["%s: cannot index it: %s" % (pkg.name, e)])
+        if why:
+            print("publish: %s gets no entry index (%s): updates fetch it whole"
+                  % (pkg.name, why), file=sys.stderr)
+            continue
+        taken.add(name.lower())
+        pkg.index_name = name
+
+
+def release_files(packages, setup_list, uninstall_exe):
+    """[(name, bytes)] in the manifest's order: the list, each package
+    followed by its index, the uninstaller."""
+    files = [("orbsetup.txt", setup_list)]
+    for pkg in packages:
+        files.append((pkg.name, pkg.data))
+        if pkg.index_name:
+            files.append((pkg.index_name, pkg.index))
+    return files + [("UnInstall.exe", uninstall_exe)]
+
+
 def setup_list_bytes(packages):
     text = "".join("%s;%d;%d\r\n" % (p.name, p.value, p.kind) for p in packages)
     return b"\xff\xfe" + text.encode("utf-16-le")
@@ -367,7 +422,16 @@ def read_back(ex, packages, uninstaller, public_key=None):
             if [i.filename for i in infos] != [rel for rel, _ in pkg.files]:
                 problems.append("%s: entries differ from the folder's files" % pkg.name)
             for info, (rel, host) in zip(infos, pkg.files):
-                problems += check_entry(raw, info, rel, host, pkg.name)
+                problems += check_entry(z, raw, info, rel, host, pkg.name)
+        if pkg.index_name:
+            try:
+                with open(os.path.join(ex, pkg.index_name), "rb") as f:
+                    index = f.read()
+            except OSError as e:
+                problems.append("%s: cannot be read: %s" % (pkg.index_name, e))
+                continue
+            problems += ["%s: %s" % (pkg.index_name, p)
+                         for p in entryindex.check_against_zip(index, raw)]
     with open(os.path.join(ex, "UnInstall.exe"), "rb") as a, open(uninstaller, "rb") as b:
         if a.read() != b.read():
             problems.append("UnInstall.exe differs from %s" % uninstaller)
@@ -384,7 +448,7 @@ def check_manifest(ex, packages, public_key):
         return ["manifest.txt: setup.exe would refuse it: %s" % e]
     problems = []
     names = [name for name, _, _ in manifest["files"]]
-    wanted = ["orbsetup.txt"] + [p.name for p in packages] + ["UnInstall.exe"]
+    wanted = [name for name, _ in release_files(packages, b"", b"")]
     if names != wanted:
         problems.append("manifest.txt lists %s, not %s" % (names, wanted))
     for name, size, digest in manifest["files"]:
@@ -400,7 +464,7 @@ def check_manifest(ex, packages, public_key):
     return problems
 
 
-def check_entry(raw, info, rel, host, package):
+def check_entry(z, raw, info, rel, host, package):
     problems = []
     where = "%s: %s" % (package, rel)
     # The local header, as the reader's core checks it against the central one.
@@ -432,7 +496,9 @@ def check_entry(raw, info, rel, host, package):
     if attrs != wanted:
         problems.append("%s: attributes read back as %#x, not %#x" % (where, attrs, wanted))
     with open(host, "rb") as f:
-        if zipfile.ZipFile(io.BytesIO(raw)).read(info) != f.read():
+        # Through the open zip: reading its directory again for every entry
+        # took a minute for 3000 entries.
+        if z.read(info) != f.read():
             problems.append("%s: content differs" % where)
     return problems
 
@@ -473,27 +539,23 @@ def publish(release, out, defines=None, uninstaller=None, sign_key=None, valid_d
     key = signing_key(sign_key, out) if sign_key else None
     packages, uninstaller = load_release(release, defines or {}, uninstaller)
     setup_list = setup_list_bytes(packages)
+    add_indexes(packages)
     with open(uninstaller, "rb") as f:
         uninstall_exe = f.read()
+    files = release_files(packages, setup_list, uninstall_exe)
     # Installers refuse a serial lower than one they have seen, so it only
     # grows here, even for two publications in one second or a clock put back.
     now = int(time.time())
     serial = max(now, previous_serial(out) + 1)
     try:
-        manifest = releasemanifest.write_manifest(
-            serial, now + valid_days * 86400,
-            [("orbsetup.txt", setup_list)] + [(p.name, p.data) for p in packages]
-            + [("UnInstall.exe", uninstall_exe)], key)
+        manifest = releasemanifest.write_manifest(serial, now + valid_days * 86400, files, key)
     except ValueError as e:
         fail(["manifest.txt: %s" % e])
     os.makedirs(out, exist_ok=True)
     staging = os.path.join(out, "EX.new")
     shutil.rmtree(staging, ignore_errors=True)
     os.makedirs(staging)
-    written = [(p.name, p.data) for p in packages] + [
-        ("orbsetup.txt", setup_list), ("UnInstall.exe", uninstall_exe),
-        ("manifest.txt", manifest)]
-    for name, data in written:
+    for name, data in files + [("manifest.txt", manifest)]:
         with open(os.path.join(staging, name), "wb") as f:
             f.write(data)
     problems = read_back(staging, packages, uninstaller, key.public_key() if key else None)
@@ -655,8 +717,8 @@ def main(argv=None):
     for pkg in packages:
         print("publish: %-31s kind %d  %8d bytes  %d files"
               % (pkg.name, pkg.kind, len(pkg.data), len(pkg.files)))
-    print("publish: wrote %s (orbsetup.txt, %d packages, UnInstall.exe, manifest.txt)"
-          % (ex, len(packages)))
+    print("publish: wrote %s (orbsetup.txt, %d packages, %d entry indexes, UnInstall.exe, "
+          "manifest.txt)" % (ex, len(packages), sum(1 for p in packages if p.index_name)))
     if winget:
         print("publish: wrote %s (%s %s, setup.exe SHA-256 %s)"
               % (os.path.join(os.path.abspath(args.out), WINGET_MANIFEST_NAME),

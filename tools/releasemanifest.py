@@ -7,7 +7,8 @@ parse_manifest here; when either changes, change the other.
   tarvelo-release 1
   serial N
   expires N                      (Unix time, UTC)
-  file NAME SIZE SHA256          (one a file: orbsetup.txt, packages, UnInstall.exe)
+  file NAME SIZE SHA256          (one a file: orbsetup.txt, each package followed
+                                 by its entry index if it has one, UnInstall.exe)
   sig HEX                        (r||s over SHA-256 of every byte before this line)
 
   releasemanifest.py pubkey-hex PUB.pem

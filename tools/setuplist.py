@@ -3,8 +3,10 @@ Python, so the publisher can read its output back the way setup.exe will.
 
 Kept line for line with install/SetupList.cpp (SplitString, ParseSetupList,
 ValidateSetupList) and archive/ArchiveEntryInfo.cpp (name sanitising, the
-"UT" block, attribute mapping). When those change, change this too.
+components extraction refuses, the "UT" block, attribute mapping). When
+those change, change this too.
 """
+import re
 import struct
 import zlib
 
@@ -105,6 +107,44 @@ def sanitise_entry_name(name):
                     break
             else:
                 return name
+
+
+def _components(name):
+    return name.replace("\\", "/").split("/")
+
+
+def has_parent_component(name):
+    """Windows drops trailing dots and spaces, so ".. " and "..." reach the
+    parent too: any component of dots and spaces with two dots or more."""
+    return any(part.count(".") >= 2 and not part.strip(". ") for part in _components(name))
+
+
+DEVICE_NAMES = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}
+
+
+def is_device_name(part):
+    base = part.split(".", 1)[0].rstrip(" ")
+    if base.upper() in DEVICE_NAMES:
+        return True
+    # Superscript one to three count as digits here too.
+    return len(base) == 4 and base[:3].upper() in ("COM", "LPT") and \
+        (base[3] in "123456789" or base[3] in "\u00b9\u00b2\u00b3")
+
+
+def has_device_component(name):
+    return any(is_device_name(part) for part in _components(name))
+
+
+SHORT_NAME = re.compile(r"[^~]{1,6}~[0-9]+(\.[^.]{0,3})?")
+
+
+def has_unusable_component(name):
+    """A stream, a wildcard, a control character, a component ending in a
+    dot or space, or one shaped like another file's 8.3 short name."""
+    if any(ord(ch) < 0x20 or ch in ':*?<>|"' for ch in name):
+        return True
+    return any(part and part != "." and (part[-1] in ". " or SHORT_NAME.fullmatch(part))
+               for part in _components(name))
 
 
 DOS_HOSTS = (0, 7, 11, 14)

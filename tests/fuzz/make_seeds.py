@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """Writes the fuzzer's starting inputs into the folder given first: valid
-setup lists and zips to mutate, hostile ones to run as they are, and the kept
-regression inputs (tests/fuzz/regressions/*.hex) copied beside them.
+setup lists, zips, manifests and entry indexes to mutate, hostile ones to run
+as they are, and the kept regression inputs (tests/fuzz/regressions/*.hex)
+copied beside them. The name's end says the target: .txt the setup list,
+.zip a package, .mf the release manifest, .idx an entry index, as the file
+"SIZE\n" (the package size the manifest gives, decimal) then the index.
 
   make_seeds.py OUT
 """
@@ -14,6 +17,8 @@ import zipfile
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
+import entryindex  # noqa: E402
 
 
 def setup_list(lines, end="\r\n"):
@@ -128,8 +133,92 @@ SEEDS.update({
 })
 
 
+def published_zip(files):
+    """A zip as publish.py packs one: a "UT" block with three equal times,
+    Windows attributes; names ending in "/" are folders."""
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w") as z:
+        for name, data, mtime, attrs in files:
+            info = zipfile.ZipInfo(name, (2025, 12, 1, 8, 0, 0))
+            info.compress_type = zipfile.ZIP_STORED if name.endswith("/") else \
+                zipfile.ZIP_DEFLATED
+            info.create_system, info.external_attr = 0, attrs
+            info.extra = b"UT" + struct.pack("<HBiii", 13, 7, mtime, mtime, mtime)
+            z.writestr(info, data, compresslevel=6)
+    return buf.getvalue()
+
+
+def index_seed(package, edit=None):
+    """PACKAGE's index with its size line; EDIT(lines) may change the
+    index's lines (bytes, without LF) first."""
+    lines = entryindex.write_index(package).split(b"\n")[:-1]
+    if edit:
+        edit(lines)
+    return b"%d\n" % len(package) + b"".join(line + b"\n" for line in lines)
+
+
+def field(lines, n, k, value):
+    """Sets field K (0: "entry") of index line N."""
+    words = lines[n].split(b" ", 10)
+    words[k] = value if isinstance(value, bytes) else str(value).encode()
+    lines[n] = b" ".join(words)
+
+
+def add_index_seeds():
+    package = published_zip([
+        ("iKVTRemote.exe", b"MZ" + bytes(range(256)) * 8, 1764576000, 0x20),
+        ("config/ORB.System.config", b"[Client]\r\nName=orb\r\n", 1764576002, 0x21),
+        ("说明/read me.txt", "说明".encode() * 20, 1764576004, 0x20),
+        ("data/", b"", 1764576006, 0x10)])
+    offset2 = entryindex.read_index(entryindex.write_index(package), len(package))[1].offset
+
+    def swap(lines):
+        lines[2], lines[3] = lines[3], lines[2]
+
+    def overlap(lines):
+        field(lines, 3, 1, offset2 - 8)
+
+    def past_end(lines):
+        field(lines, 1, 3, len(package) + 1)      # the directory after the package
+
+    def rename(name):
+        return lambda lines: field(lines, 4, 10, name)
+
+    SEEDS.update({
+        "index-valid.idx": index_seed(package),
+        "index-one-entry.idx": index_seed(published_zip([("a.txt", b"a" * 100, 1764576000,
+                                                          0x20)])),
+        # Hostile: each refused as a whole, the package then fetched whole.
+        "index-out-of-order.idx": index_seed(package, swap),
+        "index-overlap.idx": index_seed(package, overlap),
+        "index-gap.idx": index_seed(package, lambda lines: field(lines, 3, 1, offset2 + 1)),
+        "index-past-size.idx": index_seed(package, past_end),
+        "index-past-directory.idx": index_seed(package, lambda lines: field(lines, 5, 2,
+                                                                            len(package))),
+        "index-size-differs.idx": b"%d\n" % (len(package) - 1) + entryindex.write_index(package),
+        "index-count-more.idx": index_seed(package, lambda lines: lines.__setitem__(
+            1, b"package %d 5 %s" % (len(package), lines[1].split(b" ")[3]))),
+        "index-count-fewer.idx": index_seed(package, lambda lines: lines.pop()),
+        "index-parent-name.idx": index_seed(package, rename(b"../../evil.txt")),
+        "index-device-name.idx": index_seed(package, rename(b"sub/nul.txt")),
+        "index-backslash-name.idx": index_seed(package, rename(b"a\\..\\b.txt")),
+        "index-stream-name.idx": index_seed(package, rename(b"a.txt:hidden")),
+        "index-not-utf8-name.idx": index_seed(package, rename(b"\xb5\xb5.txt")),
+        "index-same-name.idx": index_seed(package, rename(b"IKVTREMOTE.EXE")),
+        "index-long-line.idx": index_seed(package, rename(b"n" * 450)),
+        "index-method.idx": index_seed(package, lambda lines: field(lines, 2, 3, 12)),
+        "index-stored-sizes.idx": index_seed(package, lambda lines: field(lines, 2, 3, 0)),
+        "index-huge-number.idx": index_seed(package, lambda lines: field(lines, 2, 5,
+                                                                         2**32)),
+        "index-leading-zero.idx": index_seed(package, lambda lines: field(lines, 2, 7,
+                                                                          b"01764576000")),
+        "index-cr.idx": index_seed(package).replace(b"\n", b"\r\n"),
+    })
+
+
 def main():
     out = sys.argv[1]
+    add_index_seeds()
     shutil.rmtree(out, ignore_errors=True)
     os.makedirs(out)
     for name, data in SEEDS.items():

@@ -16,12 +16,30 @@ a sidecar NAME.rule with key=value lines that change how it is answered:
   trickle=S      the body goes one byte every S seconds
   ranges=1       answer "Range: bytes=N-" with 206 and the rest, when
                  If-Range names the file's ETag (sent on every answer);
-                 without it Range is ignored, as many servers do
+                 without it Range is ignored, as many servers do. A single
+                 "bytes=FIRST-LAST" is answered with 206 and those bytes
+                 (LAST past the end: to the end) without If-Range or with
+                 the ETag in it, and with 416 when FIRST is past the end;
+                 several ranges ("a-b,c-d") get the whole file
   ranges=ignore  send the ETag, but answer every request whole
+  range_shift=N  a 206 for FIRST-LAST says FIRST-LAST, but its bytes start
+                 N further on (N < 0: earlier), as many as asked while the
+                 file lasts: a server or cache that lies about a range
+  range_extra=N  a 206 for FIRST-LAST carries N bytes more than asked
+                 (N < 0: fewer), its Content-Length the body's
   content_type=T the answer's Content-Type (else application/octet-stream)
   log=1          append "range=... if-range=... auth=..." for each request
                  to NAME.requests (the headers' values, "-" when absent;
-                 auth: which of Authorization and Proxy-Authorization came)
+                 auth: which of Authorization and Proxy-Authorization came),
+                 and keep in NAME.sent the bytes of all bodies sent for NAME
+                 (a decimal number and LF)
+
+DownloadServer(root, port, rules) takes rules every file gets unless its
+sidecar sets them (its .rules, changeable between runs). It counts what it
+sends: .sent[NAME] the bytes of every body answered for NAME, .answers[NAME]
+(status, Content-Range or None, body bytes) for each answer, in order;
+.ranges[NAME] the Range header of each request. A body is counted as its
+answer starts, so a client that drops it still counts it whole.
 
 A missing file is a 404 with an error page. ProxyServer demands Basic
 credentials with 407 (unless made without a user) and forwards good requests, with their end-to-end
@@ -89,7 +107,8 @@ class _DownloadHandler(http.server.BaseHTTPRequestHandler):
         if not name or "/" in name or "\\" in name or name in (".", ".."):
             return self._answer(404, b"<html>bad name</html>")
         file_path = os.path.join(server.root, name)
-        rules = read_rules(file_path + ".rule")
+        rules = dict(server.rules)
+        rules.update(read_rules(file_path + ".rule"))
 
         range_asked = self.headers.get("Range")
         if_range = self.headers.get("If-Range")
@@ -116,22 +135,16 @@ class _DownloadHandler(http.server.BaseHTTPRequestHandler):
             status = int(rules.get("status", "404"))
 
         etag = '"%x-%x"' % (len(body), zlib.crc32(body))
-        first = 0
-        if (rules.get("ranges") == "1" and status == 200 and range_asked
-                and range_asked.startswith("bytes=") and range_asked.endswith("-")
-                and range_asked[6:-1].isdigit() and if_range == etag
-                and int(range_asked[6:-1]) < len(body)):
-            first = int(range_asked[6:-1])
-            status = 206
+        content_range = None
+        if rules.get("ranges") == "1" and status == 200 and range_asked:
+            status, content_range, body = self._range(rules, range_asked, if_range, etag, body)
         self.send_response(status)
         self.send_header("Content-Type", rules.get("content_type", "application/octet-stream"))
         if rules.get("ranges") in ("1", "ignore"):
             self.send_header("ETag", etag)
             self.send_header("Accept-Ranges", "bytes")
-        if first:
-            self.send_header("Content-Range",
-                             "bytes %d-%d/%d" % (first, len(body) - 1, len(body)))
-            body = body[first:]
+        if content_range:
+            self.send_header("Content-Range", content_range)
         no_length = rules.get("no_length") == "1"
         if no_length:
             self.send_header("Connection", "close")
@@ -144,6 +157,7 @@ class _DownloadHandler(http.server.BaseHTTPRequestHandler):
         if count == 1 and "cut_first" in rules:
             cut = rules["cut_first"]
         sent = body if cut is None else body[: int(cut)]
+        server.count_sent(name, status, content_range, len(sent), rules.get("log") == "1")
         trickle = float(rules.get("trickle", "0"))
         try:
             for i in range(0, len(sent), 1 if trickle else max(1, len(sent))):
@@ -166,6 +180,33 @@ class _DownloadHandler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             self.connection.shutdown(socket.SHUT_RDWR)
 
+    @staticmethod
+    def _range(rules, asked, if_range, etag, body):
+        """(status, Content-Range, body) of the answer to Range ASKED."""
+        total = len(body)
+        spec = asked[6:] if asked.startswith("bytes=") else ""
+        first, dash, last = spec.partition("-")
+        if not dash or not first.isdigit() or not (last == "" or last.isdigit()):
+            return 200, None, body                  # also several ranges, or a suffix
+        first = int(first)
+        if last == "":
+            # The resume the downloader makes: only on the same file (from 0:
+            # a 206 of the whole body, without Content-Range, as ever).
+            if if_range != etag or first >= total:
+                return 200, None, body
+            if not first:
+                return 206, None, body
+            return 206, "bytes %d-%d/%d" % (first, total - 1, total), body[first:]
+        last = min(int(last), total - 1)
+        if (last < first and first < total) or (if_range is not None and if_range != etag):
+            return 200, None, body
+        if first >= total:
+            return 416, "bytes */%d" % total, b""
+        start = max(0, first + int(rules.get("range_shift", "0")))
+        length = last - first + 1 + int(rules.get("range_extra", "0"))
+        return (206, "bytes %d-%d/%d" % (first, last, total),
+                body[start:start + max(0, length)])
+
     def _answer(self, status, body):
         self.send_response(status)
         self.send_header("Content-Length", str(len(body)))
@@ -176,13 +217,23 @@ class _DownloadHandler(http.server.BaseHTTPRequestHandler):
 class DownloadServer(_Server):
     # port 0: one of the system's choosing; the end-to-end tests need the
     # fixed one their setup.exe was built for.
-    def __init__(self, root, port=0):
+    def __init__(self, root, port=0, rules=None):
         self.root = root
+        self.rules = dict(rules or {})
         self.counts = {}
         # name -> the Range header of each request (None when absent)
         self.ranges = {}
+        self.sent, self.answers = {}, {}
         self.lock = threading.Lock()
         super().__init__(_DownloadHandler, port)
+
+    def count_sent(self, name, status, content_range, nbytes, log):
+        with self.lock:
+            self.sent[name] = self.sent.get(name, 0) + nbytes
+            self.answers.setdefault(name, []).append((status, content_range, nbytes))
+            if log:
+                with open(os.path.join(self.root, name + ".sent"), "w", encoding="ascii") as f:
+                    f.write("%d\n" % self.sent[name])
 
 
 HOP_BY_HOP = {"connection", "keep-alive", "proxy-authenticate", "proxy-authorization",

@@ -9,6 +9,7 @@ does.
 SETUP.exe: the shipped setup.exe (CTest gives it; default
 build/win32/bin/setup.exe, as scripts/build makes it)."""
 import hashlib
+import http.client
 import io
 import json
 import os
@@ -31,11 +32,13 @@ import yaml
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.join(HERE, "..", "..")
 TOOLS = os.path.join(ROOT, "tools")
-sys.path[:0] = [TOOLS, os.path.join(ROOT, "tests")]
+sys.path[:0] = [TOOLS, os.path.join(ROOT, "tests"), os.path.join(ROOT, "tests", "servers")]
+import entryindex  # noqa: E402
 import peimage  # noqa: E402
 import publish  # noqa: E402
 import releasemanifest  # noqa: E402
 import setuplist  # noqa: E402
+import testservers  # noqa: E402
 
 PASSWORD = "SETUP_RELEASE_KEY_PASSWORD"
 SETUP_EXE = next((a for a in sys.argv[1:] if a.endswith(".exe")),
@@ -148,7 +151,8 @@ class PublishOutputTest(PublishTestBase):
         code, out = self.run_tool(self.release([
             {"name": "client.zip", "kind": 1, "folders": ["client"]}]))
         self.assertEqual(0, code, out)
-        self.assertEqual(["UnInstall.exe", "client.zip", "manifest.txt", "orbsetup.txt"],
+        self.assertEqual(["UnInstall.exe", "client.idx", "client.zip", "manifest.txt",
+                          "orbsetup.txt"],
                          sorted(os.listdir(os.path.join(self.out, "EX"))))
         self.assertEqual(["EX"], os.listdir(self.out))
 
@@ -301,8 +305,8 @@ class ManifestTest(PublishTestBase):
         self.assertTrue(data.startswith(b"tarvelo-release 1\nserial %d\nexpires %d\n"
                                         % (manifest["serial"], manifest["expires"])))
         self.assertAlmostEqual(time.time() + 3 * 86400, manifest["expires"], delta=60)
-        self.assertEqual(["orbsetup.txt", "client.zip", "docs.zip", "UnInstall.exe"],
-                         [name for name, _, _ in manifest["files"]])
+        self.assertEqual(["orbsetup.txt", "client.zip", "client.idx", "docs.zip", "docs.idx",
+                          "UnInstall.exe"], [name for name, _, _ in manifest["files"]])
         for name, size, digest in manifest["files"]:
             content = self.read_ex(name)
             self.assertEqual((len(content), hashlib.sha256(content).hexdigest()),
@@ -523,6 +527,192 @@ class WingetManifestTest(PublishTestBase):
                 self.assertEqual(status, code, out)
                 self.assertIn(reason, out)
                 self.assertFalse(os.path.exists(self.out), out)
+
+
+class EntryIndexTest(PublishTestBase):
+    def entries(self, out, package):
+        """{name: (index entry, the bytes of its range)} of a published package."""
+        with open(os.path.join(out, "EX", package), "rb") as f:
+            raw = f.read()
+        with open(os.path.join(out, "EX", package[:-4] + ".idx"), "rb") as f:
+            entries = entryindex.read_index(f.read(), len(raw))
+        return {e.name: (e, raw[e.offset:e.offset + e.length]) for e in entries}
+
+    def test_each_range_alone_unpacks_to_its_file_and_the_manifest_covers_each_index(self):
+        self.write("client/iKVTRemote.exe", b"MZ" + os.urandom(3000), 1600000000)
+        self.write("client/说明/read me.txt", "说明 " * 300, 1600000011)
+        os.chmod(self.write("client/ro.dat", b"\0" * 5000, 1600000020), 0o444)
+        self.write("docs/a.txt", "a")
+        self.write("other/b.txt", "b")
+        code, out = self.run_tool(self.release([
+            {"name": "client.zip", "kind": 1, "folders": ["client"]},
+            {"name": "docs.ZIP", "kind": 1, "folders": ["docs"]},
+            {"name": "docs.idx", "kind": 1, "folders": ["other"]}]))
+        self.assertEqual(0, code, out)
+        self.assertIn("docs.ZIP gets no entry index", out)
+        names = [n for n, _, _ in releasemanifest.parse_manifest(
+            self.read_ex("manifest.txt"))["files"]]
+        self.assertEqual(["orbsetup.txt", "client.zip", "client.idx", "docs.ZIP", "docs.idx",
+                          "UnInstall.exe"], names)
+        with zipfile.ZipFile(self.ex("docs.idx")) as z:
+            self.assertEqual(["b.txt"], z.namelist())    # the package, not an index
+
+        entries = self.entries(self.out, "client.zip")
+        self.assertEqual(["iKVTRemote.exe", "ro.dat", "说明/read me.txt"], list(entries))
+        for name, (entry, chunk) in entries.items():
+            host = os.path.join(self.dir, "client", name)
+            with open(host, "rb") as f:
+                content = f.read()
+            st = os.stat(host)
+            # What an installer does with the fetched range alone.
+            _, _, flags, method, _, _, _, _, _, nlen, xlen = struct.unpack_from(
+                "<IHHHHHIIIHH", chunk)
+            self.assertEqual(name.encode(), chunk[30:30 + nlen])
+            data = chunk[30 + nlen + xlen:30 + nlen + xlen + entry.csize]
+            self.assertEqual(content, zlib.decompress(data, -15) if method == 8 else data)
+            self.assertEqual((method, len(content), "%08x" % zlib.crc32(content),
+                              int(st.st_mtime), 0x20 if st.st_mode & stat.S_IWUSR else 0x21,
+                              hashlib.sha256(content).hexdigest()),
+                             (entry.method, entry.usize, entry.crc32, entry.mtime,
+                              entry.attrs, entry.sha256), name)
+
+        # The read-back compares each index with its zip.
+        index = self.read_ex("client.idx").replace(b" 1600000020 ", b" 1600000021 ")
+        with open(self.ex("client.idx"), "wb") as f:
+            f.write(index)
+        packages = publish.load_release(os.path.join(self.dir, "release.json"), {}, None)[0]
+        publish.add_indexes(packages)
+        problems = publish.read_back(os.path.join(self.out, "EX"), packages,
+                                     os.path.join(self.dir, "un/UnInstall.exe"))
+        self.assertTrue(any(p.startswith("client.idx: entry ro.dat") for p in problems),
+                        problems)
+
+    def test_unchanged_files_keep_their_exact_entries_when_others_change(self):
+        rnd = random.Random(34)
+        for n in range(5):
+            self.write("client/f%d.bin" % n, bytes(rnd.getrandbits(8) for _ in range(2000)),
+                       1600000000 + n)
+        self.write("client/iKVTRemote.exe", b"MZ", 1600000001)
+        release = self.release([{"name": "client.zip", "kind": 1, "folders": ["client"]}])
+        # Published from machines in other time zones, as CI and a desk may be.
+        self.assertEqual(0, self.run_tool(release, env={"TZ": "UTC"})[0])
+        before = self.entries(self.out, "client.zip")
+        self.write("client/f1.bin", b"changed and longer" * 200, 1700000000)
+        code, out = self.run_tool(release, env={"TZ": "CST-8"})
+        self.assertEqual(0, code, out)
+        after = self.entries(self.out, "client.zip")
+        self.assertNotEqual(before["f1.bin"][0].offset + before["f1.bin"][0].length,
+                            after["f1.bin"][0].offset + after["f1.bin"][0].length)
+        for name in before:
+            with self.subTest(name):
+                self.assertEqual(name != "f1.bin", before[name][1] == after[name][1])
+
+
+class IndexRulesTest(unittest.TestCase):
+    H = "ab" * 32
+
+    def index(self, entries, size=1000, count=None, cd=None):
+        """An index of ENTRIES [(length, name, method, csize, usize)], tiled
+        from 0; the directory right after them unless CD says."""
+        lines, offset = ["tarvelo-index 1", None], 0
+        for length, name, method, csize, usize in entries:
+            lines.append("entry %d %d %d %d %d 0badf00d 1600000000 32 %s %s"
+                         % (offset, length, method, csize, usize, self.H, name))
+            offset += length
+        lines[1] = "package %d %d %d" % (size, len(entries) if count is None else count,
+                                         offset if cd is None else cd)
+        return "".join(line + "\n" for line in lines).encode("utf-8")
+
+    def test_reader_refuses_every_index_setup_exe_refuses(self):
+        good = [(100, "iKVTRemote.exe", 8, 40, 100), (60, "说明/read me.txt", 0, 10, 10),
+                (30 + 5, "data/", 0, 0, 0)]
+        entries = entryindex.read_index(self.index(good), 1000)
+        self.assertEqual([(0, 100, 8, "iKVTRemote.exe"), (100, 60, 0, "说明/read me.txt"),
+                          (160, 35, 0, "data/")],
+                         [(e.offset, e.length, e.method, e.name) for e in entries])
+        text = self.index(good)
+
+        def named(name, length=100):
+            return self.index([(length, name, 0, 1, 1)] + good[1:])
+        for label, data, reason in (
+                ("other magic", text.replace(b"index 1", b"index 2"), "line 1"),
+                ("CR", text.replace(b"\n", b"\r\n"), "CR"),
+                ("no final LF", text[:-1], "line feed"),
+                ("two spaces", text.replace(b" 8 ", b"  8 "), "method|number"),
+                ("manifest's size differs", self.index(good, size=999), "999"),
+                ("directory past the end", self.index(good, cd=1001), "past"),
+                ("entries short of the directory", self.index(good, cd=200), "directory"),
+                ("count higher", self.index(good, count=4), "count"),
+                ("count 0", self.index([], count=0), "no entries"),
+                ("count over 20000", self.index(good, count=20001), "count"),
+                ("overlap", text.replace(b"entry 100 60", b"entry 90 70"), "offset"),
+                ("out of order", self.index(good[1:2] + good[:1] + good[2:]).replace(
+                    b"entry 0 60", b"entry 100 60").replace(b"entry 60 100", b"entry 0 100"),
+                 "offset"),
+                ("length short of the data", self.index([(70, "a.bin", 8, 40, 100)]),
+                 "length"),
+                ("method 12", text.replace(b" 8 40 ", b" 12 40 "), "method"),
+                ("stored sizes differ", text.replace(b" 0 10 10 ", b" 0 10 11 "), "method"),
+                ("folder with content", text.replace(b" 0 0 0 ", b" 0 1 1 "), "folder"),
+                ("leading zero", text.replace(b" 1600000000 ", b" 01600000000 ", 1), "time"),
+                ("size of 2**32", text.replace(b" 8 40 100 ", b" 8 40 4294967296 "), "size"),
+                ("upper-case CRC", text.replace(b"0badf00d", b"0BADF00D", 1), "CRC"),
+                ("short SHA-256", text.replace(self.H.encode(), b"ab", 1), "SHA|11"),
+                ("attributes 64", text.replace(b" 32 ", b" 64 ", 1), "attributes"),
+                ("parent", named("a/../../evil.txt"), "name"),
+                ("dots and space", named("a/.. /evil.txt"), "name"),
+                ("absolute", named("/etc/x"), "name"),
+                ("backslash", named("a\\b.txt"), "name"),
+                ("device", named("sub/NUL.txt"), "name"),
+                ("stream", named("a.txt:x"), "name"),
+                ("short-name shape", named("PROGRA~1/x"), "name"),
+                ("trailing dot", named("a./x"), "name"),
+                ("dot component", named("a/./x"), "name"),
+                ("empty name", named(""), "name"),
+                ("260 bytes", named("n" * 251 + "文文文", 400), "259"),
+                ("not UTF-8", named("a").replace(b" a\n", b" \xff\n"), "UTF-8"),
+                ("same name in other case", text.replace("说明/read me.txt".encode(),
+                                                         b"IKVTREMOTE.EXE"), "twice"),
+                ("line of 513 bytes", named("n" * 420, 500), "512"),
+                ("over 4 MiB", text + b"x" * 4194304, "4194304")):
+            with self.subTest(label):
+                with self.assertRaisesRegex(ValueError, reason):
+                    entryindex.read_index(data, 1000)
+
+
+class TestServerRangesTest(unittest.TestCase):
+    def test_single_ranges_are_answered_exactly_ignored_or_lied_about_and_bytes_counted(self):
+        root = tempfile.mkdtemp(prefix="ranges_")
+        self.addCleanup(shutil.rmtree, root, True)
+        body = bytes(range(256)) * 4
+        with open(os.path.join(root, "p.zip"), "wb") as f:
+            f.write(body)
+        server = testservers.DownloadServer(root, rules={"ranges": "1"}).start()
+        self.addCleanup(server.stop)
+
+        def get(rng, **rules):
+            server.rules = dict({"ranges": "1"}, **rules)
+            conn = http.client.HTTPConnection(testservers.LOOPBACK, server.port, timeout=30)
+            conn.request("GET", "/EX/p.zip", headers={"Range": rng})
+            resp = conn.getresponse()
+            data = resp.read()
+            conn.close()
+            return resp.status, resp.getheader("Content-Range"), data
+
+        self.assertEqual((206, "bytes 100-199/1024", body[100:200]), get("bytes=100-199"))
+        self.assertEqual((206, "bytes 1000-1023/1024", body[1000:]), get("bytes=1000-2000"))
+        self.assertEqual((416, "bytes */1024", b""), get("bytes=1024-2000"))
+        whole = (200, None, body)
+        self.assertEqual(whole, get("bytes=0-9,20-29"))
+        self.assertEqual(whole, get("bytes=100-199", ranges="ignore"))
+        self.assertEqual(whole, get("bytes=100-"))      # a resume needs If-Range, as before
+        self.assertEqual((206, "bytes 100-199/1024", body[104:204]),
+                         get("bytes=100-199", range_shift="4"))
+        self.assertEqual((206, "bytes 100-199/1024", body[100:198]),
+                         get("bytes=100-199", range_extra="-2"))
+        self.assertEqual(100 + 24 + 0 + 3 * 1024 + 100 + 98, server.sent["p.zip"])
+        self.assertEqual([206, 206, 416, 200, 200, 200, 206, 206],
+                         [status for status, _, _ in server.answers["p.zip"]])
 
 
 class ManifestRulesTest(unittest.TestCase):
