@@ -56,8 +56,10 @@ const wchar_t* ReadName(const char* psz, IndexEntry* pEntry, std::wstring* pName
     wchar_t szSanitized[MAX_PATH];
     wcscpy(szSanitized, szName);
     SanitizeEntryName(szSanitized);
+    // One spelling per path: "/" only, no empty component.
     if (wcscmp(szSanitized, szName) != 0 || HasParentComponent(szName) ||
-        HasDeviceComponent(szName) || HasUnusableComponent(szName))
+        HasDeviceComponent(szName) || HasUnusableComponent(szName) || wcschr(szName, L'\\') ||
+        wcsstr(szName, L"//"))
         return L"name the extraction refuses";
     pEntry->cbRawName = static_cast<DWORD>(cbRaw);
     pEntry->nName = static_cast<DWORD>(pNames->size());

@@ -1,5 +1,6 @@
 #include "LayoutSequence.h"
 
+#include <string>
 #include <vector>
 
 #include "DownloadServer.h"
@@ -7,6 +8,7 @@
 #include "FetchAttempts.h"
 #include "Handle.h"
 #include "Log.h"
+#include "PackageUpdate.h"
 #include "ReleaseList.h"
 #include "RunOutcome.h"
 #include "SecureFolder.h"
@@ -50,12 +52,19 @@ void RunLayoutSequence(CInstallState& state, IInstallView& view, HANDLE hStopEve
     }
     try {
         if (!FetchSetupList(state, view, NULL)) return;
-        // Every kind: the machines the layout serves differ in fonts.
-        std::vector<const wchar_t*> names;
-        for (const SetupListEntry& entry : state.m_vecSetupList)
-            if (entry.szName[0]) names.push_back(entry.szName);
+        // Every kind: the machines the layout serves differ in fonts. With
+        // their indexes, so that the layout can be served as a mirror.
+        std::vector<std::wstring> names;
+        wchar_t szIndex[32];
+        for (const SetupListEntry& entry : state.m_vecSetupList) {
+            if (!entry.szName[0]) continue;
+            names.push_back(entry.szName);
+            if (IndexNameOf(entry.szName, szIndex) && FindReleaseFile(state, szIndex))
+                names.push_back(szIndex);
+        }
         names.push_back(kUnInstallName);
-        for (const wchar_t* pszName : names) {
+        for (const std::wstring& name : names) {
+            const wchar_t* pszName = name.c_str();
             CAttempts attempts;
             if (FetchWithAttempts(state, view, attempts, pszName, hStopEvent, NULL, FetchFile,
                                   false) != AttemptsFetched ||

@@ -8,6 +8,7 @@ installed and nothing registered; a dead and a hostile mirror cost attempts.
 import filecmp
 import glob
 import os
+import random
 import shutil
 import subprocess
 import sys
@@ -76,10 +77,11 @@ class SignedReleaseTest(unittest.TestCase):
 
     # -- publishing and serving ------------------------------------------
 
-    def publish(self, name, clock=None):
+    def publish(self, name, clock=None, src=None):
         """A signed release in its own folder; clock shifts the publisher's
-        time (faketime), so its serial and expiry lie in the past."""
-        src = os.path.join(self.work, "src")
+        time (faketime), so its serial and expiry lie in the past. src: a
+        folder with its own release.json instead of the usual one."""
+        src = src or os.path.join(self.work, "src")
         if not os.path.isdir(src):
             os.makedirs(os.path.join(src, "client", "config"))
             shutil.copy(ARGS.client, os.path.join(src, "client", "iKVTRemote.exe"))
@@ -107,8 +109,9 @@ class SignedReleaseTest(unittest.TestCase):
         shutil.copytree(ex, copy)
         return copy
 
-    def serve(self, ex, mirror):
-        self.servers.append(testservers.DownloadServer(ex, port=ARGS.signed_ports[mirror]).start())
+    def serve(self, ex, mirror, **rules):
+        self.servers.append(testservers.DownloadServer(ex, port=ARGS.signed_ports[mirror],
+                                                       rules=rules).start())
 
     # -- running ----------------------------------------------------------
 
@@ -179,7 +182,7 @@ class SignedReleaseTest(unittest.TestCase):
         dropping = self.copy_release(good, "dropping")
         # One byte of docs.zip, then the connection closes, every time: the
         # byte gained would have kept the first mirror's turn for good.
-        faults.rule(dropping, "docs.zip", close_after=1, ranges=1)
+        faults.rule(dropping, "docs.zip", close_after=1, ranges="1")
         self.serve(dropping, 0)
         self.serve(good, 1)
         self.assert_installed(self.run_setup())
@@ -310,6 +313,111 @@ class SignedReleaseTest(unittest.TestCase):
         with open(self.wine.host_path("C:\\Tarvelo\\docs\\readme.txt")) as f:
             self.assertEqual("readme " * 200, f.read())
         self.assertIsNotNone(self.wine.reg_export(faults.UNINSTALL_KEY))
+
+    def test_updates_fetch_only_the_files_that_changed(self):
+        src = os.path.join(self.work, "upd")
+        os.makedirs(os.path.join(src, "client"))
+        os.makedirs(os.path.join(src, "data", "data"))
+        shutil.copy(ARGS.client, os.path.join(src, "client", "iKVTRemote.exe"))
+        with open(os.path.join(src, "release.json"), "w") as f:
+            f.write('{"packages": [{"name": "client.zip", "kind": 1, "folders": ["client"]},'
+                    '{"name": "data.zip", "kind": 1, "folders": ["data"]}]}')
+        rng = random.Random(34)
+
+        def write(n):
+            path = os.path.join(src, "data", "data", "f%02d.bin" % n)
+            with open(path, "wb") as f:
+                f.write(rng.randbytes(20000))
+            os.utime(path, (1700000000 + n, 1700000000 + n))
+
+        def expected():
+            tree = {"iKVTRemote.exe": self.client}
+            for n in range(20):
+                with open(os.path.join(src, "data", "data", "f%02d.bin" % n), "rb") as f:
+                    tree["data/f%02d.bin" % n] = f.read()
+            return tree
+
+        def installed():
+            root = self.wine.host_path("C:\\Tarvelo")
+            tree = {}
+            for folder, _, files in os.walk(root):
+                for name in files:
+                    rel = os.path.relpath(os.path.join(folder, name), root).replace(os.sep, "/")
+                    if rel != "config/ORB.System.config":  # the installer's own
+                        with open(os.path.join(folder, name), "rb") as f:
+                            tree[rel] = f.read()
+            return tree
+
+        def install(ex, **rules):
+            self.stop()
+            harness.remove_path(self.wine.host_path("C:\\temp\\client_started.txt"))
+            self.serve(ex, 0, **rules)
+            proc = self.run_setup()
+            proc.wait(timeout=240)
+            log = self.wine.read_log()
+            self.assertTrue(self.wine.wait_client_started(), log)
+            self.assertEqual(expected(), installed(), log)
+            # Every file has the time the full extraction gives it.
+            for n in (3, 7, 9):
+                self.assertEqual(1700000000 + n, int(os.stat(self.wine.host_path(
+                    "C:\\Tarvelo\\data\\f%02d.bin" % n)).st_mtime))
+            return log, self.servers[0]
+
+        for n in range(20):
+            write(n)
+        log, server = install(self.publish("a", src=src), ranges="1")
+        self.assertIn("data.zip fetched whole", log)
+
+        with self.subTest("repair"):
+            log, server = install(self.publish("a2", src=src), ranges="1")
+            self.assertEqual({"manifest.txt", "orbsetup.txt", "client.idx", "data.idx"},
+                             set(server.counts), log)
+            self.assertIn("data.zip: 20 entries reused, 0 fetched by range", log)
+            self.assertIn("UnInstall.exe is the release's: copied", log)
+
+        with self.subTest("one file changed, one damaged on disk"):
+            write(7)
+            with open(self.wine.host_path("C:\\Tarvelo\\data\\f03.bin"), "r+b") as f:
+                f.write(b"damaged")
+            log, server = install(self.publish("b", src=src), ranges="1")
+            self.assertNotIn("client.zip", server.counts, log)
+            self.assertEqual(2, len(server.ranges["data.zip"]), log)
+            self.assertTrue(all(r.startswith("bytes=") and "," not in r
+                                for r in server.ranges["data.zip"]), server.ranges)
+            self.assertLess(server.sent["data.zip"], 2 * 20000 + 400, log)
+            self.assertIn("data.zip: 18 entries reused, 2 fetched by range in 2 requests", log)
+
+        with self.subTest("a server that ignores Range"):
+            write(12)
+            log, server = install(self.publish("c", src=src), ranges="ignore")
+            self.assertIn("not fetched as a range: fetched whole", log)
+            self.assertIn("data.zip fetched whole", log)
+
+        with self.subTest("an index that lies about an offset"):
+            write(15)
+            ex = self.publish("d", src=src)
+            with open(os.path.join(ex, "data.idx"), "rb") as f:
+                lines = f.read().split(b"\n")
+            at = [i for i, line in enumerate(lines) if line.endswith(b" data/f15.bin")][0]
+            for i, delta in ((at - 1, (0, 1)), (at, (1, -1))):
+                fields = lines[i].split(b" ")
+                fields[1] = b"%d" % (int(fields[1]) + delta[0])
+                fields[2] = b"%d" % (int(fields[2]) + delta[1])
+                lines[i] = b" ".join(fields)
+            index = b"\n".join(lines)
+            with open(os.path.join(ex, "data.idx"), "wb") as f:
+                f.write(index)
+            with open(os.path.join(ex, "manifest.txt"), "rb") as f:
+                manifest = releasemanifest.parse_manifest(f.read())
+            files = [(n, index if n == "data.idx" else (size, digest))
+                     for n, size, digest in manifest["files"]]
+            with open(os.path.join(ex, "manifest.txt"), "wb") as f:
+                f.write(releasemanifest.write_manifest(
+                    manifest["serial"], manifest["expires"], files,
+                    releasemanifest.load_private_key(ARGS.sign_key)))
+            log, server = install(ex, ranges="1")
+            self.assertIn('data.zip entry "data/f15.bin" refused: local header', log)
+            self.assertIn("data.zip fetched whole", log)
 
     def test_replayed_and_expired_releases_are_refused(self):
         older = self.publish("older", clock="-2d")

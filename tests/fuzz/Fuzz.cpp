@@ -18,6 +18,7 @@
 #include <wchar.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -383,17 +384,16 @@ void CheckManifest(const Bytes& input) {
         Fail("a manifest without the list or the uninstaller");
 }
 
-// The package's size is the one the index names, so that a mutation that
-// keeps it is judged by the rest.
-void CheckIndex(const Bytes& input) {
-    std::string text(input.begin(), input.end());
-    const size_t nPackage = text.find("\npackage ");
-    const DWORD cbPackage = nPackage == std::string::npos
-                                ? 1000
-                                : strtoul(text.c_str() + nPackage + 9, NULL, 10);
+// The seed's first line is the package's size in the release, the rest the
+// index as served.
+void CheckIndex(const Bytes& whole) {
+    const Bytes::const_iterator end = std::find(whole.begin(), whole.end(), '\n');
+    const std::string size(whole.begin(), end);
+    const DWORD cbPackage = strtoul(size.c_str(), NULL, 10);
+    const Bytes input(end == whole.end() ? end : end + 1, whole.end());
     EntryIndex index;
-    const wchar_t* pszWhy =
-        ParseEntryIndex(input.data(), static_cast<DWORD>(input.size()), cbPackage, &index);
+    const wchar_t* pszWhy = ParseEntryIndex(input.empty() ? NULL : input.data(),
+                                            static_cast<DWORD>(input.size()), cbPackage, &index);
     if (pszWhy) {
         if (!index.entries.empty() || !index.names.empty()) Fail("a refused index kept entries");
         return;
