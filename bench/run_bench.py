@@ -23,6 +23,14 @@ half incompressible bytes), serves it on 127.0.0.1, and for each round times:
   verify    bench_verify.exe: the SHA-256 of every zip byte that a signed
             release adds (through the installer's CNG code).
 
+With --updates it times updates instead, with a signed build of its own
+(BUILD-signed, made with a key it makes in WORK/keys): a full installation
+of a release on a clean machine, a repair (the same release over itself),
+an update with 1 % of the files changed and one with 10 % changed, each
+against a full installation of the same release, in one run: the bytes
+the server sent and click to launch without the pauses. Writes
+OUT/updates.md and OUT/updates.txt.
+
 Timed programs are the i686 build (preset bench32) under 32-bit Wine where
 this machine executes 32-bit x86 code (scripts/runs-32bit), the x86-64 build
 (preset bench) under 64-bit Wine otherwise; the report says which. The sizes
@@ -49,6 +57,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "servers"))
+import faults  # noqa: E402
 import harness  # noqa: E402
 import peimage  # noqa: E402
 import testservers  # noqa: E402
@@ -380,6 +389,149 @@ def describe_machine():
     return "%s, %d cores; %s; %s" % (cpu, os.cpu_count() or 0, system, wine)
 
 
+# -- updates that fetch only what changed ----------------------------------
+
+def signed_build(args, work):
+    """The bench build again with a release key of its own: updates need a
+    signed release to compare against."""
+    keys = os.path.join(work, "keys")
+    if not os.path.exists(os.path.join(keys, "release-key.pem")):
+        subprocess.run([sys.executable, os.path.join(ROOT, "tools", "publish.py"), "keygen", keys],
+                       check=True, stdout=subprocess.DEVNULL)
+    build = args.build + "-signed"
+    preset = "bench32" if args.build.endswith("bench32") else "bench"
+    subprocess.run(["cmake", "--preset", preset, "-B", build,
+                    "-DSETUP_RELEASE_KEY=" + os.path.join(keys, "release-key.pub.pem")],
+                   check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", build, "--target", "setup", "UnInstall", "bench_client",
+                    "-j2"], check=True, stdout=subprocess.DEVNULL)
+    return build, os.path.join(keys, "release-key.pem")
+
+
+def change_files(folder, share, rng):
+    """Rewrites share of the release's files (same size, new content)."""
+    paths = sorted(os.path.join(d, f) for d, _, files in os.walk(folder) for f in files
+                   if f.startswith("f"))
+    for path in rng.sample(paths, max(1, int(len(paths) * share))):
+        size = os.path.getsize(path)
+        with open(path, "wb") as fh:
+            fh.write(rng.randbytes(size))
+
+
+def publish_signed(desc, out, bin_dir, key, args):
+    res = subprocess.run([sys.executable, os.path.join(ROOT, "tools", "publish.py"), desc,
+                          "--out", out, "--uninstaller", os.path.join(bin_dir, "UnInstall.exe"),
+                          "--package-limit", str(args.package_limit), "--sign-key", key],
+                         capture_output=True, text=True)
+    if res.returncode != 0:
+        sys.exit("bench: publish failed:\n" + res.stdout + res.stderr)
+    return os.path.join(out, "EX")
+
+
+def run_update(wine, bin_dir, ex, port, npkgs, clean):
+    """One installation of the release in ex, over the installed one unless
+    clean: bytes the server sent, and the log's click-to-launch without the
+    pauses."""
+    for path in ("C:\\temp",) + (("C:\\Tarvelo", "C:\\UnInstall Tarvelo") if clean else ()):
+        shutil.rmtree(wine.host_path(path), ignore_errors=True)
+    if clean:  # nothing installed, and no release floor from the last case
+        for key in (faults.UNINSTALL_KEY, faults.FLOOR_KEY):
+            wine.reg("delete", key, "/f")
+    os.makedirs(wine.host_path("C:\\temp"), exist_ok=True)
+    server = testservers.DownloadServer(ex, port=port, rules={"ranges": "1"}).start()
+    try:
+        proc = start_wine(wine, os.path.join(bin_dir, "setup.exe"))
+        wid = wine.wait_window("", size=(530, 360))
+        time.sleep(0.5)
+        wine.click(wid, *INSTALL_BUTTON)
+        wait_peak(proc, 600 + npkgs * 60)
+    finally:
+        server.stop()
+    log = wine.read_log()
+    start = [l for l in log.splitlines() if "download orbsetup.txt sccuss" in l]
+    end = [l for l in log.splitlines() if "[CSetupDlg::WriteRegistry]" in l]
+    if not start or not end:
+        raise RuntimeError("install did not finish; log:\n" + log)
+    ms = (log_ms(end[-1]) - log_ms(start[0])) % (24 * 3600 * 1000)
+    return sum(server.sent.values()), ms - npkgs * PAUSE_MS
+
+
+def run_updates(args, work, runs_32bit):
+    build, key = signed_build(args, work)
+    bin_dir = os.path.join(build, "bin")
+    port = int(re.search(r"SETUP_SERVER_HOST:STRING=[^:\n]*:(\d+)",
+                         open(os.path.join(build, "CMakeCache.txt")).read()).group(1))
+    upd = os.path.join(work, "updates")
+    shutil.rmtree(upd, ignore_errors=True)
+    os.makedirs(upd)
+    print("bench: writing a %d MB release in %d packages" % (args.size, args.packages))
+    desc = make_release(upd, args, os.path.join(build, "bench", "iKVTRemote.exe"))
+    rng = random.Random(34)
+    releases = [publish_signed(desc, os.path.join(upd, "r0"), bin_dir, key, args)]
+    for n, share in enumerate((0.01, 0.10), 1):
+        change_files(os.path.join(upd, "release"), share, rng)
+        time.sleep(1.1)  # a later serial
+        releases.append(publish_signed(desc, os.path.join(upd, "r%d" % n), bin_dir, key, args))
+    names = list_names(releases[0])
+    zip_bytes = sum(os.path.getsize(os.path.join(releases[0], n)) for n in names)
+    arch = peimage.wine_arch(os.path.join(bin_dir, "setup.exe"))
+    envdir = os.path.join(build, "benchenv")
+    testenv = os.path.join(ROOT, "tests", "testenv")
+    subprocess.run(["bash", testenv, "setup", envdir, arch], check=True,
+                   stdout=subprocess.DEVNULL)
+    figures = {}
+    try:
+        wine = harness.WineEnv(envdir)
+        run = lambda key, ex, clean: figures.update(zip(
+            (key + "_bytes", key + "_nopause_ms"),
+            run_update(wine, bin_dir, ex, port, len(names), clean)))
+        run("full0", releases[0], True)
+        run("repair", releases[0], False)
+        run("update1", releases[1], False)
+        run("update10", releases[2], False)
+        run("full1", releases[1], True)
+        run("full2", releases[2], True)
+    finally:
+        subprocess.run(["bash", testenv, "teardown", envdir], stdout=subprocess.DEVNULL)
+    return figures, zip_bytes, arch
+
+
+def report_updates(out_dir, meta, figures, zip_bytes):
+    os.makedirs(out_dir, exist_ok=True)
+    with open(os.path.join(out_dir, "updates.txt"), "w") as fh:
+        for k, v in list(meta.items()) + sorted(figures.items()):
+            fh.write("%s %s\n" % (k, v))
+    rows = []
+    for key, full, what, byte_target, time_target in (
+            ("repair", "full0", "repair (nothing changed)", 0.01, None),
+            ("update1", "full1", "update, 1 % of the files changed", 0.05, 0.5),
+            ("update10", "full2", "update, 10 % of the files changed", 0.20, None)):
+        share = figures[key + "_bytes"] / zip_bytes
+        ratio = figures[key + "_nopause_ms"] / figures[full + "_nopause_ms"]
+        rows.append("| %s | %d bytes (%.2f %% of %d; target %d %%) | %.0f ms vs %.0f ms full "
+                    "(%.2f%s) |" % (
+                        what, figures[key + "_bytes"], 100 * share, zip_bytes, 100 * byte_target,
+                        figures[key + "_nopause_ms"], figures[full + "_nopause_ms"], ratio,
+                        "; target 0.5" if time_target else ""))
+    text = "\n".join([
+        "# Updates %s" % meta["date"], "",
+        "Release: %d MB in %d packages, %d files; %d bytes of zips. Timed: %s; signed build "
+        "(%s). Bytes: every body the server sent (manifest, list, indexes, ranges, whole "
+        "packages, uninstaller). Times: click to launch from the log, without the 3 s pause "
+        "per package." % (meta["size_mb"], meta["packages"], meta["files"], zip_bytes,
+                          meta["timed"], meta["build"]),
+        "Machine: %s." % meta["machine"], "",
+        "| run | fetched | click to launch, no pauses |", "|---|---|---|"] + rows + [
+        "| full installation (clean machine), three releases | %d / %d / %d bytes | "
+        "%.0f / %.0f / %.0f ms |" % (
+            figures["full0_bytes"], figures["full1_bytes"], figures["full2_bytes"],
+            figures["full0_nopause_ms"], figures["full1_nopause_ms"],
+            figures["full2_nopause_ms"])]) + "\n"
+    with open(os.path.join(out_dir, "updates.md"), "w") as fh:
+        fh.write(text)
+    print(text)
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--size", type=int, default=200, help="release size in MB")
@@ -399,6 +551,9 @@ def main():
     ap.add_argument("--work", default=None,
                     help="folder for the release and scratch (default BUILD/bench-work); "
                          "give two runs the same one to compare them on the same zips")
+    ap.add_argument("--updates", action="store_true",
+                    help="time updates (repair, 1 %% and 10 %% changed) against full "
+                         "installations instead")
     args = ap.parse_args()
     # 32-bit programs need the kernel's 32-bit execution and wine32 (which a
     # stale package index can keep from installing).
@@ -409,6 +564,17 @@ def main():
     args.build = os.path.abspath(args.build)
     bin_dir = os.path.join(args.build, "bin")
     out_dir = args.out or os.path.join(args.build, "bench-results")
+    if args.updates:
+        work = os.path.abspath(args.work or os.path.join(args.build, "bench-work"))
+        os.makedirs(work, exist_ok=True)
+        figures, zip_bytes, arch = run_updates(args, work, runs_32bit)
+        meta = {"date": datetime.now().strftime("%Y-%m-%d %H:%M"), "size_mb": args.size,
+                "packages": args.packages, "files": args.files, "build": args.build + "-signed",
+                "machine": describe_machine(),
+                "timed": "the i686 build under 32-bit Wine" if arch == "i686" else
+                         "the x86-64 build under 64-bit Wine"}
+        report_updates(out_dir, meta, figures, zip_bytes)
+        return 0
     if args.port is None:
         cache = open(os.path.join(args.build, "CMakeCache.txt")).read()
         args.port = int(re.search(r"SETUP_SERVER_HOST:STRING=[^:\n]*:(\d+)", cache).group(1))
