@@ -96,14 +96,6 @@ bool DeleteIn(HANDLE hParent, const std::wstring& name, DWORD dwListed, bool bCl
     return !hLeft;
 }
 
-// A folder by its path, opened as itself (FILE_SHARE_DELETE: a folder
-// this walk does not remove is not kept from others).
-HANDLE OpenFolder(const std::wstring& path, DWORD dwShare) {
-    return ::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, dwShare, NULL,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                         NULL);
-}
-
 }  // namespace
 
 bool DeleteFolder(const wchar_t* pszPath, bool bClearReadOnly) {
@@ -116,8 +108,9 @@ bool DeleteFolder(const wchar_t* pszPath, bool bClearReadOnly) {
     // The drive's root keeps its separator.
     std::wstring parent = path.substr(0, cchParent);
     if (!parent.empty() && parent.back() == L':') parent += L'\\';
-    CFileHandle hParent(OpenFolder(parent, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
-    if (!hParent || !IsFolderItself(hParent.Get(), parent.c_str())) return false;
+    CFileHandle hParent(OpenFolderItself(parent.c_str(), FILE_LIST_DIRECTORY,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+    if (!hParent) return false;
     // What the name says is only ever a reason to refuse (Wine reports a
     // link by its name alone), never to act.
     const DWORD dwNamed = ::GetFileAttributesW(pszPath);
@@ -127,8 +120,9 @@ bool DeleteFolder(const wchar_t* pszPath, bool bClearReadOnly) {
 
 void DeleteFolderContents(const wchar_t* pszPath, bool bClearReadOnly, const wchar_t* pszKeep) {
     if (!pszPath || !pszPath[0]) return;
-    CFileHandle hFolder(OpenFolder(pszPath, FILE_SHARE_READ | FILE_SHARE_WRITE));
-    if (!hFolder || !IsFolderItself(hFolder.Get(), pszPath)) return;
+    CFileHandle hFolder(
+        OpenFolderItself(pszPath, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE));
+    if (!hFolder) return;
     DeleteChildren(hFolder.Get(), bClearReadOnly, pszKeep);
 }
 

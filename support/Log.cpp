@@ -111,10 +111,9 @@ bool StartLog(const wchar_t* pszFolder, const wchar_t* pszFile) {
     const wchar_t* pszName = wcsrchr(pszFile, L'\\');
     if (!pszName) return false;
     ++pszName;
-    g_logFolder.Reset(::CreateFileW(
-        pszFolder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-        NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL));
-    if (!g_logFolder || !IsFolderItself(g_logFolder.Get(), pszFolder)) return false;
+    g_logFolder.Reset(
+        OpenFolderItself(pszFolder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE));
+    if (!g_logFolder) return false;
     // Made inside the held folder, never through its name: a user who owns
     // the folder could make it a mount point between the check above and
     // the open, and have the file made anywhere. Held from here on without

@@ -90,22 +90,18 @@ HANDLE OpenFolderItself(const wchar_t* pszPath, DWORD dwAccess, DWORD dwShare) {
     CFileHandle folder(::CreateFileW(pszPath, dwAccess | FILE_READ_ATTRIBUTES, dwShare, NULL,
                                      OPEN_EXISTING,
                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL));
-    if (!folder || !IsFolderItself(folder.Get(), pszPath)) return INVALID_HANDLE_VALUE;
-    return folder.Detach();
+    if (!folder) return INVALID_HANDLE_VALUE;
+    // The name is looked at once it cannot change any more (held).
+    if (IsFolderItself(folder.Get(), pszPath)) return folder.Detach();
+    ::SetLastError(ERROR_CANT_ACCESS_FILE);
+    return INVALID_HANDLE_VALUE;
 }
 
 bool CFolderGuard::Open(const wchar_t* pszPath) {
-    m_handle.Reset(::CreateFileW(
-        pszPath,
-        FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL | WRITE_DAC | WRITE_OWNER,
-        FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL));
-    if (!m_handle) return false;
-    // The name is looked at once it cannot change any more (held).
-    if (IsFolderItself(m_handle.Get(), pszPath)) return true;
-    m_handle.Close();
-    ::SetLastError(ERROR_CANT_ACCESS_FILE);
-    return false;
+    m_handle.Reset(OpenFolderItself(pszPath,
+                                    FILE_LIST_DIRECTORY | READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE));
+    return IsOpen();
 }
 
 bool CFolderGuard::Protect(CProtectedSecurity& security) {

@@ -59,7 +59,8 @@ bool IsFolderItself(HANDLE hFolder, const wchar_t* pszPath);
 
 // The folder at pszPath opened as itself, never through a link standing at
 // its name (FILE_READ_ATTRIBUTES is added to dwAccess); INVALID_HANDLE_VALUE
-// for a link, a file or what cannot be opened.
+// for what cannot be opened, and (last error ERROR_CANT_ACCESS_FILE) for a
+// link or a file.
 HANDLE OpenFolderItself(const wchar_t* pszPath, DWORD dwAccess, DWORD dwShare);
 
 // A folder opened as itself, never through a link, and held open without
