@@ -32,16 +32,33 @@ bool WriteAll(HANDLE hFile, const BYTE* p, DWORD cb) {
     return ::WriteFile(hFile, p, cb, &cbWritten, NULL) && cbWritten == cb;
 }
 
+// Where a package's files come from and go: the old tree held as itself
+// and the last of its folders opened, the new tree and the last folder made
+// in it. Entries come folder by folder, so each folder is opened or made
+// once, not once for each of its files.
+struct CTrees {
+    CFileHandle oldTree;
+    wchar_t szOldFolder[MAX_PATH] = L"";
+    CFileHandle oldFolder;
+    wchar_t szNewRoot[MAX_PATH] = L"";  // with its separator
+    wchar_t szMadeFolder[MAX_PATH] = L"";
+    BYTE chunk[kCopyChunk];
+};
+
 // The entry's file in the new tree (its folders made), opened without
 // sharing: nobody reads or changes it before it is checked and closed.
-HANDLE CreateEntryFile(const wchar_t* pszRoot, const wchar_t* pszName) {
+HANDLE CreateEntryFile(CTrees& trees, const wchar_t* pszName) {
     wchar_t szPath[MAX_PATH], szFolder[MAX_PATH];
-    if (!FormatInto(szPath, L"%s%s", pszRoot, pszName) || !CopyInto(szFolder, pszName))
+    if (!FormatInto(szPath, L"%s%s", trees.szNewRoot, pszName) || !CopyInto(szFolder, pszName))
         return INVALID_HANDLE_VALUE;
     if (wchar_t* pszLast = wcsrchr(szFolder, L'/')) {
         *pszLast = 0;
-        if (wcslen(pszRoot) + wcslen(szFolder) > kMaxFolderPath) return INVALID_HANDLE_VALUE;
-        MakeFolderPath(pszRoot, szFolder);
+        if (wcslen(trees.szNewRoot) + wcslen(szFolder) > kMaxFolderPath)
+            return INVALID_HANDLE_VALUE;
+        if (wcscmp(szFolder, trees.szMadeFolder) != 0) {
+            MakeFolderPath(trees.szNewRoot, szFolder);
+            CopyInto(trees.szMadeFolder, szFolder);
+        }
     }
     const DWORD dwAccess = GENERIC_WRITE | DELETE;
     HANDLE hFile =
@@ -69,20 +86,14 @@ bool FinishEntryFile(HANDLE hFile, const IndexEntry& entry, bool bKeep) {
     return false;
 }
 
-// The installed file of the entry, opened for reading relative to the held
-// old tree, one name at a time and never through a link: the old tree is
-// the users' to change, so its names decide nothing.
-HANDLE OpenInstalledFile(HANDLE hOldTree, const wchar_t* pszName) {
-    wchar_t szName[MAX_PATH];
-    if (!CopyInto(szName, pszName)) return INVALID_HANDLE_VALUE;
+// A folder of the old tree (a relative "/" path), opened relative to the
+// held tree one name at a time, each folder opened as itself.
+HANDLE OpenOldFolder(HANDLE hOldTree, wchar_t* pszPath) {
     CFileHandle folder;
     HANDLE hFolder = hOldTree;
-    for (wchar_t* pszPart = szName;;) {
+    for (wchar_t* pszPart = pszPath; pszPart;) {
         wchar_t* pszSeparator = wcschr(pszPart, L'/');
-        if (!pszSeparator)
-            return OpenInFolder(hFolder, pszPart, GENERIC_READ, FILE_SHARE_READ, FILE_OPEN,
-                                FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY);
-        *pszSeparator = 0;
+        if (pszSeparator) *pszSeparator = 0;
         folder.Reset(OpenInFolder(hFolder, pszPart, FILE_LIST_DIRECTORY | FILE_TRAVERSE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
                                   FILE_DIRECTORY_FILE));
@@ -91,23 +102,47 @@ HANDLE OpenInstalledFile(HANDLE hOldTree, const wchar_t* pszName) {
             (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
             return INVALID_HANDLE_VALUE;
         hFolder = folder.Get();
-        pszPart = pszSeparator + 1;
+        pszPart = pszSeparator ? pszSeparator + 1 : NULL;
     }
+    return folder.Detach();
+}
+
+// The installed file of the entry, opened for reading relative to the held
+// old tree and never through a link: the old tree is the users' to change,
+// so its names decide nothing.
+HANDLE OpenInstalledFile(CTrees& trees, const wchar_t* pszName) {
+    wchar_t szFolder[MAX_PATH];
+    if (!CopyInto(szFolder, pszName)) return INVALID_HANDLE_VALUE;
+    wchar_t* pszLeaf = wcsrchr(szFolder, L'/');
+    HANDLE hFolder = trees.oldTree.Get();
+    if (pszLeaf) {
+        *pszLeaf++ = 0;
+        if (wcscmp(szFolder, trees.szOldFolder) != 0) {
+            CopyInto(trees.szOldFolder, szFolder);
+            trees.oldFolder.Reset(OpenOldFolder(trees.oldTree.Get(), szFolder));
+        }
+        hFolder = trees.oldFolder.Get();
+    } else {
+        pszLeaf = szFolder;
+    }
+    if (hFolder == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
+    return OpenInFolder(hFolder, pszLeaf, GENERIC_READ, FILE_SHARE_READ, FILE_OPEN,
+                        FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY);
 }
 
 // Copies the installed file into the new tree and hashes the copy as it is
 // written (no one else can open it meanwhile): true when the copy is the
 // entry's content, and then it is kept.
-bool CopyUnchanged(HANDLE hOldTree, const wchar_t* pszNewRoot, const wchar_t* pszName,
-                   const IndexEntry& entry, BYTE* pChunk) {
-    CFileHandle installed(OpenInstalledFile(hOldTree, pszName));
+bool CopyUnchanged(CTrees& trees, const wchar_t* pszName, const IndexEntry& entry) {
+    CFileHandle installed(OpenInstalledFile(trees, pszName));
     BY_HANDLE_FILE_INFORMATION info;
     if (!installed || !::GetFileInformationByHandle(installed.Get(), &info) ||
         (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
         info.nFileSizeHigh || info.nFileSizeLow != entry.cbSize)
         return false;
-    CFileHandle copy(CreateEntryFile(pszNewRoot, pszName));
+    CFileHandle copy(CreateEntryFile(trees, pszName));
     if (!copy) return false;
+    BYTE* pChunk = trees.chunk;
     CSha256 hash;
     bool bOk = true;
     for (DWORD cbDone = 0; bOk && cbDone < entry.cbSize;) {
@@ -159,7 +194,7 @@ bool FetchIndex(CInstallState& state, const SetupListEntry& entry, HWND hWndOwne
 // Fetches each run of wanted entries with one range request and unpacks
 // its entries; false (the reason logged) at the first that fails.
 bool FetchWanted(CInstallState& state, const SetupListEntry& entry, const EntryIndex& index,
-                 const wchar_t* pszRoot, HANDLE hStopEvent, HWND hWndOwner, UpdateCount* pCount) {
+                 CTrees& trees, HANDLE hStopEvent, HWND hWndOwner, UpdateCount* pCount) {
     const std::vector<IndexEntry>& entries = index.entries;
     for (const EntryRun& run : MergeWantedRuns(entries, kMaxRunBytes)) {
         if (StopRequested(hStopEvent)) return false;
@@ -178,7 +213,7 @@ bool FetchWanted(CInstallState& state, const SetupListEntry& entry, const EntryI
         pCount->cbFetched += cbRun;
         for (size_t i = run.nFirst; i < run.nEnd; ++i) {
             const IndexEntry& wantedEntry = entries[i];
-            CFileHandle file(CreateEntryFile(pszRoot, index.NameOf(wantedEntry)));
+            CFileHandle file(CreateEntryFile(trees, index.NameOf(wantedEntry)));
             const wchar_t* pszWhy = L"file could not be made";
             const bool bOk = file && UnpackEntryRange(state.m_pDownloadBuf +
                                                           (wantedEntry.dwOffset - dwFirst),
@@ -209,15 +244,14 @@ UpdateResult UpdatePackage(CInstallState& state, IInstallView& view, const Setup
     // Only a verified release says what each file must be, and only an
     // installed one has files to keep; a layout is read whole anyway.
     if (!state.m_bVerified || state.m_szSourcePath[0]) return UpdateWhole;
-    CFileHandle oldTree(OpenFolderItself(state.m_szSetupPath, FILE_LIST_DIRECTORY | FILE_TRAVERSE,
+    std::unique_ptr<CTrees> pTrees(new (std::nothrow) CTrees);
+    if (!pTrees) return UpdateWhole;
+    CTrees& trees = *pTrees;
+    trees.oldTree.Reset(OpenFolderItself(state.m_szSetupPath, FILE_LIST_DIRECTORY | FILE_TRAVERSE,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
-    if (!oldTree) return UpdateWhole;
-
     UpdateCount count;
     EntryIndex index;
-    std::unique_ptr<BYTE[]> pChunk(new (std::nothrow) BYTE[kCopyChunk]);
-    wchar_t szRoot[MAX_PATH];
-    if (!pChunk || !FormatInto(szRoot, L"%s\\", state.m_szNewPath) ||
+    if (!trees.oldTree || !FormatInto(trees.szNewRoot, L"%s\\", state.m_szNewPath) ||
         !FetchIndex(state, entry, hWndOwner, &index, &count))
         return UpdateWhole;
 
@@ -226,13 +260,12 @@ UpdateResult UpdatePackage(CInstallState& state, IInstallView& view, const Setup
         if (StopRequested(hStopEvent)) return UpdateStopped;
         const wchar_t* pszName = index.NameOf(indexEntry);
         if (indexEntry.bFolder)
-            MakeFolderPath(szRoot, pszName);
+            MakeFolderPath(trees.szNewRoot, pszName);
         else
-            indexEntry.bWanted =
-                !CopyUnchanged(oldTree.Get(), szRoot, pszName, indexEntry, pChunk.get());
+            indexEntry.bWanted = !CopyUnchanged(trees, pszName, indexEntry);
         if (!indexEntry.bWanted) ++count.nReused;
     }
-    if (!FetchWanted(state, entry, index, szRoot, hStopEvent, hWndOwner, &count))
+    if (!FetchWanted(state, entry, index, trees, hStopEvent, hWndOwner, &count))
         return StopRequested(hStopEvent) ? UpdateStopped : UpdateWhole;
     LogNormal(L"[CSetupDlg::Execute] %s: %d entries reused, %d fetched by range in %d requests, "
               L"%lu bytes fetched",

@@ -62,18 +62,36 @@ typedef CHandleOwner<BCRYPT_KEY_HANDLE, KeyTraits> CKey;
 // The hash object is left to CNG (allowed from Windows 7 on), and the three
 // calls work on every version the programs support, unlike BCryptHash.
 struct CSha256::State {
-    CAlgorithm alg;
     CHash hash;
     NTSTATUS status = kNotAvailable;
 };
+
+namespace {
+
+// Opening the provider is the slow part of a small hash: one for the
+// process (an update hashes thousands of files), never closed.
+BCRYPT_ALG_HANDLE g_hSha256 = NULL;
+
+NTSTATUS Sha256Provider(BCRYPT_ALG_HANDLE* phAlg) {
+    if (!g_hSha256) {
+        BCRYPT_ALG_HANDLE hAlg = NULL;
+        const NTSTATUS status = OpenAlgorithm(&hAlg, BCRYPT_SHA256_ALGORITHM);
+        if (status != 0) return status;
+        if (::InterlockedCompareExchangePointer(&g_hSha256, hAlg, NULL) != NULL)
+            CloseAlgorithm(hAlg);
+    }
+    *phAlg = g_hSha256;
+    return 0;
+}
+
+}  // namespace
 
 CSha256::CSha256() : m_pState(new (std::nothrow) State) {
     const auto pfnCreate = g_bcrypt.Get(&::BCryptCreateHash, "BCryptCreateHash");
     if (!m_pState || !pfnCreate) return;
     BCRYPT_ALG_HANDLE hAlg = NULL;
-    m_pState->status = OpenAlgorithm(&hAlg, BCRYPT_SHA256_ALGORITHM);
+    m_pState->status = Sha256Provider(&hAlg);
     if (m_pState->status != 0) return;
-    m_pState->alg.Reset(hAlg);
     BCRYPT_HASH_HANDLE hHash = NULL;
     m_pState->status = pfnCreate(hAlg, &hHash, NULL, 0, NULL, 0, 0);
     if (m_pState->status == 0) m_pState->hash.Reset(hHash);
