@@ -28,8 +28,10 @@ With --updates it times updates instead, with a signed build of its own
 of a release on a clean machine, a repair (the same release over itself),
 an update with 1 % of the files changed and one with 10 % changed, each
 against a full installation of the same release, in one run: the bytes
-the server sent and click to launch without the pauses. Writes
-OUT/updates.md and OUT/updates.txt.
+the server sent and click to launch without the pauses; once on loopback
+(where fetching costs next to nothing) and once at --line-mbit (default
+100 Mbit/s, a common broadband line). Writes OUT/updates.md and
+OUT/updates.txt.
 
 Timed programs are the i686 build (preset bench32) under 32-bit Wine where
 this machine executes 32-bit x86 code (scripts/runs-32bit), the x86-64 build
@@ -428,7 +430,7 @@ def publish_signed(desc, out, bin_dir, key, args):
     return os.path.join(out, "EX")
 
 
-def run_update(wine, bin_dir, ex, port, npkgs, clean):
+def run_update(wine, bin_dir, ex, port, npkgs, clean, rate):
     """One installation of the release in ex, over the installed one unless
     clean: bytes the server sent, and the log's click-to-launch without the
     pauses."""
@@ -438,7 +440,8 @@ def run_update(wine, bin_dir, ex, port, npkgs, clean):
         for key in (faults.UNINSTALL_KEY, faults.FLOOR_KEY):
             wine.reg("delete", key, "/f")
     os.makedirs(wine.host_path("C:\\temp"), exist_ok=True)
-    server = testservers.DownloadServer(ex, port=port, rules={"ranges": "1"}).start()
+    rules = {"ranges": "1", "rate": str(rate)} if rate else {"ranges": "1"}
+    server = testservers.DownloadServer(ex, port=port, rules=rules).start()
     try:
         proc = start_wine(wine, os.path.join(bin_dir, "setup.exe"))
         wid = wine.wait_window("", size=(530, 360))
@@ -482,15 +485,16 @@ def run_updates(args, work, runs_32bit):
     figures = {}
     try:
         wine = harness.WineEnv(envdir)
-        run = lambda key, ex, clean: figures.update(zip(
-            (key + "_bytes", key + "_nopause_ms"),
-            run_update(wine, bin_dir, ex, port, len(names), clean)))
-        run("full0", releases[0], True)
-        run("repair", releases[0], False)
-        run("update1", releases[1], False)
-        run("update10", releases[2], False)
-        run("full1", releases[1], True)
-        run("full2", releases[2], True)
+        for line, rate in (("", 0), ("line_", args.line_mbit * 125000)):
+            run = lambda key, ex, clean: figures.update(zip(
+                (line + key + "_bytes", line + key + "_nopause_ms"),
+                run_update(wine, bin_dir, ex, port, len(names), clean, rate)))
+            run("full0", releases[0], True)
+            run("repair", releases[0], False)
+            run("update1", releases[1], False)
+            run("update10", releases[2], False)
+            run("full1", releases[1], True)
+            run("full2", releases[2], True)
     finally:
         subprocess.run(["bash", testenv, "teardown", envdir], stdout=subprocess.DEVNULL)
     return figures, zip_bytes, arch
@@ -502,17 +506,19 @@ def report_updates(out_dir, meta, figures, zip_bytes):
         for k, v in list(meta.items()) + sorted(figures.items()):
             fh.write("%s %s\n" % (k, v))
     rows = []
-    for key, full, what, byte_target, time_target in (
-            ("repair", "full0", "repair (nothing changed)", 0.01, None),
-            ("update1", "full1", "update, 1 % of the files changed", 0.05, 0.5),
-            ("update10", "full2", "update, 10 % of the files changed", 0.20, None)):
-        share = figures[key + "_bytes"] / zip_bytes
-        ratio = figures[key + "_nopause_ms"] / figures[full + "_nopause_ms"]
-        rows.append("| %s | %d bytes (%.2f %% of %d; target %d %%) | %.0f ms vs %.0f ms full "
-                    "(%.2f%s) |" % (
-                        what, figures[key + "_bytes"], 100 * share, zip_bytes, 100 * byte_target,
-                        figures[key + "_nopause_ms"], figures[full + "_nopause_ms"], ratio,
-                        "; target 0.5" if time_target else ""))
+    for line, where in (("", "loopback"), ("line_", "%d Mbit/s line" % meta["line_mbit"])):
+        for key, full, what, byte_target, time_target in (
+                ("repair", "full0", "repair (nothing changed)", 0.01, None),
+                ("update1", "full1", "update, 1 % of the files changed", 0.05, 0.5),
+                ("update10", "full2", "update, 10 % of the files changed", 0.20, None)):
+            share = figures[line + key + "_bytes"] / zip_bytes
+            ratio = figures[line + key + "_nopause_ms"] / figures[line + full + "_nopause_ms"]
+            rows.append("| %s, %s | %d bytes (%.2f %% of %d; target %d %%) | %.0f ms vs %.0f ms "
+                        "full (%.2f%s) |" % (
+                            what, where, figures[line + key + "_bytes"], 100 * share, zip_bytes,
+                            100 * byte_target, figures[line + key + "_nopause_ms"],
+                            figures[line + full + "_nopause_ms"], ratio,
+                            "; target 0.5" if time_target else ""))
     text = "\n".join([
         "# Updates %s" % meta["date"], "",
         "Release: %d MB in %d packages, %d files; %d bytes of zips. Timed: %s; signed build "
@@ -522,11 +528,12 @@ def report_updates(out_dir, meta, figures, zip_bytes):
                           meta["timed"], meta["build"]),
         "Machine: %s." % meta["machine"], "",
         "| run | fetched | click to launch, no pauses |", "|---|---|---|"] + rows + [
-        "| full installation (clean machine), three releases | %d / %d / %d bytes | "
+        "| full installation (clean machine), three releases, %s | %d / %d / %d bytes | "
         "%.0f / %.0f / %.0f ms |" % (
-            figures["full0_bytes"], figures["full1_bytes"], figures["full2_bytes"],
-            figures["full0_nopause_ms"], figures["full1_nopause_ms"],
-            figures["full2_nopause_ms"])]) + "\n"
+            where, figures[line + "full0_bytes"], figures[line + "full1_bytes"],
+            figures[line + "full2_bytes"], figures[line + "full0_nopause_ms"],
+            figures[line + "full1_nopause_ms"], figures[line + "full2_nopause_ms"])
+        for line, where in (("", "loopback"), ("line_", "%d Mbit/s" % meta["line_mbit"]))]) + "\n"
     with open(os.path.join(out_dir, "updates.md"), "w") as fh:
         fh.write(text)
     print(text)
@@ -551,6 +558,8 @@ def main():
     ap.add_argument("--work", default=None,
                     help="folder for the release and scratch (default BUILD/bench-work); "
                          "give two runs the same one to compare them on the same zips")
+    ap.add_argument("--line-mbit", type=int, default=100,
+                    help="with --updates: the speed of the line the second series is served at")
     ap.add_argument("--updates", action="store_true",
                     help="time updates (repair, 1 %% and 10 %% changed) against full "
                          "installations instead")
@@ -570,6 +579,7 @@ def main():
         figures, zip_bytes, arch = run_updates(args, work, runs_32bit)
         meta = {"date": datetime.now().strftime("%Y-%m-%d %H:%M"), "size_mb": args.size,
                 "packages": args.packages, "files": args.files, "build": args.build + "-signed",
+                "line_mbit": args.line_mbit,
                 "machine": describe_machine(),
                 "timed": "the i686 build under 32-bit Wine" if arch == "i686" else
                          "the x86-64 build under 64-bit Wine"}

@@ -14,6 +14,7 @@ a sidecar NAME.rule with key=value lines that change how it is answered:
   cut_first=N    the first request gets the headers and N bytes, then the
                  connection closes; later requests are answered whole
   trickle=S      the body goes one byte every S seconds
+  rate=B         the body goes at B bytes a second (a line of that speed)
   ranges=1       answer "Range: bytes=N-" with 206 and the rest, when
                  If-Range names the file's ETag (sent on every answer);
                  without it Range is ignored, as many servers do. A single
@@ -159,12 +160,17 @@ class _DownloadHandler(http.server.BaseHTTPRequestHandler):
         sent = body if cut is None else body[: int(cut)]
         server.count_sent(name, status, content_range, len(sent), rules.get("log") == "1")
         trickle = float(rules.get("trickle", "0"))
+        rate = float(rules.get("rate", "0"))
+        step = 1 if trickle else 65536 if rate else max(1, len(sent))
+        started = time.monotonic()
         try:
-            for i in range(0, len(sent), 1 if trickle else max(1, len(sent))):
-                self.wfile.write(sent[i:i + 1] if trickle else sent)
+            for i in range(0, len(sent), step):
+                self.wfile.write(sent[i:i + step])
                 self.wfile.flush()
                 if trickle:
                     time.sleep(trickle)
+                elif rate:
+                    time.sleep(max(0.0, started + (i + step) / rate - time.monotonic()))
         except OSError:
             return  # the client gave up on a trickle
         stall = float(rules.get("stall", "0"))
