@@ -86,6 +86,16 @@ bool FinishEntryFile(HANDLE hFile, const IndexEntry& entry, bool bKeep) {
     return false;
 }
 
+// Whether an open item is a link or (bFolder) no folder, or unreadable.
+// Through its tag alone: GetFileInformationByHandle also asks for the
+// volume's serial, which costs milliseconds a call on some systems (Wine).
+bool IsNot(HANDLE hItem, bool bFolder) {
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    return !::GetFileInformationByHandleEx(hItem, FileAttributeTagInfo, &tag, sizeof(tag)) ||
+           (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+           !(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == bFolder;
+}
+
 // A folder of the old tree (a relative "/" path), opened relative to the
 // held tree one name at a time, each folder opened as itself.
 HANDLE OpenOldFolder(HANDLE hOldTree, wchar_t* pszPath) {
@@ -97,10 +107,7 @@ HANDLE OpenOldFolder(HANDLE hOldTree, wchar_t* pszPath) {
         folder.Reset(OpenInFolder(hFolder, pszPart, FILE_LIST_DIRECTORY | FILE_TRAVERSE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
                                   FILE_DIRECTORY_FILE));
-        BY_HANDLE_FILE_INFORMATION info;
-        if (!folder || !::GetFileInformationByHandle(folder.Get(), &info) ||
-            (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            return INVALID_HANDLE_VALUE;
+        if (!folder || IsNot(folder.Get(), true)) return INVALID_HANDLE_VALUE;
         hFolder = folder.Get();
         pszPart = pszSeparator ? pszSeparator + 1 : NULL;
     }
@@ -135,10 +142,9 @@ HANDLE OpenInstalledFile(CTrees& trees, const wchar_t* pszName) {
 // entry's content, and then it is kept.
 bool CopyUnchanged(CTrees& trees, const wchar_t* pszName, const IndexEntry& entry) {
     CFileHandle installed(OpenInstalledFile(trees, pszName));
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!installed || !::GetFileInformationByHandle(installed.Get(), &info) ||
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
-        info.nFileSizeHigh || info.nFileSizeLow != entry.cbSize)
+    LARGE_INTEGER size;
+    if (!installed || IsNot(installed.Get(), false) || !::GetFileSizeEx(installed.Get(), &size) ||
+        size.QuadPart != entry.cbSize)
         return false;
     CFileHandle copy(CreateEntryFile(trees, pszName));
     if (!copy) return false;
