@@ -165,7 +165,9 @@ BOOL CSetupDlg::OnInitDialog() {
     m_stcStatus.Create(L"", WS_VISIBLE | SS_CENTER, rcNone, m_hWnd, IDC_STATIC_STATUS);
     m_stcStatus.ShowWindow(SW_HIDE);
     LayOut();
-    return TRUE;
+    // FALSE: the dialog manager would hand the focus to a label; the window
+    // takes it itself when it is activated (OnActivate).
+    return FALSE;
 }
 
 int CSetupDlg::Scale(int n) const { return ScaleForDpi(n, m_nDpi); }

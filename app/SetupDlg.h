@@ -73,6 +73,8 @@ protected:
     bool OnNcHitTest(POINT pt, LRESULT* pResult) override;
     bool OnTimer(UINT_PTR nIDEvent) override;
     bool OnQueryDragIcon(HICON* phIcon) override;
+    bool OnActivate(UINT nState) override;
+    bool OnSetFocus() override { return true; }
     bool OnKeyDown(UINT nChar, LPARAM lKeyData) override;
     bool OnGetDlgCode(LRESULT* pResult) override;
     bool OnGetObject(WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;

@@ -63,6 +63,14 @@ bool CSetupDlg::OnMouseMove(UINT, POINT pt) {
     return false;
 }
 
+bool CSetupDlg::OnActivate(UINT nState) {
+    // The window has no controls: it keeps the keyboard's focus itself and
+    // draws its own mark (the dialog manager would give none, or a label,
+    // the focus, and keys would never reach OnKeyDown).
+    if (nState != WA_INACTIVE && !::IsIconic(m_hWnd)) ::SetFocus(m_hWnd);
+    return true;
+}
+
 bool CSetupDlg::OnGetDlgCode(LRESULT* pResult) {
     // Tab reaches OnKeyDown instead of the dialog manager, which has no
     // controls to move to; Enter and Escape still come as IDOK and IDCANCEL.

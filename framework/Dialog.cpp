@@ -75,6 +75,10 @@ bool CDialog::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResul
             *pResult = reinterpret_cast<LRESULT>(hIcon);
             return true;
         }
+        case WM_ACTIVATE:
+            return OnActivate(LOWORD(wParam));
+        case WM_SETFOCUS:
+            return OnSetFocus();
         case WM_KEYDOWN:
             return OnKeyDown(static_cast<UINT>(wParam), lParam);
         case WM_GETDLGCODE:

@@ -50,6 +50,8 @@ protected:
     virtual bool OnSysCommand(UINT, LPARAM) { return false; }
     virtual bool OnSize(UINT, int, int) { return false; }
     virtual bool OnQueryDragIcon(HICON*) { return false; }
+    virtual bool OnActivate(UINT) { return false; }
+    virtual bool OnSetFocus() { return false; }
     virtual bool OnKeyDown(UINT, LPARAM) { return false; }
     virtual bool OnGetDlgCode(LRESULT*) { return false; }
     virtual bool OnGetObject(WPARAM, LPARAM, LRESULT*) { return false; }
