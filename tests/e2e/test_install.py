@@ -7,6 +7,7 @@ server, driven with the mouse on the test display.
 """
 import glob
 import os
+import re
 import shutil
 import sys
 import tempfile
@@ -18,6 +19,7 @@ sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "servers"))
 import faults  # noqa: E402
 import harness  # noqa: E402
+import peimage  # noqa: E402
 import testservers  # noqa: E402
 
 ARGS = None
@@ -271,6 +273,13 @@ class InstallerTest(unittest.TestCase):
         return rows
 
     def test_at_150_percent_the_window_its_parts_and_text_scale(self):
+        # Windows scales by the monitor only for a program that says it lays
+        # itself out (Wine lets every program see the DPI): per monitor v2,
+        # else the system's scale, in the manifest.
+        manifest = peimage.Image(os.path.join(ARGS.bin, "setup.exe")).resource(24).decode()
+        settings = {m.group(1): m.group(2).strip() for m in
+                    re.finditer(r"<(dpiAware\w*) [^>]*>([^<]*)<", manifest)}
+        self.assertEqual({"dpiAware": "true", "dpiAwareness": "PerMonitorV2, System"}, settings)
         self.serve("orbsetup.txt", harness.setup_list_bytes(["a;b"]))
         self.set_display_dpi(144)
         self.addCleanup(self.set_display_dpi, 96)
@@ -340,6 +349,7 @@ class InstallerTest(unittest.TestCase):
         # id, role, name, value, default action, state
         by_name = {p[2]: p for p in parts[1:]}
         for name in ("立即安装", "最小化", "关闭"):
+            self.assertIn(name, by_name, parts)
             self.assertEqual("43", by_name[name][1], parts)  # ROLE_SYSTEM_PUSHBUTTON
             self.assertEqual("按下", by_name[name][4], parts)
         self.assertTrue(int(by_name["立即安装"][5]) & 0x1, parts)  # unavailable now
