@@ -20,7 +20,7 @@ int CSetupDlg::SlideForProgress(int p) {
 int CSetupDlg::FillWidthForProgress(int nProgress) { return nProgress * 49 / 10; }
 
 void CSetupDlg::DrawFocusMark(Gdiplus::Graphics* pGraphics) {
-    // A frame in the skin's white inside the button; in high contrast, the
+    // A frame in the skin's white about the button; in high contrast, the
     // system's highlight colour.
     Gdiplus::Color color(255, 255, 255);
     if (IsHighContrast()) color.SetFromCOLORREF(::GetSysColor(COLOR_HIGHLIGHT));
