@@ -50,8 +50,7 @@ void StartRunLog() {
 }
 
 void Say(const SetupOptions& options, const wchar_t* pszText, UINT uIcon) {
-    if (!options.bSilent)
-        ::MessageBoxW(NULL, pszText, L"提示", MB_OK | uIcon | MB_SETFOREGROUND);
+    if (!options.bSilent) ::MessageBoxW(NULL, pszText, L"提示", MB_OK | uIcon | MB_SETFOREGROUND);
 }
 
 }  // namespace
@@ -102,6 +101,9 @@ int CSetupApp::Install() {
         silent.SetSource(options.strSource.c_str());
         return silent.Run(options.bLaunch);
     }
+    // Screen readers reach the window's accessible object through COM, on
+    // this thread; it outlives the window.
+    CComScope com;
     // The constructor loads images, so GDI+ must be up first; the object is
     // gone before ExitInstance takes GDI+ down.
     CSetupDlg dlg(NULL);

@@ -4,6 +4,7 @@
 #include "GdiPlus.h"
 #include "SetupMessages.h"
 #include "StrFormat.h"
+#include "WindowDpi.h"
 
 CSetupDlg::CSetupDlg(HWND hParent)
     : CDialog(IDD_SETUP_DIALOG, hParent),
@@ -14,7 +15,10 @@ CSetupDlg::CSetupDlg(HWND hParent)
       m_nState(STATE_IDLE),
       m_bAsking(false),
       m_bLaunchPending(false),
-      m_hHandCursor(NULL) {
+      m_hHandCursor(NULL),
+      m_nDpi(96),
+      m_nFocus(PART_NONE),
+      m_pAccessible(NULL) {
     m_hIcon = ::LoadIconW(::GetModuleHandleW(NULL), MAKEINTRESOURCEW(IDR_MAINFRAME));
     LoadJgpImage(IDR_JGP_START, &m_pImgStart);
     LoadJgpImage(IDR_JGP_SLIDE1, &m_pImgSlide1);
@@ -148,32 +152,44 @@ BOOL CSetupDlg::OnInitDialog() {
     ::SetWindowTextW(m_hWnd, SETUP_WINDOW_TEXT);
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
+    KeepOwnDpiLayout(m_hWnd);
+    m_nDpi = WindowDpi(m_hWnd);
     // The template's size is replaced by the skin's; the position stays, so
     // the dialog is centred on the work area when it first shows.
-    ::SetWindowPos(m_hWnd, NULL, 0, 0, 530, 360, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    m_rcClose = {500, 0, 530, 32};
-    m_rcInstall = {185, 287, 359, 334};
-    m_rcMinimize = {470, 0, 500, 32};
+    ::SetWindowPos(m_hWnd, NULL, 0, 0, Scale(530), Scale(360),
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT rcNone = {};
+    m_stcPercent.Create(L"", WS_VISIBLE | SS_RIGHT, rcNone, m_hWnd, IDC_STATIC_PERCENT);
+    m_stcPercent.SetWindowText(L"0%");
+    m_stcPercent.ShowWindow(SW_HIDE);
+    m_stcStatus.Create(L"", WS_VISIBLE | SS_CENTER, rcNone, m_hWnd, IDC_STATIC_STATUS);
+    m_stcStatus.ShowWindow(SW_HIDE);
+    LayOut();
+    // FALSE: the dialog manager would hand the focus to a label; the window
+    // takes it itself when it is activated (OnActivate).
+    return FALSE;
+}
 
+int CSetupDlg::Scale(int n) const { return ScaleForDpi(n, m_nDpi); }
+
+void CSetupDlg::LayOut() {
+    m_rcClose = {Scale(500), 0, Scale(530), Scale(32)};
+    m_rcInstall = {Scale(185), Scale(287), Scale(359), Scale(334)};
+    m_rcMinimize = {Scale(470), 0, Scale(500), Scale(32)};
+
+    // Text is drawn at the scaled size, never stretched.
     LOGFONTW lf = {};
-    lf.lfHeight = 14;
+    lf.lfHeight = Scale(14);
     lf.lfWeight = FW_NORMAL;
     lf.lfCharSet = DEFAULT_CHARSET;
     ::lstrcpynW(lf.lfFaceName, L"宋体", LF_FACESIZE);
     m_font.CreateFontIndirect(&lf);
 
-    RECT rcPercent = {490, 341, 525, 359};
-    m_stcPercent.Create(L"", WS_VISIBLE | SS_RIGHT, rcPercent, m_hWnd, IDC_STATIC_PERCENT);
-    m_stcPercent.MoveWindow(490, 341, 35, 18);
-    m_stcPercent.SetWindowText(L"0%");
+    m_stcPercent.MoveWindow(Scale(490), Scale(341), Scale(525) - Scale(490),
+                            Scale(359) - Scale(341));
     m_stcPercent.SetFont(m_font.GetSafeHandle(), TRUE);
-    m_stcPercent.ShowWindow(SW_HIDE);
-
-    RECT rcStatus = {34, 324, 494, 342};
-    m_stcStatus.Create(L"", WS_VISIBLE | SS_CENTER, rcStatus, m_hWnd, IDC_STATIC_STATUS);
+    m_stcStatus.MoveWindow(Scale(34), Scale(324), Scale(494) - Scale(34), Scale(342) - Scale(324));
     m_stcStatus.SetFont(m_font.GetSafeHandle(), TRUE);
-    m_stcStatus.ShowWindow(SW_HIDE);
-    return TRUE;
 }
 
 DWORD CSetupDlg::Execute() {
@@ -214,6 +230,7 @@ void CSetupDlg::UpdateProgress(int nProgress) {
         m_stcPercent.SetWindowText(szPercent);
     }
     ::InvalidateRect(m_hWnd, NULL, FALSE);
+    NotifyPart(EVENT_OBJECT_VALUECHANGE, PART_PROGRESS);
 }
 
 bool CSetupDlg::OnAppMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
@@ -227,12 +244,18 @@ bool CSetupDlg::OnAppMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
                     m_stcStatus.SetLabelColor(RGB(255, 0, 0));
                 }
                 m_stcStatus.SetWindowText(pszText);
+                if (uMsg == WM_SETUP_FAILURE) NotifyPart(EVENT_OBJECT_SHOW, PART_STATUS);
+                if (::IsWindowVisible(m_stcStatus))
+                    NotifyPart(EVENT_OBJECT_NAMECHANGE, PART_STATUS);
             }
             delete[] pszText;
             return true;
         }
         case WM_SETUP_PROGRESS:
             UpdateProgress(static_cast<int>(wParam));
+            return true;
+        case WM_SETUP_PRESS:
+            PressButton(static_cast<int>(wParam));
             return true;
         case WM_SETUP_ARM_TIMER:
             ::SetTimer(m_hWnd, TIMER_LAUNCH_CLIENT, 1000, NULL);

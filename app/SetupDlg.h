@@ -10,10 +10,24 @@
 #include "WorkerThread.h"
 
 namespace Gdiplus {
+class Graphics;
 class Image;
-}
+}  // namespace Gdiplus
 
 enum { STATE_IDLE = 0, STATE_INSTALLING = 1 };
+
+// The window's parts in tab order, also their accessible child ids.
+enum {
+    PART_NONE = 0,
+    PART_INSTALL = 1,
+    PART_MINIMIZE = 2,
+    PART_CLOSE = 3,
+    PART_PROGRESS = 4,
+    PART_STATUS = 5,
+    PART_COUNT = 5,
+};
+
+class CSetupAccessible;
 
 // A skin image the window owns: deleted with it, read as the pointer it
 // holds (NULL when it did not load).
@@ -59,12 +73,38 @@ protected:
     bool OnNcHitTest(POINT pt, LRESULT* pResult) override;
     bool OnTimer(UINT_PTR nIDEvent) override;
     bool OnQueryDragIcon(HICON* phIcon) override;
+    bool OnActivate(UINT nState) override;
+    bool OnSetFocus() override { return true; }
+    bool OnKeyDown(UINT nChar, LPARAM lKeyData) override;
+    bool OnGetDlgCode(LRESULT* pResult) override;
+    bool OnGetObject(WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
+    bool OnDpiChanged(UINT nDpi, const RECT* prcSuggested) override;
     bool OnAppMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) override;
     void OnNcDestroy() override;
     void OnOK() override;
     void OnCancel() override;
 
 private:
+    friend class CSetupAccessible;
+
+    // A length of the 96-DPI design at the window's DPI.
+    int Scale(int n) const;
+    // Hit rectangles, font and labels at m_nDpi.
+    void LayOut();
+    // The live button under a client point, or PART_NONE.
+    int ButtonAt(POINT pt) const;
+    // A part's rectangle in client pixels.
+    RECT PartRect(int nPart) const;
+    bool IsButtonLive(int nPart) const;
+    void PressButton(int nPart);
+    // Tab order over the live buttons: +1 forward, -1 back.
+    void MoveFocus(int nStep);
+    void SetFocusPart(int nPart);
+    // Tells screen readers that a part changed (a WinEvent).
+    void NotifyPart(DWORD dwEvent, int nPart);
+    // Screen readers holding the window's accessible object find it empty
+    // once the window is gone.
+    void DisconnectAccessible();
     void OnInstallClicked();
     // The one path every close request takes (close button, keys, system
     // menu): during an installation it asks first, then stops the worker.
@@ -74,6 +114,7 @@ private:
     void LoadJgpImage(WORD wID, CSkinImage* pImage);
     void GetDestPath();
     void DeleteImages();
+    void DrawFocusMark(Gdiplus::Graphics* pGraphics);
     void UpdateProgress(int nProgress);
 
     // IInstallView, called on the worker thread: each posts to the window.
@@ -101,4 +142,7 @@ private:
     CSkinLabel m_stcStatus;
     CFont m_font;
     HCURSOR m_hHandCursor;
+    UINT m_nDpi;
+    int m_nFocus;  // the button with the keyboard's focus mark, or PART_NONE
+    CSetupAccessible* m_pAccessible;
 };

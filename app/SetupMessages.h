@@ -10,6 +10,9 @@ enum {
     // wParam: progress in percent.
     WM_SETUP_PROGRESS = WM_APP + 3,
     WM_SETUP_ARM_TIMER = WM_APP + 4,
+    // wParam: the part a screen reader pressed (its default action), acted on
+    // outside its call.
+    WM_SETUP_PRESS = WM_APP + 5,
 };
 
 enum {

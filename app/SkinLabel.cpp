@@ -10,8 +10,20 @@ CSkinLabel::~CSkinLabel() {
     m_hBkBrush = NULL;
 }
 
+bool IsHighContrast() {
+    HIGHCONTRASTW hc = {};
+    hc.cbSize = sizeof(hc);
+    return ::SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(hc), &hc, 0) &&
+           (hc.dwFlags & HCF_HIGHCONTRASTON);
+}
+
 HBRUSH CSkinLabel::OnCtlColor(HDC hDC) {
-    ::SetTextColor(hDC, m_crText);
     ::SetBkMode(hDC, TRANSPARENT);
+    // High contrast: the user's own colours, so the text stays legible.
+    if (IsHighContrast()) {
+        ::SetTextColor(hDC, ::GetSysColor(COLOR_WINDOWTEXT));
+        return ::GetSysColorBrush(COLOR_WINDOW);
+    }
+    ::SetTextColor(hDC, m_crText);
     return m_hBkBrush;
 }

@@ -15,3 +15,7 @@ private:
     COLORREF m_crText;
     HBRUSH m_hBkBrush;
 };
+
+// Whether the user has asked for high contrast: painted parts then take the
+// system's colours.
+bool IsHighContrast();

@@ -75,6 +75,18 @@ bool CDialog::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT* pResul
             *pResult = reinterpret_cast<LRESULT>(hIcon);
             return true;
         }
+        case WM_ACTIVATE:
+            return OnActivate(LOWORD(wParam));
+        case WM_SETFOCUS:
+            return OnSetFocus();
+        case WM_KEYDOWN:
+            return OnKeyDown(static_cast<UINT>(wParam), lParam);
+        case WM_GETDLGCODE:
+            return OnGetDlgCode(pResult);
+        case WM_GETOBJECT:
+            return OnGetObject(wParam, lParam, pResult);
+        case WM_DPICHANGED:
+            return OnDpiChanged(LOWORD(wParam), reinterpret_cast<const RECT*>(lParam));
         case WM_CTLCOLORSTATIC: {
             // Reflected to the control's own object, as the skinned labels want.
             CStatic* pCtrl = CStatic::FromHandle(reinterpret_cast<HWND>(lParam));

@@ -50,6 +50,13 @@ protected:
     virtual bool OnSysCommand(UINT, LPARAM) { return false; }
     virtual bool OnSize(UINT, int, int) { return false; }
     virtual bool OnQueryDragIcon(HICON*) { return false; }
+    virtual bool OnActivate(UINT) { return false; }
+    virtual bool OnSetFocus() { return false; }
+    virtual bool OnKeyDown(UINT, LPARAM) { return false; }
+    virtual bool OnGetDlgCode(LRESULT*) { return false; }
+    virtual bool OnGetObject(WPARAM, LPARAM, LRESULT*) { return false; }
+    // The window's new DPI and the rectangle the system suggests for it.
+    virtual bool OnDpiChanged(UINT, const RECT*) { return false; }
     // Messages of the program's own (WM_APP and above).
     virtual bool OnAppMessage(UINT, WPARAM, LPARAM) { return false; }
     // Called once the window is going (WM_NCDESTROY), before the object lets

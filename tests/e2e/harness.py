@@ -128,14 +128,16 @@ class WineEnv:
         w, h = (int(x) for x in fields[1].split())
         return w, h, fields[3]
 
-    def wait_setup_window(self, timeout=60):
+    def wait_setup_window(self, timeout=60, scale=1):
         """The setup window, once it is painted (its red install button
-        shows): from then on it takes clicks and keys."""
-        wid = self.wait_window("", timeout=timeout, size=SETUP_WINDOW_SIZE)
+        shows): from then on it takes clicks and keys. scale: the display's
+        (1.5 at 144 DPI), by which the window's size and parts grow."""
+        size = tuple(int(n * scale) for n in SETUP_WINDOW_SIZE)
+        wid = self.wait_window("", timeout=timeout, size=size)
         deadline = time.time() + timeout
         while time.time() < deadline:
             w, h, rgb = self.window_pixels(wid)
-            i = 3 * (w * 310 + 200)
+            i = 3 * (w * int(310 * scale) + int(200 * scale))
             if w and len(rgb) > i + 2 and rgb[i] > 180 and rgb[i + 1] < 110 and rgb[i + 2] < 110:
                 return wid
             time.sleep(0.2)
@@ -271,6 +273,7 @@ def parse_e2e_args():
     parser.add_argument("--planted-dll")
     parser.add_argument("--dll-control")
     parser.add_argument("--post-close")
+    parser.add_argument("--acc-probe")
     parser.add_argument("--shots")
     parser.add_argument("--tls-bin")
     parser.add_argument("--tls-port", type=int)

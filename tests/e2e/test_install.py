@@ -7,6 +7,7 @@ server, driven with the mouse on the test display.
 """
 import glob
 import os
+import re
 import shutil
 import sys
 import tempfile
@@ -18,6 +19,7 @@ sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "servers"))
 import faults  # noqa: E402
 import harness  # noqa: E402
+import peimage  # noqa: E402
 import testservers  # noqa: E402
 
 ARGS = None
@@ -48,9 +50,9 @@ class InstallerTest(unittest.TestCase):
         with open(os.path.join(self.ex, name), "wb") as f:
             f.write(data)
 
-    def start_setup(self):
+    def start_setup(self, scale=1):
         self.proc = self.wine.start(os.path.join(ARGS.bin, "setup.exe"))
-        return self.wine.wait_setup_window()
+        return self.wine.wait_setup_window(scale=scale)
 
     def shot(self, name):
         if ARGS.shots:
@@ -247,6 +249,117 @@ class InstallerTest(unittest.TestCase):
         white = sum(1 for i in range(0, len(row), 3) if min(row[i:i + 3]) > 200)
         self.assertGreater(white, w // 2, "the status strip is not white")
         self.assertGreater(faults.red_status_pixels(self.wine, wid), 40, "no red failure text")
+        self.wine.click(wid, *CLOSE_BUTTON)
+        self.wait_exit(60)
+
+    def set_display_dpi(self, dpi):
+        """Wine's display scale, read by each program as it starts."""
+        self.wine.import_reg(
+            "[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n\"LogPixels\"=dword:%08x\n\n"
+            "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Hardware Profiles\\Current"
+            "\\Software\\Fonts]\n\"LogPixels\"=dword:%08x\n" % (dpi, dpi))
+
+    def rows_where(self, wid, x0, x1, y0, y1, test):
+        """The rows of the window's box [x0, x1) x [y0, y1) that hold a pixel
+        passing test(r, g, b)."""
+        w, h, rgb = self.wine.window_pixels(wid)
+        rows = []
+        for y in range(y0, min(y1, h)):
+            for x in range(x0, min(x1, w)):
+                i = 3 * (w * y + x)
+                if test(rgb[i], rgb[i + 1], rgb[i + 2]):
+                    rows.append(y)
+                    break
+        return rows
+
+    def test_at_150_percent_the_window_its_parts_and_text_scale(self):
+        # Windows scales by the monitor only for a program that says it lays
+        # itself out (Wine lets every program see the DPI): per monitor v2,
+        # else the system's scale, in the manifest.
+        manifest = peimage.Image(os.path.join(ARGS.bin, "setup.exe")).resource(24).decode()
+        settings = {m.group(1): m.group(2).strip() for m in
+                    re.finditer(r"<(dpiAware\w*) [^>]*>([^<]*)<", manifest)}
+        self.assertEqual({"dpiAware": "true", "dpiAwareness": "PerMonitorV2, System"}, settings)
+        self.serve("orbsetup.txt", harness.setup_list_bytes(["a;b"]))
+        self.set_display_dpi(144)
+        self.addCleanup(self.set_display_dpi, 96)
+        wid = self.start_setup(scale=1.5)
+        x, y, w, h = self.wine.geometry(wid)
+        self.assertEqual((795, 540), (w, h))
+        self.assertEqual(((1280 - 795) // 2, (1024 - 540) // 2), (x, y))
+        self.shot("idle-150.png")
+        shot = os.path.join(self.root, "idle.png")
+        self.wine.screenshot(shot)
+        r, g, b = self.wine.pixel(shot, x + 300, y + 465)  # the install button, scaled
+        self.assertTrue(r > 180 and g < 110 and b < 110, (r, g, b))
+        r, g, b = self.wine.pixel(shot, x + 200, y + 310)  # unscaled, it would be there
+        self.assertTrue(b > r + 40, (r, g, b))
+
+        self.wine.click(wid, 408, 465)
+        self.wait_log("[Error]", 60)
+        time.sleep(1)
+        self.shot("failed-150.png")
+        grey = lambda r, g, b: abs(r - g) < 12 and abs(g - b) < 12 and 200 < r < 245
+        red = lambda r, g, b: r > 180 and g < 90 and b < 90
+        dark = lambda r, g, b: max(r, g, b) < 120
+        # The track fills rows 519 to 530 (346 to 353 at 100 %).
+        self.assertEqual(list(range(519, 531)), self.rows_where(wid, 100, 400, 500, 540, grey))
+        # The failure text, in the status strip, as tall as a 21-pixel font
+        # draws it: at 100 % no glyph is taller than 14 rows.
+        rows = self.rows_where(wid, 51, 741, 480, 519, red)
+        self.assertTrue(rows and rows[0] >= 486 and rows[-1] < 513, rows)
+        self.assertGreater(rows[-1] - rows[0] + 1, 14, rows)
+        # "0%" right of the bar, where the scaled label sits.
+        rows = self.rows_where(wid, 735, 788, 511, 539, dark)
+        self.assertGreater(len(rows), 10, rows)
+        self.wine.click(wid, 772, 24)  # the close button, scaled
+        self.wait_exit(60)
+
+    def test_tab_reaches_the_install_button_and_enter_presses_it(self):
+        self.serve("orbsetup.txt", harness.setup_list_bytes(["a;b"]))
+        wid = self.start_setup()
+        self.wine.xdotool("windowfocus", "--sync", wid)
+        # Close, then back: Tab runs install, minimise, close, and round.
+        self.wine.xdotool("key", "Tab", "Tab", "Tab", "Tab")
+        time.sleep(1)
+        white = lambda r, g, b: min(r, g, b) > 200
+        # The focus frame around the install button, in the skin's white.
+        self.assertEqual(list(range(283, 337)), self.rows_where(wid, 181, 184, 270, 350, white))
+        self.wine.xdotool("key", "Return")
+        self.wait_log("[CSetupDlg::Execute]Setupconfig.txt no content", 60)
+        self.wine.click(wid, *CLOSE_BUTTON)
+        self.wait_exit(60)
+
+    def test_a_screen_reader_finds_the_buttons_the_progress_and_the_failure(self):
+        self.serve("base.zip", harness.make_zip({"a.txt": "a"}))
+        self.serve("bad.zip", b"<html>this is not a zip</html>" * 10)
+        self.serve("orbsetup.txt", harness.setup_list_bytes(["base.zip;1;1", "bad.zip;1;1"]))
+        wid = self.start_setup()
+        self.wine.click(wid, *INSTALL_BUTTON)
+        self.wait_log("[CSetupDlg::Execute] extract bad.zip failed", 120)
+        deadline = time.time() + 30
+        while faults.red_status_pixels(self.wine, wid) <= 40:
+            self.assertLess(time.time(), deadline, "no red failure text on the window")
+            time.sleep(0.3)
+        out = os.path.join(self.root, "acc.txt")
+        code = self.wine.run(ARGS.acc_probe, harness.SETUP_WINDOW_TEXT, harness.wine_path(out))
+        self.assertEqual(0, code, "the window gave no accessible object")
+        with open(out, encoding="utf-8") as f:
+            parts = [line.rstrip("\n").split("\t") for line in f]
+        # id, role, name, value, default action, state
+        by_name = {p[2]: p for p in parts[1:]}
+        for name in ("立即安装", "最小化", "关闭"):
+            self.assertIn(name, by_name, parts)
+            self.assertEqual("43", by_name[name][1], parts)  # ROLE_SYSTEM_PUSHBUTTON
+            self.assertEqual("按下", by_name[name][4], parts)
+        self.assertTrue(int(by_name["立即安装"][5]) & 0x1, parts)  # unavailable now
+        progress = [p for p in parts if p[1] == "48"]  # ROLE_SYSTEM_PROGRESSBAR
+        self.assertEqual(1, len(progress), parts)
+        self.assertRegex(progress[0][3], r"^[1-9][0-9]?%$")
+        status = [p for p in parts if p[1] == "41"]  # ROLE_SYSTEM_STATICTEXT
+        self.assertEqual(1, len(status), parts)
+        self.assertIn("bad.zip", status[0][2])
+        self.assertFalse(int(status[0][5]) & 0x8000, parts)  # visible
         self.wine.click(wid, *CLOSE_BUTTON)
         self.wait_exit(60)
 

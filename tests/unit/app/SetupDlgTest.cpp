@@ -5,8 +5,8 @@
 
 #include "GdiPlus.h"
 #include "InstallSequence.h"
-#include "SetupDlg.h"
 #include "SecureFolder.h"
+#include "SetupDlg.h"
 #include "SetupMessages.h"
 #include "UserLaunch.h"
 
@@ -162,6 +162,49 @@ TEST_F(GdiplusSession, ProgressFromTheSequenceShowsInThePercentLabelAndRepaints)
     EXPECT_EQ(IDOK, dlg.DoModal());
     EXPECT_EQ((std::vector<std::wstring>{L"97%", L"100%"}), dlg.m_shown);
     EXPECT_EQ((std::vector<bool>{true, true}), dlg.m_repaint);
+}
+
+namespace {
+// Tells the window it is now on a monitor at 150 %, with the rectangle the
+// system suggests, and records where the window and its percent label are
+// then and the labels' font.
+class CDpiChangeProbe : public CSetupDlg {
+public:
+    CDpiChangeProbe() : CSetupDlg(NULL) {}
+    BOOL OnInitDialog() override {
+        BOOL bResult = CSetupDlg::OnInitDialog();
+        RECT rcSuggested = {100, 50, 895, 590};
+        ::SendMessageW(m_hWnd, WM_DPICHANGED, MAKEWPARAM(144, 144),
+                       reinterpret_cast<LPARAM>(&rcSuggested));
+        ::GetWindowRect(m_hWnd, &m_rcWindow);
+        HWND hPercent = ::GetDlgItem(m_hWnd, IDC_STATIC_PERCENT);
+        ::GetWindowRect(hPercent, &m_rcPercent);
+        ::MapWindowPoints(NULL, m_hWnd, reinterpret_cast<POINT*>(&m_rcPercent), 2);
+        LOGFONTW lf = {};
+        HGDIOBJ hFont = reinterpret_cast<HGDIOBJ>(::SendMessageW(hPercent, WM_GETFONT, 0, 0));
+        if (hFont && ::GetObjectW(hFont, sizeof(lf), &lf)) m_nFontHeight = lf.lfHeight;
+        EndDialog(IDOK);
+        return bResult;
+    }
+    RECT m_rcWindow = {};
+    RECT m_rcPercent = {};
+    LONG m_nFontHeight = 0;
+};
+}  // namespace
+
+TEST_F(GdiplusSession, OnAMonitorOfAnotherScaleTheWindowLaysItselfOutAnew) {
+    CDpiChangeProbe dlg;
+    EXPECT_EQ(IDOK, dlg.DoModal());
+    EXPECT_EQ(100, dlg.m_rcWindow.left);
+    EXPECT_EQ(50, dlg.m_rcWindow.top);
+    EXPECT_EQ(795, dlg.m_rcWindow.right - dlg.m_rcWindow.left);
+    EXPECT_EQ(540, dlg.m_rcWindow.bottom - dlg.m_rcWindow.top);
+    // {490, 341, 525, 359} at 96 DPI.
+    EXPECT_EQ(735, dlg.m_rcPercent.left);
+    EXPECT_EQ(512, dlg.m_rcPercent.top);
+    EXPECT_EQ(788, dlg.m_rcPercent.right);
+    EXPECT_EQ(539, dlg.m_rcPercent.bottom);
+    EXPECT_EQ(21, dlg.m_nFontHeight);
 }
 
 // Without a desktop shell the client starts only as the session's own user:
