@@ -191,6 +191,15 @@ def log_ms(line):
     return ((h * 60 + mi) * 60 + sec) * 1000 + int(m.group(5))
 
 
+def click_to_launch_ms(log):
+    """From the list's arrival to the registration, by the log's times."""
+    start = [l for l in log.splitlines() if "download orbsetup.txt sccuss" in l]
+    end = [l for l in log.splitlines() if "[CSetupDlg::WriteRegistry]" in l]
+    if not start or not end:
+        raise RuntimeError("install did not finish; log:\n" + log)
+    return (log_ms(end[-1]) - log_ms(start[0])) % (24 * 3600 * 1000)
+
+
 def run_installer(wine, bin_dir, npkgs, reinstall=False):
     """One installation, timed; reinstall: over the one the last run made
     (built aside and swapped in), figures keyed reinstall_*."""
@@ -205,11 +214,7 @@ def run_installer(wine, bin_dir, npkgs, reinstall=False):
     peak = wait_peak(proc, 600 + npkgs * 60)
     wall = (time.time() - t_click) * 1000
     log = wine.read_log()
-    start = [l for l in log.splitlines() if "download orbsetup.txt sccuss" in l]
-    end = [l for l in log.splitlines() if "[CSetupDlg::WriteRegistry]" in l]
-    if not start or not end:
-        raise RuntimeError("install did not finish; log:\n" + log)
-    ms = (log_ms(end[-1]) - log_ms(start[0])) % (24 * 3600 * 1000)
+    ms = click_to_launch_ms(log)
     # Builds before the bench line existed log none: -1 marks that.
     figures = re.search(r"\[Bench\] peak_private=(\d+) largest_free=(\d+)", log)
     if reinstall:
@@ -451,11 +456,7 @@ def run_update(wine, bin_dir, ex, port, npkgs, clean, rate):
     finally:
         server.stop()
     log = wine.read_log()
-    start = [l for l in log.splitlines() if "download orbsetup.txt sccuss" in l]
-    end = [l for l in log.splitlines() if "[CSetupDlg::WriteRegistry]" in l]
-    if not start or not end:
-        raise RuntimeError("install did not finish; log:\n" + log)
-    ms = (log_ms(end[-1]) - log_ms(start[0])) % (24 * 3600 * 1000)
+    ms = click_to_launch_ms(log)
     return sum(server.sent.values()), ms - npkgs * PAUSE_MS
 
 
