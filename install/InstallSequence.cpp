@@ -25,12 +25,12 @@ int EntryProgress(int i, int nCount) {
 
 namespace {
 
-// The new tree in place of the old one, then the old one gone. False (the
-// failure shown) when the old installation had to stay; *pbComplete false
-// when the new uninstaller did not replace the old one.
-bool SwapIn(CInstallState& state, IInstallView& view, ULONGLONG ullSerial, CFileHandle* phTree,
-            bool* pbComplete) {
-    SwapPaths paths;
+// The new tree in place of the old one, which is left out of place in
+// paths.szOld. False (the failure shown) when the old installation had to
+// stay; *pbComplete false when the new uninstaller did not replace the old
+// one.
+bool SwapIn(CInstallState& state, IInstallView& view, ULONGLONG ullSerial, SwapPaths& paths,
+            CFileHandle* phTree, bool* pbComplete) {
     state.m_guardSetup.Close();
     if (!MakeSwapPaths(state.m_szSetupPath, state.m_szUnInstallPath, &paths) ||
         !SwapInNewTree(paths, ullSerial, phTree)) {
@@ -100,7 +100,8 @@ void RunSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent, HW
     }
     bool bComplete = true;
     CFileHandle hTree;
-    if (!SwapIn(state, view, ullSerial, &hTree, &bComplete)) return;
+    SwapPaths paths;
+    if (!SwapIn(state, view, ullSerial, paths, &hTree, &bComplete)) return;
     CreateClientShortcuts(state.m_szSetupPath, state.m_szUnInstallPath);
     SetProgress(state, view, 100);
     bComplete = RegisterInstallation(state.m_szSetupPath, hTree.Get(), state.m_szUnInstallPath,
@@ -112,11 +113,14 @@ void RunSequence(CInstallState& state, IInstallView& view, HANDLE hStopEvent, HW
         LogError(L"[CSetupDlg::Execute] installed in %s, but not registered completely",
                  state.m_szSetupPath);
         ReportFailure(state, view, L"安装失败", kSetupFailed);
-        return;
+    } else {
+        state.m_nExitCode = kSetupOk;
+        LogRunFigures();
+        view.ArmLaunchTimer();
     }
-    state.m_nExitCode = kSetupOk;
-    LogRunFigures();
-    view.ArmLaunchTimer();
+    // While the client starts: thousands of old files take seconds to
+    // remove, and the window waits for this thread before it closes.
+    RemoveOldTree(paths);
 }
 
 // A run that did not swap leaves the old installation exactly as it was:

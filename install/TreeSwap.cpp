@@ -202,13 +202,14 @@ bool FinishSwap(const SwapPaths& paths) {
         LogError(L"[CSetupDlg::SwapInstall] uninstaller not replaced error=%lu", ::GetLastError());
         bReplaced = false;
     }
-    // Committed: what is left of the old tree (a file someone holds open)
-    // is only litter, which the next run removes; it must not hold the
-    // record, or every later run would try to finish this one.
-    RemoveTree(paths.szOld);
+    // Committed: the old tree is only litter, which the next swap removes;
+    // it must not hold the record, or every later run would try to finish
+    // this one.
     RemoveFile(paths.szRecord);
     return bReplaced;
 }
+
+void RemoveOldTree(const SwapPaths& paths) { RemoveTree(paths.szOld); }
 
 SwapRecovery RecoverSwap(const SwapPaths& paths, ULONGLONG* pullReleaseSerial,
                          CFileHandle* phTree) {
@@ -247,6 +248,7 @@ SwapRecovery RecoverSwap(const SwapPaths& paths, ULONGLONG* pullReleaseSerial,
     if (phTree && !*phTree)
         OpenFolderAsItself(paths.szSetup, READ_CONTROL | WRITE_DAC, phTree, &id);
     FinishSwap(paths);
+    RemoveOldTree(paths);
     if (Exists(paths.szRecord)) return SwapStuck;  // the record cannot even be removed
     LogNormal(L"[CSetupDlg::SwapInstall] an interrupted update was finished");
     return SwapFinished;

@@ -36,10 +36,16 @@ bool MakeSwapPaths(const wchar_t* pszSetupPath, const wchar_t* pszUnInstallPath,
 // its security to be set through.
 bool SwapInNewTree(const SwapPaths& paths, ULONGLONG ullReleaseSerial, CFileHandle* phTree);
 
-// After the commit: the new uninstaller in place, the old tree removed, the
-// record gone. Safe to repeat. False when the new uninstaller could not
-// replace the old one (the installation itself is in place).
+// After the commit: the new uninstaller in place and the record gone; the
+// old tree is litter from then on (RemoveOldTree). Safe to repeat. False
+// when the new uninstaller could not replace the old one (the installation
+// itself is in place).
 bool FinishSwap(const SwapPaths& paths);
+
+// The old tree, out of place since the commit, removed. Apart from
+// FinishSwap so that it need not delay the client's start: what a killed
+// run leaves of it, the next swap removes first.
+void RemoveOldTree(const SwapPaths& paths);
 
 enum SwapRecovery {
     SwapNothingToDo,

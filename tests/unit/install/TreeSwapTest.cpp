@@ -84,6 +84,10 @@ TEST_F(TreeSwapTest, TheNewTreeReplacesTheOldOneWhole) {
     }
     ASSERT_TRUE(WriteFileBytes(m_paths.szNewUnInstallExe, "new uninstaller"));
     EXPECT_TRUE(FinishSwap(m_paths));
+    // Committed without waiting for the old tree, which goes after.
+    EXPECT_FALSE(FileExists(m_paths.szRecord));
+    EXPECT_TRUE(FolderExists(m_paths.szOld));
+    RemoveOldTree(m_paths);
     ExpectNewAlone();
 
     // A first installation has no old tree to move.
@@ -92,6 +96,7 @@ TEST_F(TreeSwapTest, TheNewTreeReplacesTheOldOneWhole) {
     ASSERT_TRUE(WriteFileBytes(m_paths.szNewUnInstallExe, "new uninstaller"));
     ASSERT_TRUE(Swap(0));
     FinishSwap(m_paths);
+    RemoveOldTree(m_paths);
     ExpectNewAlone();
 }
 
