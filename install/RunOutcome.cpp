@@ -27,7 +27,7 @@ bool RefuseFolder(CInstallState& state, IInstallView& view, const wchar_t* pszFo
 }
 
 bool StopRequested(HANDLE hStopEvent) {
-    return ::WaitForSingleObject(hStopEvent, 1) == WAIT_OBJECT_0;
+    return ::WaitForSingleObject(hStopEvent, 0) == WAIT_OBJECT_0;
 }
 
 bool IsDiskFull(DWORD dwError) {
