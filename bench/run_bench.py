@@ -446,7 +446,7 @@ def run_update(wine, bin_dir, ex, port, npkgs, clean, rate):
             wine.reg("delete", key, "/f")
     os.makedirs(wine.host_path("C:\\temp"), exist_ok=True)
     rules = {"ranges": "1", "rate": str(rate)} if rate else {"ranges": "1"}
-    server = testservers.DownloadServer(ex, port=port, rules=rules).start()
+    server = testservers.DownloadServer(ex, port=port, rules=rules, cache=True).start()
     try:
         proc = start_wine(wine, os.path.join(bin_dir, "setup.exe"))
         wid = wine.wait_window("", size=(530, 360))

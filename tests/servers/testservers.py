@@ -35,12 +35,13 @@ a sidecar NAME.rule with key=value lines that change how it is answered:
                  and keep in NAME.sent the bytes of all bodies sent for NAME
                  (a decimal number and LF)
 
-DownloadServer(root, port, rules) takes rules every file gets unless its
+DownloadServer(root, port, rules, cache) takes rules every file gets unless its
 sidecar sets them (its .rules, changeable between runs). It counts what it
 sends: .sent[NAME] the bytes of every body answered for NAME, .answers[NAME]
 (status, Content-Range or None, body bytes) for each answer, in order;
 .ranges[NAME] the Range header of each request. A body is counted as its
-answer starts, so a client that drops it still counts it whole.
+answer starts, so a client that drops it still counts it whole. With cache
+true each file is read once (the bench: files that do not change).
 
 A missing file is a 404 with an error page. ProxyServer demands Basic
 credentials with 407 (unless made without a user) and forwards good requests, with their end-to-end
@@ -128,14 +129,12 @@ class _DownloadHandler(http.server.BaseHTTPRequestHandler):
             return
 
         try:
-            with open(file_path, "rb") as f:
-                body = f.read()
+            body, etag = server.read(file_path)
             status = int(rules.get("status", "200"))
         except (FileNotFoundError, IsADirectoryError):
             body = b"<html><body>404 Not Found</body></html>"
             status = int(rules.get("status", "404"))
-
-        etag = '"%x-%x"' % (len(body), zlib.crc32(body))
+            etag = '"%x-%x"' % (len(body), zlib.crc32(body))
         content_range = None
         if rules.get("ranges") == "1" and status == 200 and range_asked:
             status, content_range, body = self._range(rules, range_asked, if_range, etag, body)
@@ -223,15 +222,30 @@ class _DownloadHandler(http.server.BaseHTTPRequestHandler):
 class DownloadServer(_Server):
     # port 0: one of the system's choosing; the end-to-end tests need the
     # fixed one their setup.exe was built for.
-    def __init__(self, root, port=0, rules=None):
+    def __init__(self, root, port=0, rules=None, cache=False):
         self.root = root
         self.rules = dict(rules or {})
+        # path -> (body, ETag): a static server answers a range without
+        # reading and summing the whole file, and the bench must not pay
+        # that per request. Only for files that stay as they are.
+        self.cache = {} if cache else None
         self.counts = {}
         # name -> the Range header of each request (None when absent)
         self.ranges = {}
         self.sent, self.answers = {}, {}
         self.lock = threading.Lock()
         super().__init__(_DownloadHandler, port)
+
+    def read(self, path):
+        """A file's bytes and ETag."""
+        if self.cache is not None and path in self.cache:
+            return self.cache[path]
+        with open(path, "rb") as f:
+            body = f.read()
+        found = body, '"%x-%x"' % (len(body), zlib.crc32(body))
+        if self.cache is not None:
+            self.cache[path] = found
+        return found
 
     def count_sent(self, name, status, content_range, nbytes, log):
         with self.lock:
