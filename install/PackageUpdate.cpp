@@ -41,28 +41,37 @@ struct CTrees {
     wchar_t szOldFolder[MAX_PATH] = L"";
     CFileHandle oldFolder;
     wchar_t szNewRoot[MAX_PATH] = L"";  // with its separator
-    wchar_t szMadeFolder[MAX_PATH] = L"";
+    wchar_t szMadeFolder[MAX_PATH] = L"\\";  // none yet
+    CFileHandle madeFolder;
     BYTE chunk[kCopyChunk];
 };
 
 // The entry's file in the new tree (its folders made), opened without
 // sharing: nobody reads or changes it before it is checked and closed.
+// Made relative to its folder, held once for all the folder's files.
 HANDLE CreateEntryFile(CTrees& trees, const wchar_t* pszName) {
     wchar_t szPath[MAX_PATH], szFolder[MAX_PATH];
+    const wchar_t* pszSeparator = wcsrchr(pszName, L'/');
+    const wchar_t* pszLeaf = pszSeparator ? pszSeparator + 1 : pszName;
     if (!FormatInto(szPath, L"%s%s", trees.szNewRoot, pszName) || !CopyInto(szFolder, pszName))
         return INVALID_HANDLE_VALUE;
-    if (wchar_t* pszLast = wcsrchr(szFolder, L'/')) {
-        *pszLast = 0;
-        if (wcslen(trees.szNewRoot) + wcslen(szFolder) > kMaxFolderPath)
+    szFolder[pszSeparator ? pszSeparator - pszName : 0] = 0;
+    if (wcscmp(szFolder, trees.szMadeFolder) != 0) {
+        wchar_t szFolderPath[MAX_PATH];
+        if (wcslen(trees.szNewRoot) + wcslen(szFolder) > kMaxFolderPath ||
+            !FormatInto(szFolderPath, L"%s%s", trees.szNewRoot, szFolder))
             return INVALID_HANDLE_VALUE;
-        if (wcscmp(szFolder, trees.szMadeFolder) != 0) {
-            MakeFolderPath(trees.szNewRoot, szFolder);
-            CopyInto(trees.szMadeFolder, szFolder);
-        }
+        if (szFolder[0]) MakeFolderPath(trees.szNewRoot, szFolder);
+        trees.madeFolder.Reset(OpenFolderItself(
+            szFolderPath, FILE_ADD_FILE | FILE_TRAVERSE,
+            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+        CopyInto(trees.szMadeFolder, szFolder);
     }
     const DWORD dwAccess = GENERIC_WRITE | DELETE;
-    HANDLE hFile =
-        ::CreateFileW(szPath, dwAccess, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE hFile = trees.madeFolder ? OpenInFolder(trees.madeFolder.Get(), pszLeaf, dwAccess, 0,
+                                                   FILE_CREATE,
+                                                   FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY)
+                                    : INVALID_HANDLE_VALUE;
     if (hFile != INVALID_HANDLE_VALUE) return hFile;
     // Another package of the list may have brought the same file.
     ::SetFileAttributesW(szPath, FILE_ATTRIBUTE_NORMAL);
@@ -165,6 +174,69 @@ bool CopyUnchanged(CTrees& trees, const wchar_t* pszName, const IndexEntry& entr
     return FinishEntryFile(copy.Get(), entry, bOk);
 }
 
+// The installed files of entries nFirst to nEnd copied and checked, until
+// *plStop; only the thread given hStopEvent takes a stop from it (it
+// resets itself) and passes it on through *plStop.
+struct CopyShare {
+    CTrees* pTrees;
+    EntryIndex* pIndex;
+    size_t nFirst, nEnd;
+    HANDLE hStopEvent;
+    volatile LONG* plStop;
+    int nReused;
+};
+
+void CopyShareOfFiles(CopyShare& share) {
+    for (size_t i = share.nFirst; i < share.nEnd && !*share.plStop; ++i) {
+        if (share.hStopEvent && StopRequested(share.hStopEvent)) {
+            ::InterlockedExchange(share.plStop, 1);
+            break;
+        }
+        IndexEntry& indexEntry = share.pIndex->entries[i];
+        if (indexEntry.bFolder) continue;
+        indexEntry.bWanted = !CopyUnchanged(*share.pTrees, share.pIndex->NameOf(indexEntry),
+                                            indexEntry);
+        if (!indexEntry.bWanted) ++share.nReused;
+    }
+}
+
+DWORD WINAPI CopyThread(void* pShare) {
+    CopyShareOfFiles(*static_cast<CopyShare*>(pShare));
+    return 0;
+}
+
+// Copies every installed file that is the entry's, on two threads when a
+// second can be had: hashing is most of a copy's cost, and the files of a
+// release are many. The second takes the later half of the bytes, with
+// trees of its own. False when a stop was asked for.
+bool CopyInstalledFiles(CTrees& trees, EntryIndex& index, HANDLE hStopEvent, int* pnReused) {
+    ULONGLONG ullBytes = 0, ullHalf = 0;
+    for (const IndexEntry& indexEntry : index.entries) ullBytes += indexEntry.cbSize;
+    size_t nSplit = 0;
+    while (nSplit < index.entries.size() && ullHalf < ullBytes / 2)
+        ullHalf += index.entries[nSplit++].cbSize;
+    volatile LONG lStop = 0;
+    CopyShare shares[2] = {{&trees, &index, 0, nSplit, hStopEvent, &lStop, 0},
+                           {NULL, &index, nSplit, index.entries.size(), NULL, &lStop, 0}};
+    std::unique_ptr<CTrees> pSecond(new (std::nothrow) CTrees);
+    HANDLE hOldTree = INVALID_HANDLE_VALUE;
+    if (pSecond && ::DuplicateHandle(::GetCurrentProcess(), trees.oldTree.Get(),
+                                     ::GetCurrentProcess(), &hOldTree, 0, FALSE,
+                                     DUPLICATE_SAME_ACCESS)) {
+        pSecond->oldTree.Reset(hOldTree);
+        CopyInto(pSecond->szNewRoot, trees.szNewRoot);
+        shares[1].pTrees = pSecond.get();
+    }
+    CHandle thread(shares[1].pTrees ? ::CreateThread(NULL, 0x40000, CopyThread, &shares[1],
+                                                     STACK_SIZE_PARAM_IS_A_RESERVATION, NULL)
+                                    : NULL);
+    if (!thread) shares[0].nEnd = index.entries.size();
+    CopyShareOfFiles(shares[0]);
+    if (thread) ::WaitForSingleObject(thread.Get(), INFINITE);
+    *pnReused += shares[0].nReused + (thread ? shares[1].nReused : 0);
+    return !lStop;
+}
+
 // What one package's update did, for its log line.
 struct UpdateCount {
     int nReused = 0;
@@ -262,15 +334,12 @@ UpdateResult UpdatePackage(CInstallState& state, IInstallView& view, const Setup
         return UpdateWhole;
 
     ::Sleep(kPackagePauseMs);
-    for (IndexEntry& indexEntry : index.entries) {
-        if (StopRequested(hStopEvent)) return UpdateStopped;
-        const wchar_t* pszName = index.NameOf(indexEntry);
-        if (indexEntry.bFolder)
-            MakeFolderPath(trees.szNewRoot, pszName);
-        else
-            indexEntry.bWanted = !CopyUnchanged(trees, pszName, indexEntry);
-        if (!indexEntry.bWanted) ++count.nReused;
+    for (const IndexEntry& indexEntry : index.entries) {
+        if (!indexEntry.bFolder) continue;
+        MakeFolderPath(trees.szNewRoot, index.NameOf(indexEntry));
+        ++count.nReused;
     }
+    if (!CopyInstalledFiles(trees, index, hStopEvent, &count.nReused)) return UpdateStopped;
     if (!FetchWanted(state, entry, index, trees, hStopEvent, hWndOwner, &count))
         return StopRequested(hStopEvent) ? UpdateStopped : UpdateWhole;
     LogNormal(L"[CSetupDlg::Execute] %s: %d entries reused, %d fetched by range in %d requests, "
