@@ -235,10 +235,7 @@ ArchiveResult CopyEntryData(ArchiveReader* pReader, HANDLE hFile, CEncryptedEntr
             bool bEnd = pEncrypted ? pEncrypted->IsComplete() : unzeof(pReader->uf) == 1;
             return bEnd ? Ok : InflateError;
         }
-        DWORD cbWritten = 0;
-        if (!::WriteFile(hFile, pBuf, static_cast<DWORD>(n), &cbWritten, NULL) ||
-            cbWritten != static_cast<DWORD>(n))
-            return WriteError;
+        if (!WriteAll(hFile, pBuf, static_cast<DWORD>(n))) return WriteError;
     }
 }
 

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "ArchiveEntryInfo.h"
+#include "Handle.h"
 #include "PackageExtract.h"
 #include "zlib.h"
 
@@ -158,11 +159,6 @@ DWORD ReadLe(const BYTE* p, int cb) {
     DWORD dw = 0;
     for (int i = cb - 1; i >= 0; --i) dw = dw << 8 | p[i];
     return dw;
-}
-
-bool WriteAll(HANDLE hFile, const BYTE* p, DWORD cb) {
-    DWORD cbWritten = 0;
-    return !cb || (::WriteFile(hFile, p, cb, &cbWritten, NULL) && cbWritten == cb);
 }
 
 }  // namespace

@@ -17,17 +17,16 @@
 bool SaveToLayout(CInstallState& state, IInstallView& view, const wchar_t* pszName) {
     if (!state.m_szLayoutPath[0]) return true;
     wchar_t szFile[MAX_PATH];
-    DWORD cbWritten = 0;
     DWORD dwError = ERROR_BUFFER_OVERFLOW;
     if (FormatInto(szFile, L"%s\\%s", state.m_szLayoutPath, pszName)) {
         // The folder is the administrator's choice, its files maybe not:
         // none is written through a link.
         CFileHandle file;
         if (CreatePlainFile(szFile, 0, &file) &&
-            ::WriteFile(file.Get(), state.m_pDownloadBuf, state.m_nDownloadLen, &cbWritten, NULL) &&
-            cbWritten == state.m_nDownloadLen && ::FlushFileBuffers(file.Get())) {
-            LogNormal(L"[CSetupDlg::Layout] %s written, %lu bytes", szFile, cbWritten);
-            view.ShowPackageDone(pszName, cbWritten);
+            WriteAll(file.Get(), state.m_pDownloadBuf, state.m_nDownloadLen) &&
+            ::FlushFileBuffers(file.Get())) {
+            LogNormal(L"[CSetupDlg::Layout] %s written, %lu bytes", szFile, state.m_nDownloadLen);
+            view.ShowPackageDone(pszName, state.m_nDownloadLen);
             return true;
         }
         dwError = ::GetLastError();

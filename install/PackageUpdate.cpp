@@ -27,11 +27,6 @@ const DWORD kCopyChunk = 0x10000;
 // block, as a whole package does.
 const DWORD kMaxRunBytes = 16 * 1024 * 1024;
 
-bool WriteAll(HANDLE hFile, const BYTE* p, DWORD cb) {
-    DWORD cbWritten = 0;
-    return ::WriteFile(hFile, p, cb, &cbWritten, NULL) && cbWritten == cb;
-}
-
 // Where a package's files come from and go: the old tree held as itself
 // and the last of its folders opened, the new tree and the last folder made
 // in it. Entries come folder by folder, so each folder is opened or made

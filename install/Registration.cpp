@@ -199,9 +199,7 @@ bool WriteUninstallFile(const wchar_t* pszUnInstallPath, const BYTE* pData, DWOR
         LogError(L"[CSetupDlg::DownloadUninstallFile] Create file UnInstall.exe failed");
         return false;
     }
-    DWORD cbWritten = 0;
-    if (!::WriteFile(hFile.Get(), pData, cbData, &cbWritten, NULL) || cbWritten != cbData ||
-        !::FlushFileBuffers(hFile.Get())) {
+    if (!WriteAll(hFile.Get(), pData, cbData) || !::FlushFileBuffers(hFile.Get())) {
         // A part of a program must not be left where an administrator runs it.
         LogError(L"[CSetupDlg::DownloadUninstallFile] write UnInstall.exe failed error=%lu",
                  ::GetLastError());

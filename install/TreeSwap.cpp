@@ -12,6 +12,7 @@
 #include "InstallLayout.h"
 #include "LocalFiles.h"
 #include "Log.h"
+#include "SecureFolder.h"
 #include "StrFormat.h"
 
 namespace {
@@ -43,13 +44,10 @@ bool Exists(const wchar_t* psz) { return ::GetFileAttributesW(psz) != INVALID_FI
 // through it.
 bool OpenFolderAsItself(const wchar_t* pszPath, DWORD dwAccess, CFileHandle* phFolder,
                         FolderId* pId) {
-    phFolder->Reset(::CreateFileW(pszPath, dwAccess | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL));
+    phFolder->Reset(OpenFolderItself(pszPath, dwAccess | FILE_LIST_DIRECTORY,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE));
     BY_HANDLE_FILE_INFORMATION info;
-    if (!*phFolder || !::GetFileInformationByHandle(phFolder->Get(), &info) ||
-        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    if (!*phFolder || !::GetFileInformationByHandle(phFolder->Get(), &info)) {
         phFolder->Close();
         return false;
     }
@@ -86,9 +84,8 @@ bool WriteRecord(const wchar_t* pszRecord, const SwapRecord& record) {
     if (cch <= 0 || cch >= static_cast<int>(sizeof(szText))) return false;
     CFileHandle hFile(::CreateFileW(pszRecord, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, NULL));
-    DWORD cbWritten = 0;
-    if (hFile && ::WriteFile(hFile.Get(), szText, static_cast<DWORD>(cch), &cbWritten, NULL) &&
-        cbWritten == static_cast<DWORD>(cch) && ::FlushFileBuffers(hFile.Get()))
+    if (hFile && WriteAll(hFile.Get(), szText, static_cast<DWORD>(cch)) &&
+        ::FlushFileBuffers(hFile.Get()))
         return true;
     LogError(L"[CSetupDlg::SwapInstall] record %s error=%lu", pszRecord, ::GetLastError());
     return false;

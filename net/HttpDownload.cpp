@@ -424,13 +424,12 @@ BOOL HttpDownload(LPCWSTR lpUrl, BYTE** ppBuffer, DWORD* pdwSize, DWORD* pdwCapa
         while (cbPage < dwMaxBody && cbPage < 0x100000 &&
                WinInet::InternetReadFile(hRequest.Get(), page, sizeof(page), &dwRecv) && dwRecv)
             cbPage += dwRecv;
-        LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_CONTENT_TYPE]]  the answer was a web "
-                 L"page of %lu bytes, not the file: a proxy or portal? lpUrl=%s",
-                 cbPage, lpUrl);
-        wchar_t szNote[256];
-        if (FormatInto(szNote, L"the answer was a web page of %lu bytes, not the file: a proxy or "
-                               L"portal?", cbPage))
-            NoteNetwork(szNote);
+        wchar_t szNote[128];
+        FormatInto(szNote, L"the answer was a web page of %lu bytes, not the file: a proxy or "
+                           L"portal?", cbPage);
+        LogError(L"[HttpDownload  HttpQueryInfo[HTTP_QUERY_CONTENT_TYPE]]  %s lpUrl=%s", szNote,
+                 lpUrl);
+        NoteNetwork(szNote);
         ::SetLastError(ERROR_INVALID_DATA);
         return FALSE;
     }

@@ -102,6 +102,13 @@ private:
     T* m_p;
 };
 
+// Writes all cbData bytes at the file's position: false also for a short
+// write (a full disk may take part of it).
+inline bool WriteAll(HANDLE hFile, const void* pData, DWORD cbData) {
+    DWORD cbWritten = 0;
+    return ::WriteFile(hFile, pData, cbData, &cbWritten, NULL) && cbWritten == cbData;
+}
+
 // CoInitialize for a scope; uninitialises only after a successful initialise.
 class CComScope {
 public:
