@@ -28,6 +28,8 @@ a sidecar NAME.rule with key=value lines that change how it is answered:
                  file lasts: a server or cache that lies about a range
   range_extra=N  a 206 for FIRST-LAST carries N bytes more than asked
                  (N < 0: fewer), its Content-Length the body's
+  range_moved=N  a 206 for FIRST-LAST names and carries FIRST+N-LAST+N
+                 instead: another range than asked, said honestly
   content_type=T the answer's Content-Type (else application/octet-stream)
   log=1          append "range=... if-range=... auth=..." for each request
                  to NAME.requests (the headers' values, "-" when absent;
@@ -209,6 +211,10 @@ class _DownloadHandler(http.server.BaseHTTPRequestHandler):
             return 416, "bytes */%d" % total, b""
         start = max(0, first + int(rules.get("range_shift", "0")))
         length = last - first + 1 + int(rules.get("range_extra", "0"))
+        moved = int(rules.get("range_moved", "0"))
+        if moved:  # another range, named as such
+            first, last = first + moved, last + moved
+            start = first
         return (206, "bytes %d-%d/%d" % (first, last, total),
                 body[start:start + max(0, length)])
 

@@ -256,6 +256,38 @@ TEST_F(HttpDownloadTest, ACutBodyIsAskedForFromWhereItEndedOrTakenWholeAgain) {
     EXPECT_EQ(1, m_log.Count(L"]  partial answer not asked for lpUrl=" + ServerUrl(part)));
 }
 
+// A part of a file is taken only as exactly the bytes asked for: whatever
+// else a server or cache answers fails at once, and the caller turns to
+// the whole file.
+TEST_F(HttpDownloadTest, APartIsTakenOnlyAsExactlyTheBytesAskedFor) {
+    const std::string body = Pattern(100000, 7);
+    struct Case {
+        const char* rules;
+        bool bTaken;
+    } cases[] = {{"ranges=1\n", true},
+                 {"ranges=ignore\n", false},          // the whole file, 200
+                 {"ranges=1\nrange_moved=-10\n", false},  // another range
+                 {"ranges=1\nrange_extra=1\n", false},    // a byte too many
+                 {"ranges=1\nrange_extra=-1\n", false}};  // a byte too few
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rules);
+        std::wstring name = Name(L"part");
+        ASSERT_TRUE(Serve(name, body));
+        ASSERT_TRUE(SetRule(name, c.rules));
+        CTestBuffer buf(kWindowBufSize);
+        HttpResume part = {{0}, 5000, 3000, 100000};
+        const std::wstring url = ServerUrl(name);
+        const BOOL bTaken = HttpDownload(url.c_str(), &buf.pBuf, &buf.nSize, &buf.nCapacity,
+                                         buf.szUser, buf.szPassword, NULL, MAXDWORD, NULL, &part);
+        const DWORD dwError = ::GetLastError();
+        EXPECT_EQ(c.bTaken, !!bTaken);
+        if (c.bTaken)
+            EXPECT_TRUE(buf.Data() == body.substr(5000, 3000));
+        else  // what the caller takes for "fetch the whole file instead"
+            EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SUPPORTED), dwError);
+    }
+}
+
 // A body that keeps trickling in ends at the deadline, with what arrived held
 // for a resume; without a deadline this one would take over eight minutes.
 TEST_F(HttpDownloadTest, ABodyStillArrivingAtTheDeadlineFails) {
