@@ -375,17 +375,19 @@ class SignedReleaseTest(unittest.TestCase):
             self.assertIn("data.zip: 20 entries reused, 0 fetched by range", log)
             self.assertIn("UnInstall.exe is the release's: copied", log)
 
-        with self.subTest("one file changed, one damaged on disk"):
+        with self.subTest("one file changed, two damaged on disk"):
             write(7)
-            with open(self.wine.host_path("C:\\Tarvelo\\data\\f03.bin"), "r+b") as f:
-                f.write(b"damaged")
+            # One in each half of the package's bytes: each copied and checked on its own.
+            for n in (3, 16):
+                with open(self.wine.host_path("C:\\Tarvelo\\data\\f%02d.bin" % n), "r+b") as f:
+                    f.write(b"damaged")
             log, server = install(self.publish("b", src=src), ranges="1")
             self.assertNotIn("client.zip", server.counts, log)
-            self.assertEqual(2, len(server.ranges["data.zip"]), log)
+            self.assertEqual(3, len(server.ranges["data.zip"]), log)
             self.assertTrue(all(r.startswith("bytes=") and "," not in r
                                 for r in server.ranges["data.zip"]), server.ranges)
-            self.assertLess(server.sent["data.zip"], 2 * 20000 + 400, log)
-            self.assertIn("data.zip: 18 entries reused, 2 fetched by range in 2 requests", log)
+            self.assertLess(server.sent["data.zip"], 3 * 20000 + 600, log)
+            self.assertIn("data.zip: 17 entries reused, 3 fetched by range in 3 requests", log)
 
         with self.subTest("a server that ignores Range"):
             write(12)
