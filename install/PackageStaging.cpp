@@ -103,8 +103,10 @@ bool InstallPackage(CInstallState& state, IInstallView& view, const SetupListEnt
     }
     // A package an earlier run staged costs nothing to read; any other is
     // first built from what is installed, when the release allows it.
+    DWORD dwPauseMs = kPackagePauseMs;
     if (::GetFileAttributesW(szStaging) == INVALID_FILE_ATTRIBUTES) {
-        const UpdateResult updated = UpdatePackage(state, view, entry, hStopEvent, hWndOwner);
+        const UpdateResult updated =
+            UpdatePackage(state, view, entry, hStopEvent, hWndOwner, &dwPauseMs);
         if (updated != UpdateWhole) return updated == UpdateInstalled;
     }
     CAttempts attempts;
@@ -127,7 +129,7 @@ bool InstallPackage(CInstallState& state, IInstallView& view, const SetupListEnt
         }
 
         PackageResult extracted =
-            ExtractPackage(szStaging, state.m_szNewPath, kPackagePauseMs, hStopEvent);
+            ExtractPackage(szStaging, state.m_szNewPath, dwPauseMs, hStopEvent);
         staged.Close();
         if (extracted == PackageStopped) {
             ::DeleteFileW(szStaging);

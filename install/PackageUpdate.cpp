@@ -313,7 +313,7 @@ bool IndexNameOf(const wchar_t* pszPackage, wchar_t (&szIndex)[32]) {
 }
 
 UpdateResult UpdatePackage(CInstallState& state, IInstallView& view, const SetupListEntry& entry,
-                           HANDLE hStopEvent, HWND hWndOwner) {
+                           HANDLE hStopEvent, HWND hWndOwner, DWORD* pdwPauseMs) {
     // Only a verified release says what each file must be, and only an
     // installed one has files to keep; a layout is read whole anyway.
     if (!state.m_bVerified || state.m_szSourcePath[0]) return UpdateWhole;
@@ -328,7 +328,8 @@ UpdateResult UpdatePackage(CInstallState& state, IInstallView& view, const Setup
         !FetchIndex(state, entry, hWndOwner, &index, &count))
         return UpdateWhole;
 
-    ::Sleep(kPackagePauseMs);
+    ::Sleep(*pdwPauseMs);
+    *pdwPauseMs = 0;
     for (const IndexEntry& indexEntry : index.entries) {
         if (!indexEntry.bFolder) continue;
         MakeFolderPath(trees.szNewRoot, index.NameOf(indexEntry));

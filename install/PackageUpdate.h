@@ -18,8 +18,10 @@ enum UpdateResult {
 // The index of a package named STEM.zip is STEM.idx; false for other names.
 bool IndexNameOf(const wchar_t* pszPackage, wchar_t (&szIndex)[32]);
 
+// *pdwPauseMs: the package's pause (the design's one a package), set to 0
+// once taken here, so that a package fetched whole after all pauses once.
 UpdateResult UpdatePackage(CInstallState& state, IInstallView& view, const SetupListEntry& entry,
-                           HANDLE hStopEvent, HWND hWndOwner);
+                           HANDLE hStopEvent, HWND hWndOwner, DWORD* pdwPauseMs);
 
 // The registered uninstaller, when it is the release's: copied as the new
 // one ("UnInstall.exe.new") without a download. False when it is not there
