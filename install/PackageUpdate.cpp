@@ -41,16 +41,23 @@ struct CTrees {
     BYTE chunk[kCopyChunk];
 };
 
+// The folder part of an entry's "/" name into szFolder ("" at the top):
+// the leaf, or NULL when the name does not fit.
+const wchar_t* SplitEntryName(const wchar_t* pszName, wchar_t (&szFolder)[MAX_PATH]) {
+    const wchar_t* pszSeparator = wcsrchr(pszName, L'/');
+    if (!CopyInto(szFolder, pszName)) return NULL;
+    szFolder[pszSeparator ? pszSeparator - pszName : 0] = 0;
+    return pszSeparator ? pszSeparator + 1 : pszName;
+}
+
 // The entry's file in the new tree (its folders made), opened without
 // sharing: nobody reads or changes it before it is checked and closed.
 // Made relative to its folder, held once for all the folder's files.
 HANDLE CreateEntryFile(CTrees& trees, const wchar_t* pszName) {
     wchar_t szPath[MAX_PATH], szFolder[MAX_PATH];
-    const wchar_t* pszSeparator = wcsrchr(pszName, L'/');
-    const wchar_t* pszLeaf = pszSeparator ? pszSeparator + 1 : pszName;
-    if (!FormatInto(szPath, L"%s%s", trees.szNewRoot, pszName) || !CopyInto(szFolder, pszName))
+    const wchar_t* pszLeaf = SplitEntryName(pszName, szFolder);
+    if (!pszLeaf || !FormatInto(szPath, L"%s%s", trees.szNewRoot, pszName))
         return INVALID_HANDLE_VALUE;
-    szFolder[pszSeparator ? pszSeparator - pszName : 0] = 0;
     if (wcscmp(szFolder, trees.szMadeFolder) != 0) {
         wchar_t szFolderPath[MAX_PATH];
         if (wcslen(trees.szNewRoot) + wcslen(szFolder) > kMaxFolderPath ||
@@ -123,18 +130,15 @@ HANDLE OpenOldFolder(HANDLE hOldTree, wchar_t* pszPath) {
 // so its names decide nothing.
 HANDLE OpenInstalledFile(CTrees& trees, const wchar_t* pszName) {
     wchar_t szFolder[MAX_PATH];
-    if (!CopyInto(szFolder, pszName)) return INVALID_HANDLE_VALUE;
-    wchar_t* pszLeaf = wcsrchr(szFolder, L'/');
+    const wchar_t* pszLeaf = SplitEntryName(pszName, szFolder);
+    if (!pszLeaf) return INVALID_HANDLE_VALUE;
     HANDLE hFolder = trees.oldTree.Get();
-    if (pszLeaf) {
-        *pszLeaf++ = 0;
+    if (szFolder[0]) {
         if (wcscmp(szFolder, trees.szOldFolder) != 0) {
             CopyInto(trees.szOldFolder, szFolder);
             trees.oldFolder.Reset(OpenOldFolder(trees.oldTree.Get(), szFolder));
         }
         hFolder = trees.oldFolder.Get();
-    } else {
-        pszLeaf = szFolder;
     }
     if (hFolder == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
     return OpenInFolder(hFolder, pszLeaf, GENERIC_READ, FILE_SHARE_READ, FILE_OPEN,
