@@ -243,18 +243,7 @@ ArchiveResult CopyEntryData(ArchiveReader* pReader, HANDLE hFile, CEncryptedEntr
 ArchiveResult WriteEntryFile(ArchiveReader* pReader, const wchar_t* pszPath) {
     const ArchiveEntry& entry = pReader->cached;
     const unz_file_info64& info = pReader->cachedInfo;
-    // A read-only file left by an earlier extraction (a retried package, a
-    // name listed twice) would refuse both the delete and the overwrite.
-    // Only a file that is already there needs that: try the common case of
-    // a new file first and spare two file-system calls per entry.
-    CFileHandle file(
-        ::CreateFileW(pszPath, GENERIC_WRITE, 0, NULL, CREATE_NEW, entry.dwAttributes, NULL));
-    if (!file) {
-        ::SetFileAttributesW(pszPath, FILE_ATTRIBUTE_NORMAL);
-        ::DeleteFileW(pszPath);
-        file.Reset(::CreateFileW(pszPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, entry.dwAttributes,
-                                 NULL));
-    }
+    CFileHandle file(CreateEntryTarget(pszPath, GENERIC_WRITE, entry.dwAttributes));
     if (!file) return FileError;
 
     if (!pReader->pExtractBuf) {
@@ -453,6 +442,18 @@ const wchar_t* DescribeArchiveResult(ArchiveResult result) {
         default:
             return L"bad argument";
     }
+}
+
+HANDLE CreateEntryTarget(const wchar_t* pszPath, DWORD dwAccess, DWORD dwAttributes) {
+    // A read-only file left by an earlier extraction would refuse both the
+    // delete and the overwrite. Only a file that is already there needs
+    // that: try the common case of a new file first and spare two
+    // file-system calls per entry.
+    HANDLE hFile = ::CreateFileW(pszPath, dwAccess, 0, NULL, CREATE_NEW, dwAttributes, NULL);
+    if (hFile != INVALID_HANDLE_VALUE) return hFile;
+    ::SetFileAttributesW(pszPath, FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(pszPath);
+    return ::CreateFileW(pszPath, dwAccess, 0, NULL, CREATE_ALWAYS, dwAttributes, NULL);
 }
 
 void MakeFolderPath(const wchar_t* pszRoot, const wchar_t* pszPath) {

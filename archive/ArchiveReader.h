@@ -70,3 +70,8 @@ ArchiveResult ArchiveClose(ArchiveReader* hArchive);
 // may be null when pszPath is absolute. Failures are left for the caller to
 // meet when it creates the file.
 void MakeFolderPath(const wchar_t* pszRoot, const wchar_t* pszPath);
+
+// The file at pszPath made for an entry's content, unshared, with dwAccess:
+// new, or in place of a file that is there (a retried package, a name
+// listed twice), read-only or not. INVALID_HANDLE_VALUE when neither.
+HANDLE CreateEntryTarget(const wchar_t* pszPath, DWORD dwAccess, DWORD dwAttributes);

@@ -74,11 +74,10 @@ HANDLE CreateEntryFile(CTrees& trees, const wchar_t* pszName) {
                                                    FILE_CREATE,
                                                    FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY)
                                     : INVALID_HANDLE_VALUE;
-    if (hFile != INVALID_HANDLE_VALUE) return hFile;
     // Another package of the list may have brought the same file.
-    ::SetFileAttributesW(szPath, FILE_ATTRIBUTE_NORMAL);
-    ::DeleteFileW(szPath);
-    return ::CreateFileW(szPath, dwAccess, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    return hFile != INVALID_HANDLE_VALUE
+               ? hFile
+               : CreateEntryTarget(szPath, dwAccess, FILE_ATTRIBUTE_NORMAL);
 }
 
 // Keeps the file with the times and attributes the extraction gives it, or
