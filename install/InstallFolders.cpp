@@ -10,6 +10,7 @@
 #include "PendingDeletion.h"
 #include "Registration.h"
 #include "RunOutcome.h"
+#include "SecureFolder.h"
 #include "StrFormat.h"
 #include "TreeSwap.h"
 
@@ -39,8 +40,7 @@ std::wstring ManifestNames(const CInstallState& state) {
 
 bool MoveAside(const wchar_t* pszFolder) {
     wchar_t szAside[MAX_PATH];
-    if (!FormatInto(szAside, L"%s.quarantine-%lu", pszFolder, ::GetTickCount()) ||
-        !::MoveFileExW(pszFolder, szAside, 0))
+    if (!FormatQuarantineName(szAside, pszFolder) || !::MoveFileExW(pszFolder, szAside, 0))
         return false;
     LogNormal(L"[CSetupDlg::Execute] %s was not made by an administrator: moved to %s", pszFolder,
               szAside);

@@ -271,6 +271,10 @@ bool CreatePlainFile(const wchar_t* pszPath, DWORD dwShare, CFileHandle* pFile) 
     return true;
 }
 
+bool FormatQuarantineName(wchar_t (&szAside)[MAX_PATH], const wchar_t* psz) {
+    return FormatInto(szAside, L"%s.quarantine-%lu", psz, ::GetTickCount());
+}
+
 bool MoveLinkAside(const wchar_t* pszPath) {
     CFileHandle link(
         ::CreateFileW(pszPath, DELETE | FILE_READ_ATTRIBUTES,
@@ -286,7 +290,7 @@ bool MoveLinkAside(const wchar_t* pszPath) {
     }
     // A bare name renames within the same folder.
     wchar_t szAside[MAX_PATH];
-    if (!FormatInto(szAside, L"%s.quarantine-%lu", pszLeaf + 1, ::GetTickCount())) return false;
+    if (!FormatQuarantineName(szAside, pszLeaf + 1)) return false;
     const size_t cbName = wcslen(szAside) * sizeof(wchar_t);
     BYTE abInfo[sizeof(FILE_RENAME_INFO) + sizeof(szAside)] = {};
     FILE_RENAME_INFO* pInfo = reinterpret_cast<FILE_RENAME_INFO*>(abInfo);

@@ -115,6 +115,10 @@ bool LiesIn(HANDLE hFolder, HANDLE hFile, const wchar_t* pszName);
 // otherwise, with nothing written.
 bool CreatePlainFile(const wchar_t* pszPath, DWORD dwShare, CFileHandle* pFile);
 
+// "<psz>.quarantine-N": the name a thing moved aside takes (N the tick
+// count, so that a second one does not meet the first).
+bool FormatQuarantineName(wchar_t (&szAside)[MAX_PATH], const wchar_t* psz);
+
 // A link (junction, symbolic link, mount point) standing at pszPath, moved
 // aside as itself to "<name>.quarantine-N" beside it, through a handle
 // opened as the link: its target is never touched. False, with nothing
