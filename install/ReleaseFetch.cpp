@@ -83,6 +83,34 @@ bool ReadFromSource(CReleaseFetch& fetch, const wchar_t* pszName, DWORD dwMaxBod
     return true;
 }
 
+// The URL of EX/<pszName> on the server whose turn it is, and that server's
+// base for the log; false (logged) when either does not fit.
+bool TurnUrl(const CReleaseFetch& fetch, const wchar_t* pszName, wchar_t (&szUrl)[MAX_PATH],
+             wchar_t (&szServer)[MAX_PATH]) {
+    const int nServer = fetch.m_nServer % GetDownloadServerCount();
+    if (BuildServerUrl(szUrl, nServer, kPackagePathFormat, pszName) &&
+        GetDownloadServerBase(nServer, szServer, MAX_PATH))
+        return true;
+    LogError(L"[CSetupDlg::Execute] %s: URL too long", pszName);
+    return false;
+}
+
+// HttpDownload into the fetch's buffer, with its credentials and stop, at
+// most dwMaxBody bytes. A proxy's refusal is noted for the run; the last
+// error stays HttpDownload's.
+bool DownloadFromTurn(CReleaseFetch& fetch, const wchar_t* pszUrl, DWORD dwMaxBody,
+                      HttpResume* pResume, HWND hWndOwner) {
+    if (HttpDownload(pszUrl, &fetch.m_pDownloadBuf, &fetch.m_nDownloadLen,
+                     &fetch.m_nDownloadBufSize, fetch.m_szProxyUser, fetch.m_szProxyPassword,
+                     hWndOwner, dwMaxBody, fetch.m_hDownloadStop, pResume,
+                     DeadlineFor(dwMaxBody))) {
+        fetch.m_bProxyRefused = false;
+        return true;
+    }
+    if (::GetLastError() == ERROR_INTERNET_INCORRECT_PASSWORD) fetch.m_bProxyRefused = true;
+    return false;
+}
+
 // One download of EX/<pszName> from the server whose turn it is, taking at
 // most dwMaxBody bytes. The turn passes on after every failed attempt: a
 // mirror that sends a byte and drops the connection each time must not
@@ -95,12 +123,7 @@ bool DownloadFromServer(CReleaseFetch& fetch, const wchar_t* pszName, DWORD dwMa
     if (fetch.m_szSourcePath[0]) return ReadFromSource(fetch, pszName, dwMaxBody, pbNotTheFile);
     wchar_t szUrl[MAX_PATH];
     wchar_t szServer[MAX_PATH];
-    const int nServer = fetch.m_nServer % GetDownloadServerCount();
-    if (!BuildServerUrl(szUrl, nServer, kPackagePathFormat, pszName) ||
-        !GetDownloadServerBase(nServer, szServer, MAX_PATH)) {
-        LogError(L"[CSetupDlg::Execute] %s: URL too long", pszName);
-        return false;
-    }
+    if (!TurnUrl(fetch, pszName, szUrl, szServer)) return false;
     const bool bResume = fetch.m_nDownloadLen > 0 && wcscmp(fetch.m_szCutName, pszName) == 0;
     if (bResume) {
         LogNormal(L"[CSetupDlg::Execute] fetch %s from %s, from byte %lu", pszName, szServer,
@@ -111,17 +134,11 @@ bool DownloadFromServer(CReleaseFetch& fetch, const wchar_t* pszName, DWORD dwMa
     }
     fetch.m_szCutName[0] = 0;
     const DWORD dwHeld = fetch.m_nDownloadLen;
-    if (HttpDownload(szUrl, &fetch.m_pDownloadBuf, &fetch.m_nDownloadLen, &fetch.m_nDownloadBufSize,
-                     fetch.m_szProxyUser, fetch.m_szProxyPassword, hWndOwner, dwMaxBody,
-                     fetch.m_hDownloadStop, &fetch.m_cut, DeadlineFor(dwMaxBody))) {
-        fetch.m_bProxyRefused = false;
-        return true;
-    }
+    if (DownloadFromTurn(fetch, szUrl, dwMaxBody, &fetch.m_cut, hWndOwner)) return true;
     const DWORD dwError = ::GetLastError();
     // Longer than the file may be, or a web page: no attempt at this file
     // can have given it.
     *pbNotTheFile = dwError == ERROR_FILE_TOO_LARGE || dwError == ERROR_INVALID_DATA;
-    if (dwError == ERROR_INTERNET_INCORRECT_PASSWORD) fetch.m_bProxyRefused = true;
     if (dwError == ERROR_CANCELLED || *pbNotTheFile || !fetch.m_cut.szValidator[0] ||
         fetch.m_nDownloadLen <= dwHeld || !CopyInto(fetch.m_szCutName, pszName))
         ForgetCutDownload(fetch);
@@ -179,11 +196,9 @@ FetchResult FetchReleaseRange(CReleaseFetch& fetch, const wchar_t* pszName, DWOR
     const ManifestFile* pFile = FindReleaseFile(fetch, pszName);
     wchar_t szUrl[MAX_PATH];
     wchar_t szServer[MAX_PATH];
-    const int nServer = fetch.m_nServer % GetDownloadServerCount();
     ForgetCutDownload(fetch);
     if (!pFile || !cbLength || cbLength > pFile->cbSize || dwFirst > pFile->cbSize - cbLength ||
-        !BuildServerUrl(szUrl, nServer, kPackagePathFormat, pszName) ||
-        !GetDownloadServerBase(nServer, szServer, MAX_PATH))
+        !TurnUrl(fetch, pszName, szUrl, szServer))
         return FetchFailed;
     LogNormal(L"[CSetupDlg::Execute] fetch %s bytes %lu-%lu from %s", pszName, dwFirst,
               dwFirst + cbLength - 1, szServer);
@@ -191,14 +206,9 @@ FetchResult FetchReleaseRange(CReleaseFetch& fetch, const wchar_t* pszName, DWOR
     part.dwPartFirst = dwFirst;
     part.cbPart = cbLength;
     part.cbPartFile = pFile->cbSize;
-    if (HttpDownload(szUrl, &fetch.m_pDownloadBuf, &fetch.m_nDownloadLen, &fetch.m_nDownloadBufSize,
-                     fetch.m_szProxyUser, fetch.m_szProxyPassword, hWndOwner, cbLength,
-                     fetch.m_hDownloadStop, &part, DeadlineFor(cbLength)) &&
-        fetch.m_nDownloadLen == cbLength) {
-        fetch.m_bProxyRefused = false;
+    if (DownloadFromTurn(fetch, szUrl, cbLength, &part, hWndOwner) &&
+        fetch.m_nDownloadLen == cbLength)
         return FetchOk;
-    }
-    if (::GetLastError() == ERROR_INTERNET_INCORRECT_PASSWORD) fetch.m_bProxyRefused = true;
     ForgetCutDownload(fetch);
     PassTurn(fetch);
     return FetchFailed;
